@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the main job: the host program
+# runs a demo worklist on the simulated analyzer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VELA_BUILD_DIR:-$root/build}
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh"
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+exec "$build/bin/velahost" run --data "${VELA_DEMO_DATA:-$root/build/demo-data}" "$@"

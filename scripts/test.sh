@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, runs the whole test suite, then a short
+# fuzz run. Exits non-zero on any failure.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VELA_BUILD_DIR:-$root/build}
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300
+if [ -x "$root/fuzz/run.sh" ] || [ -f "$root/fuzz/run.sh" ]; then
+    bash "$root/fuzz/run.sh"
+fi
