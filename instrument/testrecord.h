@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPointer>
+#include <QtGlobal>
+
+class Assay;
+
+// One test of the run scheduler, copied by value between the pending and the
+// running list of the instrument object.
+struct TestRecord
+{
+    enum Phase {
+        Prepared = 0,   // pending, not yet sent
+        Placed = 1,     // accepted by the analyzer (command 31)
+        Final = 2       // final result received, release (command 34) due
+    };
+
+    quint32 testId = 0;        // also the assay's temporary value "vela/id"
+    int phase = Prepared;
+    QByteArray positionCode;   // two characters, sample position
+    QByteArray itemCode;       // first two characters of the assay name
+    int dilutionFactor = 1;    // reciprocal of the assay's dilution
+    QPointer<Assay> assay;     // null once the host deleted the assay
+    bool shadow = false;       // demonstration test, never sent to the analyzer
+    int failedQueries = 0;     // result queries in a row that gave no answer
+};

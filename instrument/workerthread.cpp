@@ -1,0 +1,74 @@
+#include "workerthread.h"
+
+#include "instrvela.h"
+
+#include <tqcore/workbench.h>
+
+#include <QMutexLocker>
+
+WorkerThread::WorkerThread(InstrVela* instrument)
+    : m_instrument(instrument)
+{
+}
+
+WorkerThread::~WorkerThread()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stop = true;
+        m_condition.wakeOne();
+    }
+    wait();
+}
+
+void WorkerThread::wake()
+{
+    QMutexLocker lock(&m_mutex);
+    if (isRunning() && !m_ending) {
+        m_wake = true;
+        m_condition.wakeOne();
+        return;
+    }
+    // The thread has decided to end (or never ran): let it finish, so that
+    // this call's work is not lost, then start it again.
+    if (isRunning())
+        wait();
+    m_ending = false;
+    m_begun = false;
+    start(InheritPriority);
+    while (!m_begun)
+        m_condition.wait(&m_mutex);
+}
+
+void WorkerThread::run()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_wake = true;
+        m_stop = false;
+        m_begun = true;
+        m_condition.wakeAll();
+    }
+    if (Workbench* wb = m_instrument->workbench())
+        wb->setTmpValue(QStringLiteral("vela/added"), 0);
+
+    for (;;) {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_wake = false;
+            if (m_stop) {
+                m_ending = true;
+                return;
+            }
+        }
+        m_instrument->schedulePass(&m_stop);
+
+        QMutexLocker lock(&m_mutex);
+        if (m_stop || (!m_wake && !m_instrument->hasScheduledTests())) {
+            m_ending = true;
+            return;
+        }
+        if (!m_wake)
+            m_condition.wait(&m_mutex, 1000);
+    }
+}
