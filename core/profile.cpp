@@ -98,8 +98,13 @@ void Profile::init(const QString& fileName)
 
         QSqlQuery query(db);
         if (query.exec(QStringLiteral("select name, value from profile"))) {
-            while (query.next())
-                d->values.insert(query.value(0).toString(), query.value(1));
+            // A NULL value is no value: the key is listed but reads give
+            // the caller's default (the driver would hand back an empty
+            // string for it).
+            while (query.next()) {
+                const QVariant v = query.value(1);
+                d->values.insert(query.value(0).toString(), v.isNull() ? QVariant() : v);
+            }
         }
     }
 
