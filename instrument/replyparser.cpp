@@ -1,0 +1,164 @@
+#include "replyparser.h"
+
+#include <QRegularExpression>
+#include <QTextCodec>
+
+namespace ReplyParser {
+
+namespace {
+
+int hexDigit(QChar c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - '0';
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - 'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - 'a' + 10;
+    return -1;
+}
+
+// Strict: every character a hex digit, nothing else (no sign, no blanks).
+bool readHex(const QString& digits, int* value)
+{
+    if (digits.isEmpty() || digits.size() > 7)
+        return false;
+    int v = 0;
+    for (QChar c : digits) {
+        const int d = hexDigit(c);
+        if (d < 0)
+            return false;
+        v = v * 16 + d;
+    }
+    *value = v;
+    return true;
+}
+
+// Finds "<label><white space><four hex digits>"; returns the label's position
+// or -1, and the value.
+int findLabelledField(const QString& text, const QString& label, int* value)
+{
+    const QRegularExpression re(QRegularExpression::escape(label)
+                                + QStringLiteral("\\s*([0-9A-Fa-f]{4})"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return -1;
+    readHex(m.captured(1), value);
+    return m.capturedStart(0);
+}
+
+} // namespace
+
+QString decodeReply(const QByteArray& reply)
+{
+    static QTextCodec* const gbk = QTextCodec::codecForName("GBK");
+    return gbk ? gbk->toUnicode(reply) : QString::fromLocal8Bit(reply);
+}
+
+int TestReply::channelNumber() const
+{
+    int v = -1;
+    return channel.size() == 2 && readHex(channel, &v) ? v : -1;
+}
+
+int TestReply::errorNumber() const
+{
+    int v = -1;
+    return errorCode.size() == 2 && readHex(errorCode, &v) ? v : -1;
+}
+
+TestReply parseTestReply(const QByteArray& reply)
+{
+    TestReply r;
+    r.text = decodeReply(reply);
+    if (reply.startsWith("32XX")) {
+        r.unknownTest = true;
+        return r;
+    }
+    const QString status = r.text.mid(2, 2);
+    r.parsed = status.size() == 2 && readHex(status, &r.status);
+    if (!r.parsed) {
+        r.status = -1;
+        return r;
+    }
+
+    const int p = findLabelledField(r.text, QStringLiteral("测试时间:"), &r.testTime);
+    r.hasTestTime = p >= 0;
+    if (r.hasTestTime && r.isFinal()) {
+        if (p >= 8)
+            r.channel = r.text.mid(p - 8, 2);
+        if (p >= 5)
+            r.errorCode = r.text.mid(p - 5, 2);
+    }
+    r.hasPrewarmTime = findLabelledField(r.text, QStringLiteral("预温时间:"), &r.prewarmTime) >= 0;
+    r.hasPrewarmTimeout = findLabelledField(r.text, QStringLiteral("预温超时时间:"), &r.prewarmTimeout) >= 0;
+    return r;
+}
+
+CurveReply parseCurveReply(const QByteArray& reply)
+{
+    CurveReply r;
+    if (reply.startsWith("6000")) {
+        r.noCurve = true;
+        return r;
+    }
+    const int a = reply.indexOf('-');
+    const int s = a + 1;
+    const int b = reply.indexOf('-', s);
+    if (b < s)
+        return r;
+    r.field = reply.mid(s, b - s);
+    const int n = r.field.size() / 4;
+    r.points.reserve(n);
+    for (int k = 0; k < n; ++k) {
+        int v = 0;
+        if (!readHex(QString::fromLatin1(r.field.mid(4 * k, 4)), &v)) {
+            r.points.clear();
+            return r;
+        }
+        if (v == 0) {
+            r.ended = true;
+            break;
+        }
+        r.points.append(v);
+    }
+    r.parsed = true;
+    return r;
+}
+
+StatusReply parseStatusReply(const QByteArray& reply)
+{
+    StatusReply r;
+    const QString text = QString::fromLatin1(reply);
+
+    // The sensor field is looked for first and the error codes only before
+    // it, so that a four-digit sensor word is never taken for an error code.
+    static const QRegularExpression sensorRe(QStringLiteral("Sensor-([0-9A-Fa-f]+)-"));
+    const QRegularExpressionMatch sensor = sensorRe.match(text);
+    int codesEnd = text.size();
+    if (sensor.hasMatch()) {
+        codesEnd = sensor.capturedStart(0);
+        bool ok = false;
+        const uint w = sensor.captured(1).toUInt(&ok, 16);
+        if (ok && w <= 0xFFFF) {
+            r.hasSensorWord = true;
+            r.sensorWord = quint16(w);
+        }
+    }
+
+    static const QRegularExpression codeRe(QStringLiteral("[0-9A-F]{4}"));
+    QRegularExpressionMatchIterator it = codeRe.globalMatch(text.left(codesEnd));
+    while (it.hasNext()) {
+        int v = 0;
+        readHex(it.next().captured(0), &v);
+        r.errorCodes.append(v);
+    }
+    return r;
+}
+
+QStringList parseTemperatureTexts(const QByteArray& reply)
+{
+    return QString::fromLatin1(reply.mid(3)).split(u' ', Qt::SkipEmptyParts);
+}
+
+} // namespace ReplyParser

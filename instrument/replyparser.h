@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// Pure parsers of the analyzer's replies to the result (32), curve (60),
+// status (24) and temperature (73) commands. No I/O: each takes the reply
+// bytes as they came from the link.
+namespace ReplyParser {
+
+// Reply to "32%08X". The fixed part (ASCII, counted from 0):
+//   0-1 echo "32", 2-3 status (hex, 0F final), 5-12 test number,
+//   13-14 sample position, 15-16 item code, 17-18 dilution factor,
+//   19 method letter (L optical, other magnetic bead), 20-35 test date.
+// Labelled fields may stand anywhere: a GBK label, optional white space and
+// four hex digits. In a final reply the measuring channel stands 8 and 7
+// characters before the test-time label, the error code 5 and 4 before it.
+struct TestReply
+{
+    bool unknownTest = false;   // "32XX": the analyzer does not know the test
+    bool parsed = false;        // the status field reads as a number
+    int status = -1;
+
+    bool hasTestTime = false;   // "测试时间:", hundredths of a second
+    int testTime = 0;
+    bool hasPrewarmTime = false; // "预温时间:"
+    int prewarmTime = 0;
+    bool hasPrewarmTimeout = false; // "预温超时时间:"
+    int prewarmTimeout = 0;
+
+    QString channel;            // final reply: two hex digits before the test-time label
+    QString errorCode;          // final reply: two hex digits before the test-time label
+    QString text;               // the whole reply as text
+
+    bool isFinal() const { return parsed && status == 0x0F; }
+    // Characters from..from+count-1 of the reply (shorter near the end).
+    QString field(int from, int count) const { return text.mid(from, count); }
+    // Hex values of channel and error code; -1 when absent or not hex.
+    int channelNumber() const;
+    int errorNumber() const;
+};
+
+// The analyzer's 8-bit text (GBK) as a string. Labels written in the source
+// compare equal to the decoded reply.
+QString decodeReply(const QByteArray& reply);
+
+TestReply parseTestReply(const QByteArray& reply);
+
+// Reply to "60%08X%04X%02X": an echo, then "-", the points as four hex
+// digits each, "-". A point 0 ends the curve; "6000..." means no curve.
+struct CurveReply
+{
+    bool noCurve = false;       // reply begins with "6000"
+    bool parsed = false;        // a field closed by "-" with hex groups only
+    bool ended = false;         // a point 0 was met: the curve is complete
+    QVector<double> points;     // points before the end mark
+    QByteArray field;           // raw text of the point field
+};
+
+CurveReply parseCurveReply(const QByteArray& reply);
+
+// Reply to "24": pending error codes as groups of four upper-case hex
+// digits, then "Sensor-", the sensor word in hex and "-".
+struct StatusReply
+{
+    QList<int> errorCodes;
+    bool hasSensorWord = false;
+    quint16 sensorWord = 0;
+};
+
+StatusReply parseStatusReply(const QByteArray& reply);
+
+// Reply to "73": three characters, then the nine zone temperatures as
+// decimal texts separated by spaces. Returns the texts, empty parts dropped.
+QStringList parseTemperatureTexts(const QByteArray& reply);
+
+} // namespace ReplyParser
