@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QScopedPointer>
+#include <QVector>
 
 struct SimReply
 {
@@ -17,7 +18,10 @@ struct SimReply
 class SimAnalyzerPrivate;
 
 // One simulated analyzer: answers one request line with one reply, with all
-// behaviour driven by the clock given (not owned).
+// behaviour driven by the clock given (not owned). Before each request the
+// simulation is brought up to the clock's time, event by event, so the
+// result does not depend on how often the host polls. Not thread-safe: one
+// caller at a time.
 class SimAnalyzer
 {
 public:
@@ -30,18 +34,24 @@ public:
     // request: one line without CR LF; the reply line is without CR LF
     SimReply handle(const QByteArray& request);
 
-    // Inspection for tests and tools.
+    // Inspection for tests and tools; each first brings the simulation up to
+    // the clock's time, like a request would.
     struct TestInfo {
         bool exists = false;
-        int status = 0;        // 00 intake .. 0F final
-        int channel = -1;      // 0-based measuring channel, -1 before measuring
-        int clotHundredths = 0;// clot time in 1/100 s (0 before final)
-        int pointCount = 0;    // points of the curve
-        bool clotted = true;
+        int status = 0;          // status byte of the 32 reply (0x0F final)
+        int channel = 0;         // measuring channel 1..10, 0 before measuring
+        bool manual = false;     // set up by 5E
+        bool clotted = true;     // false: runs to the measuring limit
+        int clotHundredths = 0;  // clot time the final 32 reply reports, 1/100 s
+        int intervalMs = 0;      // spacing of the curve points
+        int pointCount = 0;      // points the 60 replies carry
+        QVector<quint16> points;
     };
     TestInfo testInfo(quint32 testId) const;
-    bool channelEnabled(int channel) const;
+    bool channelEnabled(int channel) const; // channel 1..10
     int freeIntakePlaces() const;
+    int reagentVolume(const QByteArray& itemCode, const QByteArray& position) const; // 0..255, -1 unknown
+    int cupsLeft() const;
     void flushMemory();
 
 private:

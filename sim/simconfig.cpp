@@ -52,13 +52,15 @@ QString SimFault::toString() const
         s += count < 0 ? QStringLiteral(",count=all") : QStringLiteral(",count=%1").arg(count);
     if (kind == Delay)
         s += QStringLiteral(",ms=%1").arg(delayMs);
+    if (kind == Overlong)
+        s += QStringLiteral(",len=%1").arg(length);
     return s;
 }
 
 bool SimFault::operator==(const SimFault& o) const
 {
     return kind == o.kind && command == o.command && after == o.after && count == o.count
-        && delayMs == o.delayMs;
+        && delayMs == o.delayMs && length == o.length;
 }
 
 bool SimConfig::parseFaults(const QString& text, QList<SimFault>* out, QString* error)
@@ -185,16 +187,43 @@ SimConfig SimConfig::fromEnvironment()
         else
             qWarning("velasim: ignoring VELA_SIM_NOCLOT=%s (want 0..1)", qPrintable(text));
     }
-    text = envText("VELA_SIM_NOCLOT_SAMPLES");
+    text = envText("VELA_SIM_NOCLOT_POSITIONS");
+    if (!text.isEmpty()) {
+        for (const QString& s : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QByteArray code = s.trimmed().toLatin1();
+            if (code.size() == 2)
+                c.notClottingPositions << code;
+            else
+                qWarning("velasim: ignoring position \"%s\" in VELA_SIM_NOCLOT_POSITIONS", qPrintable(s));
+        }
+    }
+    text = envText("VELA_SIM_STATUS");
     if (!text.isEmpty()) {
         for (const QString& s : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             bool ok = false;
-            const int v = s.trimmed().toInt(&ok, 16);
-            if (ok && v >= 0 && v <= 0xFF)
-                c.notClottingSamples << v;
+            const uint v = s.trimmed().toUInt(&ok, 16);
+            if (ok && v > 0 && v <= 0xFFFF)
+                c.statusCodes << quint16(v);
             else
-                qWarning("velasim: ignoring sample \"%s\" in VELA_SIM_NOCLOT_SAMPLES", qPrintable(s));
+                qWarning("velasim: ignoring code \"%s\" in VELA_SIM_STATUS", qPrintable(s));
         }
+    }
+    text = envText("VELA_SIM_SENSOR");
+    if (!text.isEmpty()) {
+        bool ok = false;
+        const uint v = text.toUInt(&ok, 16);
+        if (ok && v <= 0x7F)
+            c.sensorWord = quint16(v);
+        else
+            qWarning("velasim: ignoring VELA_SIM_SENSOR=%s (want hex 0..7F)", qPrintable(text));
+    }
+    text = envText("VELA_SIM_CUPS");
+    if (!text.isEmpty()) {
+        int v = 0;
+        if (parseInt(text, 0, &v))
+            c.cups = v;
+        else
+            qWarning("velasim: ignoring VELA_SIM_CUPS=%s", qPrintable(text));
     }
     return c;
 }

@@ -23,7 +23,8 @@ struct SimFault
     QByteArray command; // two-character command code, upper case; empty = all
     int after = 0;
     int count = 1;
-    int delayMs = 0;
+    int delayMs = 0;    // Delay: how long the reply is held back
+    int length = 8192;  // Overlong: length of the padded reply
 
     static QString kindName(Kind kind);
     QString toString() const;
@@ -38,11 +39,13 @@ struct SimConfig
     QList<SimFault> faults;
     quint32 seed = 1;                   // noise and random choices, reproducible
 
-    int intakeSize = 4;                 // places in the intake queue
-    double notClottingRate = 0.0;       // share of tests (0..1) that do not clot within 120 s
-    QList<int> notClottingSamples;      // sample position codes (31) whose tests never clot
+    int intakeSize = 4;                 // places in the intake queue (1..255)
+    double notClottingRate = 0.0;       // share of tests (0..1) that do not clot
+    QList<QByteArray> notClottingPositions; // sample position codes (as sent in 31) that never clot
+    QList<quint16> statusCodes;         // error codes the 24 reply reports
+    quint16 sensorWord = 0;             // sensor bits 0..6 the 24 reply reports
+    int cups = 1000;                    // test cups loaded; bit 6 of the sensor word when low
     double roomTemperature = 22.0;      // start of every temperature zone, deg C
-    int memorySize = 65536;             // bytes of 4C/4D memory
 
     // Reads the VELA_SIM_* variables over the defaults; invalid values are
     // reported with qWarning and leave the default.
@@ -51,6 +54,6 @@ struct SimConfig
     //   faults := fault (";" fault)*
     //   fault  := kind [":" command] ("," key "=" value)*
     //   kind   := error | silence | drop | malformed | overlong | delay
-    //   key    := after | count | ms
+    //   key    := after | count | ms | len
     static bool parseFaults(const QString& text, QList<SimFault>* out, QString* error);
 };
