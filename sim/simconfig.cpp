@@ -108,19 +108,22 @@ bool SimConfig::parseFaults(const QString& text, QList<SimFault>* out, QString* 
             const QString key = (eq < 0 ? option : option.left(eq)).trimmed().toLower();
             const QString value = eq < 0 ? QString() : option.mid(eq + 1).trimmed();
             bool ok = false;
-            if (key == QLatin1String("after"))
+            if (key == QLatin1String("after")) {
                 ok = parseInt(value, 0, &fault.after);
-            else if (key == QLatin1String("count")) {
+            } else if (key == QLatin1String("count")) {
                 if (value.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
                     fault.count = -1;
                     ok = true;
                 } else {
                     ok = parseInt(value, 1, &fault.count);
                 }
-            } else if (key == QLatin1String("ms"))
-                ok = parseInt(value, 0, &fault.delayMs);
-            else
+            } else if (key == QLatin1String("ms")) {
+                ok = parseInt(value, 0, &fault.delayMs) && fault.delayMs <= 600000;
+            } else if (key == QLatin1String("len")) {
+                ok = parseInt(value, 1, &fault.length) && fault.length <= 16 * 1024 * 1024;
+            } else {
                 return fail(QStringLiteral("unknown fault option \"%1\" in \"%2\"").arg(key, item));
+            }
             if (!ok)
                 return fail(QStringLiteral("bad value \"%1\" for %2 in \"%3\"").arg(value, key, item));
         }
