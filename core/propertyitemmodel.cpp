@@ -211,8 +211,13 @@ QModelIndex PropertyItemModel::valueIndexFromItem(const PropertyItem* item) cons
     return indexFromItem(item, 1);
 }
 
+// Children hang below column 0 only: an index of the value column has no
+// rows, as item views and the model contract expect (a second column with
+// the same children as the first would show every subtree twice).
 QModelIndex PropertyItemModel::index(int row, int column, const QModelIndex& parent) const
 {
+    if (parent.isValid() && parent.column() != 0)
+        return QModelIndex();
     const PropertyItem* node = itemFromIndex(parent);
     if (!node || uint(row) >= uint(node->m_children.size()) || uint(column) > 1u)
         return QModelIndex();
@@ -231,6 +236,8 @@ QModelIndex PropertyItemModel::parent(const QModelIndex& index) const
 
 int PropertyItemModel::rowCount(const QModelIndex& parent) const
 {
+    if (parent.isValid() && parent.column() != 0)
+        return 0;
     const PropertyItem* node = itemFromIndex(parent);
     return node ? int(node->m_children.size()) : 0;
 }
