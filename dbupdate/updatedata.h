@@ -1,0 +1,15 @@
+#ifndef UPDATEDATA_H
+#define UPDATEDATA_H
+
+#include "updatebase.h"
+
+// Upgrader of "data.db", the patients and results, to schema version 2.
+class UpdateData : public UpdateBase
+{
+    Q_OBJECT
+public:
+    explicit UpdateData(QObject *parent = nullptr);
+    bool upgrade() override;
+};
+
+#endif // UPDATEDATA_H

@@ -1,0 +1,11 @@
+#include "updateqc.h"
+
+UpdateQc::UpdateQc(QObject *parent)
+    : UpdateBase(QStringLiteral("qc.db"), parent)
+{
+}
+
+bool UpdateQc::upgrade()
+{
+    return true;
+}

@@ -1,0 +1,15 @@
+#ifndef UPDATEQC_H
+#define UPDATEQC_H
+
+#include "updatebase.h"
+
+// Upgrader of "qc.db": the current release needs nothing changed in it.
+class UpdateQc : public UpdateBase
+{
+    Q_OBJECT
+public:
+    explicit UpdateQc(QObject *parent = nullptr);
+    bool upgrade() override;
+};
+
+#endif // UPDATEQC_H
