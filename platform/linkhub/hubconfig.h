@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/linkhub/hubsession.h"
+
+#include <QString>
+#include <QStringList>
+
+// Everything Linkhub is told at start: command line over environment over
+// defaults, and the link time-outs from "profile.db" in the working folder.
+struct HubConfig
+{
+    quint16 port = 32345;
+    QString semaphoreKey = QStringLiteral("LinkhubStart");
+    QString traceFile;
+    int idleMs = 10000;
+    HubOptions options;
+
+    // False with `error` set for an invalid option or value.
+    static bool parse(const QStringList& arguments, HubConfig* config, QString* error);
+};
+
+// Reads the three "instrument/timeout/..." values of the settings table in
+// `databaseFile`; keys that are absent or not numbers keep their defaults.
+// A missing or unreadable file leaves all three as they are.
+bool readProfileTimeouts(const QString& databaseFile, LinkTimeouts* timeouts, QString* error = nullptr);

@@ -1,0 +1,161 @@
+#include "platform/linkhub/hubserver.h"
+
+#include "platform/linkhub/hubsession.h"
+#include "platform/linkhub/wiretrace.h"
+
+#include <QTcpSocket>
+
+HubServer::HubServer(HubSession* session, WireTrace* trace, int idleMs, QObject* parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_trace(trace)
+{
+    m_idleTimer.setSingleShot(true);
+    m_idleTimer.setInterval(idleMs);
+    connect(&m_idleTimer, &QTimer::timeout, this, &HubServer::idle);
+    m_replyTimer.setSingleShot(true);
+    connect(&m_replyTimer, &QTimer::timeout, this, &HubServer::onReplyDue);
+    connect(&m_server, &QTcpServer::newConnection, this, &HubServer::onNewConnection);
+}
+
+bool HubServer::listen(quint16 port)
+{
+    if (!m_server.listen(QHostAddress::LocalHost, port))
+        return false;
+    m_idleTimer.start();
+    return true;
+}
+
+QByteArray HubServer::replyLine(const QByteArray& line)
+{
+    QByteArray out = line;
+    out.replace('\r', ' ').replace('\n', ' ');
+    return out;
+}
+
+void HubServer::onNewConnection()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        if (m_client) {
+            if (m_trace)
+                m_trace->note(QStringLiteral("second client refused"));
+            socket->write("Err:busy\r\n");
+            socket->disconnectFromHost();
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            continue;
+        }
+        m_client = socket;
+        m_idleTimer.stop();
+        m_splitter = LineSplitter(m_splitter.maxLength());
+        m_queue.clear();
+        if (m_trace)
+            m_trace->note(QStringLiteral("client connected from port %1").arg(socket->peerPort()));
+        connect(socket, &QTcpSocket::readyRead, this, &HubServer::onReadyRead);
+        connect(socket, &QTcpSocket::disconnected, this, &HubServer::onDisconnected);
+        if (socket->bytesAvailable() > 0)
+            onReadyRead();
+    }
+}
+
+void HubServer::onReadyRead()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (!socket)
+        socket = m_client;
+    if (!socket || socket != m_client)
+        return;
+    const QByteArray bytes = socket->readAll();
+    for (const LineSplitter::Line& line : m_splitter.feed(bytes))
+        m_queue.enqueue(line);
+    processNext();
+}
+
+void HubServer::processNext()
+{
+    // One request at a time: the next line waits until the reply to the
+    // previous one has been sent.
+    while (m_client && !m_replyPending && !m_queue.isEmpty()) {
+        const LineSplitter::Line line = m_queue.dequeue();
+        HubReply reply;
+        if (line.overlong) {
+            if (m_trace)
+                m_trace->write("C>", QByteArray("[line over ") + QByteArray::number(m_splitter.maxLength())
+                                   + " bytes]");
+            reply = HubReply::error("line too long (over " + QByteArray::number(m_splitter.maxLength())
+                                    + " bytes)");
+        } else {
+            if (m_trace)
+                m_trace->write("C>", line.text);
+            reply = m_session->handleLine(line.text);
+        }
+
+        if (reply.delayMs > 0) {
+            m_replyPending = true;
+            m_dropPending = reply.action == HubReply::Drop;
+            m_pendingLine = reply.line;
+            m_replyTimer.start(reply.delayMs);
+            return;
+        }
+        if (reply.action == HubReply::Drop) {
+            dropClient();
+            return;
+        }
+        sendReply(reply.line);
+    }
+}
+
+void HubServer::onReplyDue()
+{
+    m_replyPending = false;
+    if (!m_client)
+        return;
+    if (m_dropPending) {
+        m_dropPending = false;
+        dropClient();
+        return;
+    }
+    sendReply(m_pendingLine);
+    processNext();
+}
+
+void HubServer::sendReply(const QByteArray& line)
+{
+    const QByteArray text = replyLine(line);
+    if (m_trace)
+        m_trace->write("C<", text);
+    m_client->write(text + "\r\n");
+}
+
+void HubServer::dropClient()
+{
+    if (m_trace)
+        m_trace->note(QStringLiteral("link dropped"));
+    m_queue.clear();
+    QTcpSocket* socket = m_client;
+    if (!socket)
+        return;
+    socket->abort();
+    if (m_client == socket) // abort() left it without a disconnected signal
+        forgetClient(socket);
+}
+
+void HubServer::onDisconnected()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (socket && socket == m_client)
+        forgetClient(socket);
+}
+
+void HubServer::forgetClient(QTcpSocket* socket)
+{
+    if (m_trace)
+        m_trace->note(QStringLiteral("client left"));
+    m_client = nullptr;
+    socket->deleteLater();
+    m_replyTimer.stop();
+    m_replyPending = false;
+    m_dropPending = false;
+    m_queue.clear();
+    m_session->clientLeft();
+    m_idleTimer.start();
+}

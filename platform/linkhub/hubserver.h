@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/linkhub/linesplitter.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QTcpServer>
+#include <QTimer>
+
+class HubSession;
+class QTcpSocket;
+class WireTrace;
+
+// Serves one client at a time on the loopback interface: request lines in,
+// exactly one reply line out for each, in order. A second client gets the
+// line "Err:busy" and is closed. After the last client has gone (or when
+// none comes), the server reports idle once `idleMs` have passed.
+class HubServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    HubServer(HubSession* session, WireTrace* trace, int idleMs, QObject* parent = nullptr);
+
+    // Listens on 127.0.0.1 only.
+    bool listen(quint16 port);
+    QAbstractSocket::SocketError serverError() const { return m_server.serverError(); }
+    QString errorString() const { return m_server.errorString(); }
+    quint16 port() const { return m_server.serverPort(); }
+
+    // Line text of a reply: CR and LF inside would end the line early.
+    static QByteArray replyLine(const QByteArray& line);
+
+signals:
+    void idle();
+
+private slots:
+    void onNewConnection();
+    void onReadyRead();
+    void onDisconnected();
+    void onReplyDue();
+
+private:
+    void processNext();
+    void sendReply(const QByteArray& line);
+    void dropClient();
+    void forgetClient(QTcpSocket* socket);
+
+    HubSession* m_session;
+    WireTrace* m_trace;
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_client;
+    LineSplitter m_splitter;
+    QQueue<LineSplitter::Line> m_queue;
+    QTimer m_idleTimer;
+    QTimer m_replyTimer;      // a delayed reply in flight
+    bool m_replyPending = false;
+    bool m_dropPending = false;
+    QByteArray m_pendingLine;
+};
