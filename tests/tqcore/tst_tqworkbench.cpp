@@ -158,7 +158,7 @@ void TestTqWorkbench::assayFromThreads()
         const int now = a.tempValue(QStringLiteral("vela/id")).toInt();
         ordered = ordered && now >= last;
         last = now;
-        a.result().toString();
+        a.result().value();
         a.message();
     }
     QVERIFY(writer->wait(30000));
