@@ -43,6 +43,18 @@ AnalysisResult& AnalysisResult::operator=(const AnalysisResult& other) noexcept
     return *this;
 }
 
+AnalysisResult::AnalysisResult(AnalysisResult&& other) noexcept : d(other.d)
+{
+    other.d = &shared_null;
+    shared_null.ref.ref();
+}
+
+AnalysisResult& AnalysisResult::operator=(AnalysisResult&& other) noexcept
+{
+    swap(other);
+    return *this;
+}
+
 AnalysisResult::~AnalysisResult()
 {
     if (!d->ref.deref())

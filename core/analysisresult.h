@@ -154,7 +154,11 @@ public:
     AnalysisResult(ErrorCode error);
     AnalysisResult(const AnalysisResult& other) noexcept;
     AnalysisResult& operator=(const AnalysisResult& other) noexcept;
+    // The moved-from result becomes the empty result.
+    AnalysisResult(AnalysisResult&& other) noexcept;
+    AnalysisResult& operator=(AnalysisResult&& other) noexcept;
     ~AnalysisResult();
+    void swap(AnalysisResult& other) noexcept { qSwap(d, other.d); }
 
     operator double() const { return d->value; }
     bool isCopyOf(const AnalysisResult& other) const { return d == other.d; }
@@ -229,6 +233,7 @@ private:
     Data* d;
 };
 
+Q_DECLARE_SHARED(AnalysisResult)
 Q_DECLARE_METATYPE(AnalysisResult)
 Q_DECLARE_METATYPE(ClotCurve)
 

@@ -8,8 +8,6 @@
 #include <QThread>
 #include <QtTest>
 
-#include <thread>
-#include <vector>
 
 // Receives results through a queued call by name, as the host does.
 class ResultSink : public QObject
@@ -44,7 +42,6 @@ private slots:
     void detachOnWrite_data();
     void detachOnWrite();
     void defaultResultsShareOneRecord();
-    void copiesAcrossThreads();
     void queuedCallByTypeName();
 
 private:
@@ -408,27 +405,16 @@ void tst_AnalysisResult::defaultResultsShareOneRecord()
     QVERIFY(!e.isCopyOf(c));
     QCOMPARE(e.value(), 0.0);
     QCOMPARE(int(e.error()), int(AnalysisResult::InvalidValue));
-}
 
-void tst_AnalysisResult::copiesAcrossThreads()
-{
-    const AnalysisResult shared = sampleResult();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([shared] {
-            for (int i = 0; i < 50000; ++i) {
-                AnalysisResult a = shared;
-                AnalysisResult b(a);
-                a = b;
-            }
-        });
-    }
-    for (std::thread& t : threads)
-        t.join();
-    verifySample(shared);
-    AnalysisResult copy = shared;
-    copy.setCh(1);
-    QCOMPARE(shared.ch(), 3);
+    // Moving hands the record over and leaves the empty result behind.
+    AnalysisResult from = sampleResult();
+    const AnalysisResult witness = from;
+    AnalysisResult to(std::move(from));
+    QVERIFY(to.isCopyOf(witness));
+    QVERIFY(from.isCopyOf(c));
+    from = std::move(to);
+    QVERIFY(from.isCopyOf(witness));
+    verifySample(from);
 }
 
 void tst_AnalysisResult::queuedCallByTypeName()
