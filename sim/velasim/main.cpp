@@ -1,0 +1,258 @@
+// velasim: simulated analyzers on a serial line. Creates a pseudo-terminal
+// and prints its device path on stdout (or serves a given serial device),
+// then answers framed requests until it is stopped or the link is dropped.
+
+#include "sim/velasim/frameresponder.h"
+
+#include "core/serial.h"
+#include "platform/linkhub/wiretrace.h"
+#include "sim/simbus.h"
+#include "sim/simclock.h"
+#include "sim/simconfig.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onSignal(int)
+{
+    stopRequested = 1;
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p { fd, POLLOUT, 0 };
+            if (::poll(&p, 1, 1000) <= 0)
+                return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+struct Pty
+{
+    int master = -1;
+    int slave = -1; // kept open so the master never sees a hang-up between clients
+    QByteArray slavePath;
+};
+
+bool openPty(Pty* pty, QString* error)
+{
+    pty->master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (pty->master < 0 || ::grantpt(pty->master) != 0 || ::unlockpt(pty->master) != 0) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    const char* name = ::ptsname(pty->master);
+    if (!name) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    pty->slavePath = name;
+    pty->slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (pty->slave < 0) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    // Raw from the start, so nothing is echoed or translated before the
+    // other side has set the line up.
+    termios tio;
+    if (::tcgetattr(pty->slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(pty->slave, TCSANOW, &tio);
+    }
+    ::fcntl(pty->master, F_SETFL, ::fcntl(pty->master, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velasim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated analyzers on a framed serial line. Without --device it makes a pseudo-terminal and "
+        "prints its path. Defaults come from the VELA_SIM_* variables."));
+    parser.addHelpOption();
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+        QStringLiteral("Serve this serial device instead of a pseudo-terminal."), QStringLiteral("path"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+        QStringLiteral("Baud rate with --device (default 115200, 8N1)."), QStringLiteral("rate"));
+    const QCommandLineOption idsOption(QStringLiteral("ids"),
+        QStringLiteral("Analyzer identifiers, comma-separated (default VELA01)."), QStringLiteral("list"));
+    const QCommandLineOption speedOption(QStringLiteral("speed"),
+        QStringLiteral("Time scale factor (default 1)."), QStringLiteral("factor"));
+    const QCommandLineOption faultsOption(QStringLiteral("faults"),
+        QStringLiteral("Faults to inject, e.g. \"silence:73,after=2;drop,after=10\"."), QStringLiteral("faults"));
+    const QCommandLineOption memoryOption(QStringLiteral("memory"),
+        QStringLiteral("File that keeps the analyzer memory."), QStringLiteral("file"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"),
+        QStringLiteral("Seed of noise and random choices."), QStringLiteral("n"));
+    const QCommandLineOption corruptOption(QStringLiteral("corrupt"),
+        QStringLiteral("Corrupt every n-th reply frame (0: none)."), QStringLiteral("n"));
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+        QStringLiteral("Append a wire trace to this file."), QStringLiteral("file"));
+    parser.addOptions({deviceOption, baudOption, idsOption, speedOption, faultsOption, memoryOption,
+                       seedOption, corruptOption, traceOption});
+    parser.process(app);
+
+    auto fail = [](const QString& text) {
+        std::fprintf(stderr, "velasim: %s\n", qPrintable(text));
+        return 2;
+    };
+
+    SimConfig config = SimConfig::fromEnvironment();
+    if (parser.isSet(idsOption)) {
+        config.ids.clear();
+        for (const QString& id : parser.value(idsOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QByteArray bytes = id.trimmed().toLatin1();
+            if (!linkframe::isValidAddress(bytes))
+                return fail(QStringLiteral("invalid identifier \"%1\"").arg(id));
+            config.ids.append(bytes);
+        }
+        if (config.ids.isEmpty())
+            return fail(QStringLiteral("--ids names no analyzer"));
+    }
+    if (parser.isSet(speedOption)) {
+        bool ok = false;
+        config.speed = parser.value(speedOption).toDouble(&ok);
+        if (!ok || config.speed <= 0)
+            return fail(QStringLiteral("invalid speed %1").arg(parser.value(speedOption)));
+    }
+    if (parser.isSet(faultsOption)) {
+        QString error;
+        if (!SimConfig::parseFaults(parser.value(faultsOption), &config.faults, &error))
+            return fail(QStringLiteral("invalid faults: %1").arg(error));
+    }
+    if (parser.isSet(memoryOption))
+        config.memoryFile = parser.value(memoryOption);
+    if (parser.isSet(seedOption)) {
+        bool ok = false;
+        config.seed = parser.value(seedOption).toUInt(&ok);
+        if (!ok)
+            return fail(QStringLiteral("invalid seed %1").arg(parser.value(seedOption)));
+    }
+    int corruptEvery = 0;
+    if (parser.isSet(corruptOption)) {
+        bool ok = false;
+        corruptEvery = parser.value(corruptOption).toInt(&ok);
+        if (!ok || corruptEvery < 0)
+            return fail(QStringLiteral("invalid --corrupt %1").arg(parser.value(corruptOption)));
+    }
+
+    WireTrace trace;
+    if (!trace.open(parser.value(traceOption)))
+        return fail(QStringLiteral("cannot open trace: %1").arg(trace.errorString()));
+
+    Pty pty;
+    Serial device;
+    int fd = -1;
+    if (parser.isSet(deviceOption)) {
+        int baud = 115200;
+        if (parser.isSet(baudOption))
+            baud = parser.value(baudOption).toInt();
+        device.setFileName(parser.value(deviceOption));
+        if (!device.open() || !device.setSettings(baud, 8, Serial::NoParity, Serial::OneStop))
+            return fail(QStringLiteral("cannot open %1: %2").arg(device.fileName(), device.errorString()));
+        fd = device.handle();
+        std::printf("%s\n", qPrintable(device.fileName()));
+    } else {
+        QString error;
+        if (!openPty(&pty, &error))
+            return fail(QStringLiteral("cannot make a pseudo-terminal: %1").arg(error));
+        fd = pty.master;
+        std::printf("%s\n", pty.slavePath.constData());
+    }
+    std::fflush(stdout);
+
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    ScaledClock clock(config.speed);
+    SimBus bus(config, &clock);
+    FrameResponder responder(&bus, &trace);
+    responder.setCorruptEvery(corruptEvery);
+
+    int status = 0;
+    char buf[4096];
+    while (!stopRequested) {
+        pollfd p { fd, POLLIN, 0 };
+        const int ready = ::poll(&p, 1, 200);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            status = fail(QStringLiteral("poll: %1").arg(qt_error_string(errno)));
+            break;
+        }
+        if (ready == 0)
+            continue;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0) {
+            status = fail(QStringLiteral("line closed"));
+            break;
+        }
+        bool dropped = false;
+        for (const FrameResponder::Output& out : responder.feed(QByteArrayView(buf, n))) {
+            if (out.delayMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(out.delayMs));
+            if (out.drop) {
+                trace.note(QStringLiteral("dropping the link"));
+                dropped = true;
+                break;
+            }
+            trace.write("S>", out.bytes);
+            if (!writeAll(fd, out.bytes)) {
+                status = fail(QStringLiteral("write failed"));
+                dropped = true;
+                break;
+            }
+        }
+        if (dropped)
+            break;
+    }
+
+    for (const QByteArray& id : bus.identifiers()) {
+        if (SimAnalyzer* analyzer = bus.analyzer(id))
+            analyzer->flushMemory();
+    }
+    // Closing the master hangs up the line for whoever holds the other end.
+    if (pty.master >= 0)
+        ::close(pty.master);
+    if (pty.slave >= 0)
+        ::close(pty.slave);
+    device.close();
+    return status;
+}
