@@ -22,7 +22,7 @@ const AssayModel models[] = {
     { "PT", 11.0, 14.0, 1, 0.25, 60 },
     { "AP", 28.0, 40.0, 1, 0.25, 90 },
     { "TT", 14.0, 21.0, 1, 0.25, 30 },
-    { "FI,FB,FG", 8.0, 18.0, 10, 0.8, 30 },
+    { "FI,FB,FG", 8.0, 18.0, 10, 0.5, 30 },
     // extrinsic factors (PT based): II, V, VII, X
     { "II,0V,F2,F5,F7,0X,FX", 30.0, 55.0, 10, 0.35, 60 },
     // intrinsic factors (APTT based): VIII, IX, XI, XII

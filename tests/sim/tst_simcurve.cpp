@@ -36,7 +36,8 @@ void TestSimCurve::clotTimes_data()
     QTest::newRow("APTT") << QByteArray("AP") << 1 << 'L' << 28.0 << 40.0;
     QTest::newRow("TT") << QByteArray("TT") << 1 << 'L' << 14.0 << 21.0;
     QTest::newRow("FIB 1/10") << QByteArray("FI") << 10 << 'L' << 8.0 << 18.0;
-    QTest::newRow("FIB 1/20 longer") << QByteArray("FI") << 20 << 'L' << 13.9 << 31.4;
+    QTest::newRow("FIB 1/20 longer") << QByteArray("FI") << 20 << 'L' << 11.3 << 25.5;
+    QTest::newRow("FIB neat shorter") << QByteArray("FI") << 1 << 'L' << 2.5 << 5.7;
     QTest::newRow("factor VIII") << QByteArray("VI") << 10 << 'L' << 50.0 << 85.0;
     QTest::newRow("factor II") << QByteArray("II") << 10 << 'C' << 30.0 << 57.0;
     QTest::newRow("unknown item") << QByteArray("ZZ") << 1 << 'L' << 20.0 << 60.0;
