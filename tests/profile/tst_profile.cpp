@@ -375,6 +375,9 @@ void tst_Profile::startupWarnings_data()
     QTest::newRow("missing data.db") << "profile.db" << "data.db" << QStringList{"错误的数据库文件 data.db"};
     QTest::newRow("missing syslog.db") << "profile.db" << "syslog.db" << QStringList{"错误的数据库文件 syslog.db"};
     QTest::newRow("missing settings file") << "other.db" << QString() << QStringList{"错误的配置文件 other.db"};
+    QTest::newRow("settings file cannot be opened")
+        << "no/such/dir/p.db" << QString()
+        << QStringList{"无法加载配置文件 no/such/dir/p.db\n", "错误的配置文件 no/such/dir/p.db"};
 }
 
 void tst_Profile::startupWarnings()
@@ -385,7 +388,12 @@ void tst_Profile::startupWarnings()
     if (!removeFile.isEmpty())
         QVERIFY(QFile::remove(removeFile));
     openStore(settingsFile);
-    QCOMPARE(m_boxes->texts(), expected);
+    // The open error adds the driver's text after the line break.
+    const QStringList texts = m_boxes->texts();
+    QCOMPARE(texts.size(), expected.size());
+    for (int i = 0; i < texts.size(); ++i)
+        QVERIFY2(texts.at(i).startsWith(expected.at(i)) && texts.at(i).size() >= expected.at(i).size(),
+                 qPrintable(texts.at(i)));
     for (const auto& m : m_boxes->messages())
         QCOMPARE(m.icon, QMessageBox::Warning);
     if (!removeFile.isEmpty())

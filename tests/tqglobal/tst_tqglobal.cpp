@@ -366,6 +366,7 @@ void tst_TqGlobal::loadScript_data()
     QTest::newRow("syntax error") << QByteArray("var = ;\n") << QVariant() << "SyntaxError";
     QTest::newRow("thrown error") << QByteArray("function f() { throw new Error('boom'); }\nf();\n")
                                   << QVariant() << "Error: boom\n";
+    QTest::newRow("missing file: undefined") << QByteArray() << QVariant() << QString();
     QTest::newRow("thrown value") << QByteArray("throw 5;") << QVariant() << "5\n";
 }
 
@@ -374,11 +375,13 @@ void tst_TqGlobal::loadScript()
     QFETCH(QByteArray, program);
     QFETCH(QVariant, expected);
     QFETCH(QString, boxStart);
-    const QString file = m_dir.filePath("script.js");
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(program);
-    f.close();
+    QString file = m_dir.filePath("no such script.js");
+    if (!program.isEmpty()) {
+        file = m_dir.filePath("script.js");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(program);
+    }
 
     tq::MessageRecorder boxes;
     const QVariant got = ::load_script(file);
