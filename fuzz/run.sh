@@ -34,7 +34,7 @@ for t in "${targets[@]}"; do
     "$build/fuzz/${seeders[$t]}" "$work/corpus"
     echo "== $t: ${seconds}s, $(ls "$work/corpus" | wc -l) seeds"
     if ! "$build/fuzz/$t" "$work/corpus" \
-            -max_total_time="$seconds" -malloc_limit_mb=64 -rss_limit_mb=1024 \
+            -max_total_time="$seconds" -malloc_limit_mb=64 -rss_limit_mb=2048 \
             -timeout=10 -max_len=65536 -print_final_stats=1 \
             -artifact_prefix="$work/artifacts/" 2>"$work/log"; then
         status=1
