@@ -205,6 +205,20 @@ QString createDataDb(const QString &path, int version)
     return build(path, s);
 }
 
+QString addLookupRows(const QString &path, int count)
+{
+    Db db(path);
+    QStringList s{ QStringLiteral("begin") };
+    for (const QString &table : lookupTables()) {
+        s << QStringLiteral("with recursive n(i) as (select 1000 union all select i + 1 from n where i < %1) "
+                            "insert into %2 (id, abbr, name) "
+                            "select i, 'a' || i, 'name of entry ' || i || ' in %2' from n")
+             .arg(999 + count).arg(table);
+    }
+    s << QStringLiteral("commit");
+    return db.exec(s) ? QString() : db.lastError();
+}
+
 QString createProfileDb(const QString &path, int version)
 {
     QStringList s;

@@ -49,6 +49,9 @@ QString createQcDb(const QString &path);
 // versions, qc.db as the host creates it.
 QString createInstallation(const QString &dir, int profileVersion, int dataVersion);
 
+// Adds `count` rows to each lookup table of data.db, ids from 1000 on.
+QString addLookupRows(const QString &path, int count);
+
 // Lookup tables of data.db with the rows every fixture gives them.
 QStringList lookupTables();
 QList<QVariantList> lookupRows();

@@ -1,4 +1,172 @@
+// dbupdate killed at random moments while it rebuilds the lookup tables of
+// a large data.db: no row may be lost and the file must stay sound.
+#include "dbfixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+using namespace fixture;
+
+namespace {
+
+const int rowsPerTable = 40000;
+const int killsWanted = 50;
+const int maxTrials = 120;
+
+// A kill loses nothing that the process wrote into the page cache, so the
+// trials run in memory where one is available: without the disk syncs the
+// run is short and the kills land mostly inside the table rebuilds.
+QString trialRoot()
+{
+    const QString shm = QStringLiteral("/dev/shm");
+    if (QFileInfo(shm).isDir() && QFileInfo(shm).isWritable())
+        return shm + QLatin1String("/dbupdate-kill-XXXXXX");
+    return QDir::tempPath() + QLatin1String("/dbupdate-kill-XXXXXX");
+}
+
+} // namespace
+
+class TestDbUpdateKill : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void killedUpgradeLosesNothing();
+
+private:
+    // What one killed run left behind; an empty string when all is sound.
+    QString check(const QString &dir, QString *phase);
+
+    QTemporaryDir m_template{ trialRoot() };
+    QByteArray m_original;
+    qint64 m_fullRunMs = 0;
+};
+
+void TestDbUpdateKill::initTestCase()
+{
+    QVERIFY(m_template.isValid());
+    QCOMPARE(createInstallation(m_template.path(), 3, 0), QString());
+    const QString data = m_template.filePath(QStringLiteral("data.db"));
+    QCOMPARE(addLookupRows(data, rowsPerTable), QString());
+    m_original = fileContents(data);
+
+    // One run to its end tells how long the kill window is.
+    QTemporaryDir scratch(trialRoot());
+    for (const char *name : { "profile.db", "data.db", "qc.db" })
+        QVERIFY(QFile::copy(m_template.filePath(QLatin1String(name)), scratch.filePath(QLatin1String(name))));
+    QElapsedTimer timer;
+    timer.start();
+    const Run run = runDbUpdate(scratch.path());
+    m_fullRunMs = timer.elapsed();
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(check(scratch.path(), nullptr), QString());
+    qInfo("full run over %d lookup rows: %lld ms", 6 * (rowsPerTable + 5), m_fullRunMs);
+}
+
+QString TestDbUpdateKill::check(const QString &dir, QString *phase)
+{
+    const QString data = QDir(dir).filePath(QStringLiteral("data.db"));
+    const QString backup = data + QLatin1String(".bak");
+    // The backup, once there, is the file as it was; until it is there,
+    // the database has not been touched.
+    if (QFile::exists(backup)) {
+        if (fileContents(backup) != m_original)
+            return QStringLiteral("data.db.bak differs from the original");
+    } else if (fileContents(data) != m_original) {
+        return QStringLiteral("data.db changed before its backup was made");
+    }
+
+    Db db(data);  // opening rolls back what the killed run left unfinished
+    if (!db.isOpen())
+        return QStringLiteral("can't open data.db: ") + db.lastError();
+    const QString integrity = db.value(QStringLiteral("pragma integrity_check")).toString();
+    if (integrity != QLatin1String("ok"))
+        return QStringLiteral("integrity check: ") + integrity;
+    if (!db.exec(QStringLiteral("attach database '%1' as original")
+                 .arg(m_template.filePath(QStringLiteral("data.db")))))
+        return db.lastError();
+
+    int tablesWithBackup = 0;
+    for (const QString &table : lookupTables()) {
+        QStringList copies;
+        for (const QString &name : { table, table + QLatin1String("_bak") }) {
+            if (db.hasTable(name))
+                copies << name;
+        }
+        if (copies.isEmpty())
+            return table + QLatin1String(" and its backup table are both gone");
+        tablesWithBackup += copies.size() - 1;
+        QString missing = QStringLiteral("select count(*) from original.%1 o where 1").arg(table);
+        for (const QString &copy : copies) {
+            missing += QStringLiteral(" and not exists (select 1 from main.%1 c where c.id = o.id "
+                                      "and c.abbr is o.abbr and c.name is o.name)").arg(copy);
+        }
+        const QVariant lost = db.value(missing);
+        if (!lost.isValid())
+            return db.lastError();
+        if (lost.toInt() != 0)
+            return QStringLiteral("%1 rows of %2 lost").arg(lost.toInt()).arg(table);
+    }
+    if (phase) {
+        if (!QFile::exists(backup))
+            *phase = QStringLiteral("before data.db was touched");
+        else if (db.hasTable(QStringLiteral("version")))
+            *phase = QStringLiteral("after the schema steps");
+        else if (tablesWithBackup > 0)
+            *phase = QStringLiteral("inside a table rebuild");
+        else
+            *phase = QStringLiteral("between schema steps");
+    }
+    return QString();
+}
+
+void TestDbUpdateKill::killedUpgradeLosesNothing()
+{
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("kill moments seeded with %u", seed);
+    QRandomGenerator random(seed);
+    QMap<QString, int> phases;
+    int kills = 0;
+    int trials = 0;
+    QElapsedTimer total;
+    total.start();
+    while (kills < killsWanted && trials < maxTrials) {
+        ++trials;
+        QTemporaryDir dir(trialRoot());
+        QVERIFY(dir.isValid());
+        for (const char *name : { "profile.db", "data.db", "qc.db" })
+            QVERIFY(QFile::copy(m_template.filePath(QLatin1String(name)), dir.filePath(QLatin1String(name))));
+
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(dbUpdateProgram(), {});
+        QVERIFY(process.waitForStarted());
+        QThread::usleep(random.bounded(quint32(m_fullRunMs * 1000)));
+        process.kill();  // SIGKILL; a process that has already ended is not hit
+        process.waitForFinished();
+        const bool killed = process.exitStatus() == QProcess::CrashExit;
+        if (killed)
+            ++kills;
+
+        QString phase;
+        const QString fault = check(dir.path(), &phase);
+        QVERIFY2(fault.isEmpty(), qPrintable(QStringLiteral("trial %1 (seed %2): %3")
+                                             .arg(trials).arg(seed).arg(fault)));
+        ++phases[killed ? phase : QStringLiteral("not killed: ran to its end")];
+    }
+    for (auto it = phases.cbegin(); it != phases.cend(); ++it)
+        qInfo("%3d %s", it.value(), qPrintable(it.key()));
+    qInfo("%d kills in %d trials, %lld ms", kills, trials, total.elapsed());
+    QVERIFY(kills >= killsWanted);
+}
+
+QTEST_GUILESS_MAIN(TestDbUpdateKill)
 #include "tst_dbupdatekill.moc"
