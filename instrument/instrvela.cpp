@@ -1,0 +1,209 @@
+#include "instrvela.h"
+
+#include "commandcodec.h"
+#include "instrvelafile.h"
+#include "linktrace.h"
+#include "replyerror.h"
+#include "talkthread.h"
+#include "workerthread.h"
+
+#include <tqcore/blink.h>
+#include <tqcore/resource.h>
+#include <tqcore/workbench.h>
+
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QTime>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+InstrVela::InstrVela(Workbench* workbench)
+    : Instrument(workbench)
+{
+    std::memset(&m_param, 0, sizeof m_param);
+    m_temperatures.resize(9);
+
+    m_blink = new Blink(this);
+
+    // Sensor bits 6 .. 0 of the status reply.
+    addMessage(0x10040, 1, tr("测试杯数量不足，需要添加。"));
+    addMessage(0x10020, 1, tr("废液瓶满。"));
+    addMessage(0x10010, 1, tr("清洗液空。"));
+    addMessage(0x10008, 1, tr("机器门已打开。"));
+    addMessage(0x10004, 1, tr("试剂抽屉已打开。"));
+    addMessage(0x10002, 1, tr("试管架抽屉已打开。"));
+    addMessage(0x10001, 1, tr("卷带抽屉已打开。"));
+
+    m_testId = quint32(QTime(0, 0).secsTo(QTime::currentTime()));
+
+    m_worker = new WorkerThread(this);
+    m_talk = new TalkThread(this);
+
+    if (workbench)
+        m_defaultMethod = workbench->instrInfo().value(QStringLiteral("method")).toStringList().value(0);
+
+    connect(m_worker, &QThread::started, this, &Instrument::setRunning);
+    connect(m_worker, &QThread::finished, this, &Instrument::setStopped);
+}
+
+InstrVela::~InstrVela()
+{
+    delete m_worker;
+    m_worker = nullptr;
+    m_talk->close();
+}
+
+quint32 InstrVela::nextTestId()
+{
+    quint32 id = m_testId.load();
+    quint32 next;
+    do {
+        next = id + 1;
+        if (next == 0)
+            next = 1;
+    } while (!m_testId.compare_exchange_weak(id, next));
+    return next;
+}
+
+void InstrVela::createResources(ResourceManager* rm)
+{
+    if (!rm || !workbench() || !workbench()->reagentManager())
+        return;
+    struct Permanent { const char* name; int type; const char* position; };
+    static const Permanent permanents[] = { { "Buffer", 2, "Z1" }, { "Rinse", 3, "Z2" } };
+    for (const Permanent& p : permanents) {
+        Reagent* reagent = workbench()->reagentManager()->createReagent(workbench(), QString::fromLatin1(p.name), rm);
+        if (!reagent)
+            continue;
+        reagent->setType(p.type);
+        rm->addResource(reagent);
+        reagent->moveTo(QString::fromLatin1(p.position));
+        reagent->setPermanent(true);
+    }
+}
+
+bool InstrVela::hasFeature(int feature) const
+{
+    if (feature == 0 || feature == 1)
+        return true;
+    return Instrument::hasFeature(feature);
+}
+
+void* InstrVela::paramData()
+{
+    return &m_param;
+}
+
+void InstrVela::setParamData(const void* block)
+{
+    if (!block)
+        return;
+    ParamBlock param;
+    std::memcpy(&param, block, sizeof param);
+    if (param.size == 0 || param.size > sizeof param) {
+        std::memset(&param, 0, sizeof param);
+    } else {
+        // An older, shorter block keeps its first size bytes.
+        std::memset(reinterpret_cast<char*>(&param) + param.size, 0, sizeof param - param.size);
+        param.size = sizeof param;
+    }
+    m_param = param;
+}
+
+QIODevice* InstrVela::createParamDevice(QIODevice::OpenMode mode)
+{
+    InstrVelaFile* file = new InstrVelaFile(this);
+    file->open(mode);
+    return file;
+}
+
+bool InstrVela::isChannelEnabled(int i)
+{
+    if (!isValidParam())
+        return true;
+    if (i < 0 || i >= 32)
+        return false;
+    return !(m_param.disabledMask & (1u << i));
+}
+
+bool InstrVela::setChannelEnabled(int i, bool on)
+{
+    if (i < 0 || i >= ChannelCount)
+        return false;
+    if (on)
+        m_param.disabledMask &= ~(1u << i);
+    else
+        m_param.disabledMask |= 1u << i;
+    return !isErrorReply(sendCommand("%s%X", on ? "5C" : "5D", unsigned(i + 1)));
+}
+
+bool InstrVela::reset()
+{
+    if (!Instrument::reset() || !isValidParam())
+        return false;
+    for (int i = 0; i < ChannelCount; ++i)
+        setChannelEnabled(i, isChannelEnabled(i));
+    return true;
+}
+
+void InstrVela::setTemperatureStable(bool stable)
+{
+    m_stable = stable;
+    // Queued when called from another thread: the blink lives in the GUI thread.
+    QMetaObject::invokeMethod(m_blink, stable ? "stop" : "start");
+}
+
+void InstrVela::beginAssay(Assay* assay)
+{
+    Instrument::beginAssay(assay);
+}
+
+void InstrVela::endAssay(Assay* assay, bool ok)
+{
+    Instrument::endAssay(assay, ok);
+}
+
+QByteArray InstrVela::sendCommand(const char* format, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n < 0 || n >= int(sizeof buffer)) {
+        // A cut command would reach the analyzer as a different one.
+        qCWarning(lcLink) << "command text too long, not sent:" << n << "characters";
+        const QByteArray reply("Err: command text too long, not sent");
+        setLastError(QString::fromLatin1(reply));
+        return reply;
+    }
+    return m_talk->talk(QByteArray(buffer, n));
+}
+
+bool InstrVela::isErrorReply(const QByteArray& reply)
+{
+    if (!matchesErrorReply(reply))
+        return false;
+    setLastError(QString::fromLatin1(reply));
+    return true;
+}
+
+void InstrVela::checkReply(const QByteArray& reply)
+{
+    if (isErrorReply(reply))
+        throw ReplyError(reply);
+}
+
+QString InstrVela::lastError() const
+{
+    QMutexLocker lock(&m_errorMutex);
+    return m_lastError;
+}
+
+void InstrVela::setLastError(const QString& text)
+{
+    QMutexLocker lock(&m_errorMutex);
+    m_lastError = text;
+}

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "testrecord.h"
+
+#include <tqcore/instrument.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+
+class AnalysisResult;
+class Blink;
+class QMainWindow;
+class Resource;
+class ResourceManager;
+class TalkThread;
+class Workbench;
+class WorkerThread;
+
+// Parameter block of the analyzer, kept in analyzer memory at address 0.
+struct ParamBlock
+{
+    quint32 size;           // 8 when valid
+    quint32 disabledMask;   // bit i set: measuring channel i+1 disabled
+};
+static_assert(sizeof(ParamBlock) == 8, "the analyzer stores the block as 8 bytes");
+
+// Driver of one analyzer model. The analyzer is reached through Linkhub over
+// the talk thread; every command goes through sendCommand().
+class InstrVela : public Instrument
+{
+    Q_OBJECT
+
+public:
+    enum { ChannelCount = 10 };
+
+    explicit InstrVela(Workbench* workbench);
+    ~InstrVela() override;
+
+    // Host operations.
+    void createResources(ResourceManager* rm) override;
+    bool hasFeature(int feature) const override;
+    void connectToHost() override;
+    void disconnectFromHost() override;
+    void* paramData() override;
+    void setParamData(const void* block) override;
+    QIODevice* createParamDevice(QIODevice::OpenMode mode) override;
+    void setupStatusBar(QMainWindow* window) override;
+    void pollStatus() override;
+    void pollTemperatures() override;
+    bool startWork() override;
+    void haltWork() override;
+    bool reset() override;
+    void runModuleSequence() override;
+    bool sendReagentTable() override;
+    void readReagentVolumes() override;
+    void beginAssay(Assay* assay) override;
+    void endAssay(Assay* assay, bool ok) override;
+
+    // Test ids: never 0, seeded from the seconds since midnight. Any thread.
+    quint32 nextTestId();
+    QString defaultMethod() const { return m_defaultMethod; }
+    void setTemperatureStable(bool stable);
+    bool isTemperatureStable() const { return m_stable; }
+    // Channels 0..9 (the analyzer counts them 1..10).
+    bool isChannelEnabled(int i);
+    bool setChannelEnabled(int i, bool on);
+
+    // Command exchange. sendCommand formats printf-style (at most 511
+    // characters) and returns the reply; empty bytes when the link is down.
+    QByteArray sendCommand(const char* format, ...) Q_ATTRIBUTE_FORMAT_PRINTF(2, 3);
+    // True for an error reply ("Err:...", "XX...", "32XX..."); it becomes
+    // the last error.
+    bool isErrorReply(const QByteArray& reply);
+    // Throws ReplyError on an error reply (caught by the operation that
+    // began the command sequence).
+    void checkReply(const QByteArray& reply);
+    QString lastError() const;
+    void setLastError(const QString& text);
+
+    // Command set.
+    bool startTest(TestRecord& record, int* freeCount);
+    bool cancelTest(quint32 id);
+    bool waitModuleIdle(int module);
+
+    QByteArray selectedInstrument() const { return m_selected; }
+    TalkThread* talkThread() const { return m_talk; }
+
+    // Picks one of several analyzers during connection; an empty answer
+    // cancels. The default asks with a QInputDialog parented to the active
+    // window. Tests and headless hosts may install their own (empty function:
+    // the default again).
+    using InstrumentChooser = std::function<QString(const QStringList& ids)>;
+    static void setInstrumentChooser(InstrumentChooser chooser);
+
+    // Bounds of the connection start-up: waiting for Linkhub's semaphore and
+    // retrying a refused connection (VELA_LINKHUB_START_MS, default 15 000),
+    // and of waitModuleIdle (VELA_MODULE_WAIT_MS, default 120 000).
+    static int linkhubStartTimeout();
+    static int moduleWaitTimeout();
+
+    // ---- run scheduler, results and monitoring ----
+    // Result of a test (command 32); when final, with its curve (command 60).
+    // False while the test runs and when a query fails. assay may be null.
+    bool fetchResult(quint32 id, AnalysisResult* out, Assay* assay);
+    bool readCurve(quint32 id, AnalysisResult* result);
+    // One pass of the run scheduler (worker thread): collect, release, place.
+    void schedulePass(const bool* stop);
+    bool prepareNextTest(TestRecord& record);
+    bool fetchAssayResult(Assay* assay);
+    int countPlaceableAssays();
+    bool hasScheduledTests() const;
+    // Factor sent with a test: the reciprocal of the dilution fraction,
+    // rounded half away from zero (0.5 -> 2, 0.4 -> 3); 1 without a fraction.
+    static int dilutionFactor(double dilution);
+    // A test whose result queries fail this many times in a row is given up
+    // with an error result and released.
+    static constexpr int maxFailedQueries = 10;
+
+    WorkerThread* m_worker = nullptr;
+    QList<TestRecord> m_running;
+    QList<TestRecord> m_pending;
+    QVector<float> m_temperatures;
+    QList<float> m_tempHistory;
+    QStringList m_lastTempTexts;
+
+private:
+    enum class ResultQuery { Final, Running, Failed };
+    ResultQuery queryResult(quint32 id, AnalysisResult* out, Assay* assay, QString* reason);
+    ResultQuery queryAssayResult(Assay* assay, QString* reason);
+    bool collectResult(TestRecord& record);
+    bool addDemonstrationShadow();
+    bool isDemonstrationActive() const;
+    void emitTemperatureText(int zone, const QString& text);
+
+public:
+    // ---- end of run scheduler, results and monitoring ----
+
+signals:
+    void temp1Changed(QString temp);
+    void temp2Changed(QString temp);
+    void temp3Changed(QString temp);
+    void temp4Changed(QString temp);
+    void temp5Changed(QString temp);
+    void temp6Changed(QString temp);
+    void temp7Changed(QString temp);
+    void temp8Changed(QString temp);
+    void temp9Changed(QString temp);
+
+public:
+    std::atomic<quint32> m_testId{0};
+    std::atomic<bool> m_stable{false};
+    Blink* m_blink = nullptr;
+
+private:
+    bool startLinkhub();
+    bool openLink();
+    bool selectAnalyzer();
+    QString chooseInstrument(const QStringList& ids);
+    // Reagents included in the reagent table, grouped by name (ascending).
+    QList<QPair<QString, QList<Resource*>>> reagentGroups() const;
+
+    QByteArray m_selected;          // analyzer chosen at connection; empty when disconnected
+    mutable QMutex m_errorMutex;    // the last error is written from every thread
+    QString m_lastError;
+    QString m_defaultMethod;
+    ParamBlock m_param;
+    TalkThread* m_talk = nullptr;
+};

@@ -1,0 +1,178 @@
+// The instrument command set: placing and releasing tests, the reagent
+// table, the module sequence.
+#include "instrvela.h"
+
+#include "commandcodec.h"
+#include "linktrace.h"
+#include "replyerror.h"
+
+#include "core/tqglobal.h"
+
+#include <tqcore/assay.h>
+#include <tqcore/resource.h>
+#include <tqcore/workbench.h>
+
+#include <QDeadlineTimer>
+#include <QMap>
+
+namespace {
+// waitModuleIdle gives the link up after this many replies in a row that
+// are empty (the link is closed) or link failures ("Err:").
+const int MaxLinkFailures = 5;
+const int DefaultModuleWait = 120000;
+} // namespace
+
+int InstrVela::moduleWaitTimeout()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("VELA_MODULE_WAIT_MS", &ok);
+    return ok && ms > 0 ? ms : DefaultModuleWait;
+}
+
+// 31: "31" test id (8 hex), sample position code (2), item code (2),
+// dilution factor (2 decimal), method letter (C bead, L optical).
+// Accepted: "3111" and the number of further tests the analyzer takes now
+// (2 hex).
+bool InstrVela::startTest(TestRecord& record, int* freeCount)
+{
+    QString method;
+    if (Assay* assay = record.assay)
+        method = assay->method();
+    if (method.isEmpty())
+        method = m_defaultMethod;
+    const char letter = method == QStringLiteral("磁珠法") ? 'C' : 'L';
+
+    const QByteArray reply = sendCommand("31%08X%s%s%02d%c", record.testId,
+                                         zeroPadded(record.positionCode, 2).constData(),
+                                         zeroPadded(record.itemCode, 2).constData(),
+                                         record.dilutionFactor, letter);
+    if (!reply.startsWith("3111"))
+        return false;
+    if (freeCount) {
+        const int free = hexField(reply, 4, 2);
+        *freeCount = free < 0 ? 0 : free;
+    }
+    return true;
+}
+
+// 34 cancels a test or releases a finished one; "3400C0" refuses.
+bool InstrVela::cancelTest(quint32 id)
+{
+    const QByteArray reply = sendCommand("34%08X", id);
+    return !isErrorReply(reply) && !reply.startsWith("3400C0");
+}
+
+QList<QPair<QString, QList<Resource*>>> InstrVela::reagentGroups() const
+{
+    QList<QPair<QString, QList<Resource*>>> groups;
+    ResourceManager* rm = workbench() ? workbench()->resourceManager() : nullptr;
+    if (!rm)
+        return groups;
+    QMap<QString, QList<Resource*>> byName;   // ascending, case-sensitive
+    for (ResourcePosition* position : rm->positions()) {
+        Resource* resource = position ? position->resource() : nullptr;
+        if (resource && resource->isIncluded())
+            byName[resource->name()].append(resource);
+    }
+    for (auto it = byName.cbegin(); it != byName.cend(); ++it)
+        groups.append(qMakePair(it.key(), it.value()));
+    return groups;
+}
+
+// 77: item code, then per bottle its position code and fill level (2 hex):
+// "77PTR17FR2FF" is reagent PT in R1 at half and in R2 full.
+bool InstrVela::sendReagentTable()
+{
+    for (const auto& group : reagentGroups()) {
+        QByteArray text = reagentItemCode(group.first);
+        for (Resource* resource : group.second) {
+            text += positionCode(resource->position()->name());
+            text += volumeToHex(resource->volumePercent());
+        }
+        qDebug().noquote() << "reagent table:" << QString::fromLatin1(text);
+        sendCommand("77%s", text.constData());
+    }
+    return true;
+}
+
+// 78 <item code>: two characters, then per bottle its position code (2) and
+// fill level (2 hex).
+void InstrVela::readReagentVolumes()
+{
+    ResourceManager* rm = workbench() ? workbench()->resourceManager() : nullptr;
+    if (!rm)
+        return;
+    for (const auto& group : reagentGroups()) {
+        const QByteArray reply = sendCommand("78%s", reagentItemCode(group.first).constData());
+        if (isErrorReply(reply))
+            continue;
+        for (int i = 2; i <= reply.size() - 4; i += 4) {
+            const QByteArray code = reply.mid(i, 2);
+            if (hexField(reply, i + 2, 2) < 0) {
+                qCWarning(lcLink).noquote() << "fill level is no number:" << escapeBytes(reply.mid(i, 4));
+                continue;
+            }
+            const double volume = hexToVolume(reply.mid(i + 2, 2));
+            const QString name = positionName(code);
+            ResourcePosition* position = rm->position(name);
+            if (!position) {
+                qDebug().noquote() << "不存在位置" << name << QString::fromLatin1(code);
+                continue;
+            }
+            Resource* resource = position->resource();
+            if (resource && resource->name() == group.first)
+                resource->setVolumePercent(volume);
+        }
+    }
+}
+
+void InstrVela::runModuleSequence()
+{
+    WaitCursor cursor;      // shown in the GUI thread only
+    try {
+        sendCommand("5113");
+        sendCommand("5123");
+        if (waitModuleIdle(2)) {
+            sendCommand("5124");
+            waitModuleIdle(2);
+            waitModuleIdle(1);
+        }
+    } catch (const ReplyError&) {
+        // An error reply ends the sequence; the last error holds it.
+    }
+}
+
+// 55 <module>: "5500" idle; otherwise the module's pending codes as groups
+// of four hex digits from character 4 on.
+bool InstrVela::waitModuleIdle(int module)
+{
+    const QDeadlineTimer deadline(moduleWaitTimeout());
+    int linkFailures = 0;
+    for (;;) {
+        const QByteArray reply = sendCommand("55%X", unsigned(module));
+        if (reply.startsWith("5500"))
+            return true;
+        if (reply.isEmpty() || reply.startsWith("Err:")) {
+            if (++linkFailures >= MaxLinkFailures) {
+                if (reply.isEmpty())
+                    setLastError(tr("与仪器的连接已断开"));
+                qCWarning(lcLink) << "module" << module << "wait given up: no answer";
+                return false;
+            }
+        } else {
+            linkFailures = 0;
+            for (int i = 4; i + 4 <= reply.size(); i += 4) {
+                const int code = hexField(reply, i, 4);
+                if (code < 0)
+                    break;
+                if (setStatusCode(code, 1, QString()) > 1)
+                    return false;
+            }
+        }
+        if (deadline.hasExpired()) {
+            qCWarning(lcLink) << "module" << module << "not idle within" << moduleWaitTimeout() << "ms";
+            return false;
+        }
+        ::sleep(100);
+    }
+}

@@ -1,0 +1,69 @@
+#include "instrvelafile.h"
+
+#include "instrvela.h"
+
+#include <algorithm>
+#include <cstring>
+
+static bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+InstrVelaFile::InstrVelaFile(InstrVela* instrument, QObject* parent)
+    : QIODevice(parent)
+    , m_instrument(instrument)
+{
+}
+
+bool InstrVelaFile::open(OpenMode mode)
+{
+    // Every byte costs a command: never read ahead into a buffer.
+    return QIODevice::open(mode | Unbuffered);
+}
+
+// Reply to "4C<address><count>": two characters, then the bytes read as
+// upper-case hexadecimal.
+qint64 InstrVelaFile::readData(char* data, qint64 maxSize)
+{
+    qint64 done = 0;
+    while (done < maxSize) {
+        const qint64 address = pos() + done;
+        if (address >= AddressSpace)
+            break;      // a 16-bit address field would wrap to 0
+        const int n = int(std::min<qint64>({ maxSize - done, qint64(ChunkSize), AddressSpace - address }));
+        const QByteArray reply = m_instrument->sendCommand("4C%04hX%02hX", (unsigned short)address, (unsigned short)n);
+        if (reply.size() <= 2 || m_instrument->isErrorReply(reply))
+            break;
+        const int d = int((reply.size() - 2) / 2);
+        if (d == 0)
+            break;
+        const QByteArray hex = reply.mid(2, 2 * d);
+        // Anything but hexadecimal digits is no memory content.
+        if (!std::all_of(hex.begin(), hex.end(), isHexDigit))
+            break;
+        const QByteArray bytes = QByteArray::fromHex(hex);
+        const int take = int(qMin<qint64>(bytes.size(), maxSize - done));
+        std::memcpy(data + done, bytes.constData(), size_t(take));
+        done += take;
+    }
+    return done;
+}
+
+qint64 InstrVelaFile::writeData(const char* data, qint64 maxSize)
+{
+    qint64 done = 0;
+    while (done < maxSize) {
+        const qint64 address = pos() + done;
+        if (address >= AddressSpace)
+            break;
+        const int n = int(std::min<qint64>({ maxSize - done, qint64(ChunkSize), AddressSpace - address }));
+        const QByteArray hex = QByteArray(data + done, n).toHex().toUpper();
+        const QByteArray reply = m_instrument->sendCommand("4D%04hX%02hX%s", (unsigned short)address,
+                                                           (unsigned short)n, hex.constData());
+        if (reply.isEmpty() || m_instrument->isErrorReply(reply))
+            break;
+        done += n;
+    }
+    return done;
+}

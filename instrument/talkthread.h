@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QMutex>
+#include <QSemaphore>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+class QTcpSocket;
+
+// The one TCP connection to Linkhub on the local host. The socket lives in
+// this thread's run(); callers in any thread hand a request line over and
+// block until its reply line comes back. Exchanges are strictly one at a
+// time (the mutex) and the hand-over goes through two semaphores only.
+//
+// Link: port 32345 unless VELA_LINKHUB_PORT names another; a request is sent
+// as one line ending in CR LF; the reply is the next line received, with
+// leading and trailing white space removed.
+//
+// A reply is waited for at most replyTimeout() ms (30 000 by default,
+// VELA_TALK_TIMEOUT_MS overrides it). When the wait runs out, talk() returns
+// an error reply beginning "Err:" and the link is closed, so that a late
+// reply can never be taken for the next request.
+class TalkThread : public QThread
+{
+public:
+    enum { DefaultPort = 32345, DefaultReplyTimeout = 30000, ConnectTimeout = 30000 };
+
+    explicit TalkThread(QObject* parent = nullptr);
+    ~TalkThread() override;
+
+    // Starts the thread and waits for its connection attempt (at most
+    // ConnectTimeout ms); returns isConnected(). Returns at once when the
+    // thread already runs connected.
+    bool open();
+    // Ends the connection and the thread; false when it did not run.
+    bool close();
+    // Exchanges one line. Empty bytes when the thread does not run (nothing
+    // is sent) or when the link broke while waiting; an "Err:" reply when no
+    // reply came in time or the request cannot be sent as one line.
+    QByteArray talk(const QByteArray& request);
+
+    bool isConnected() const;
+    // The socket's error text of the last connection attempt.
+    QString errorString() const;
+    QAbstractSocket::SocketError socketError() const;
+
+    int replyTimeout() const;
+    void setReplyTimeout(int msecs);
+
+    // Port named by VELA_LINKHUB_PORT, else DefaultPort.
+    static quint16 linkhubPort();
+
+protected:
+    void run() override;
+
+private:
+    enum class Failure { NoReply, ReplyTooLong, LineBreakInRequest };
+    QByteArray failureReply(Failure failure) const;
+    QByteArray readReply(QTcpSocket& socket, QByteArray& received, bool* failed);
+
+    QMutex m_mutex;             // one caller at a time in open() and talk()
+    QSemaphore m_requestSem;    // released once per request handed over
+    QSemaphore m_replySem;      // once per reply, after the connection attempt, at the end
+    // Written by one side before the matching release, read by the other
+    // after the matching acquire. The sequence numbers tell a reply from the
+    // thread's last release, which answers no request.
+    QByteArray m_request;
+    quint64 m_requestSeq = 0;
+    QByteArray m_reply;
+    quint64 m_replySeq = 0;
+    std::atomic<bool> m_connected{false};
+    mutable QMutex m_errorMutex;
+    QString m_errorText;
+    QAbstractSocket::SocketError m_socketError = QAbstractSocket::UnknownSocketError;
+    std::atomic<int> m_replyTimeout;
+    quint16 m_port = DefaultPort;
+};
