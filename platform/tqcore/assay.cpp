@@ -4,6 +4,8 @@
 
 #include <QMutexLocker>
 
+#include <cmath>
+
 Assay::Assay(QObject* parent)
     : QObject(parent)
 {
@@ -60,7 +62,7 @@ void Assay::setDilution(const QString& text)
 {
     bool ok = false;
     double value = fraction(text, &ok);
-    if (!ok || !(value > 0.0))
+    if (!ok || !(value > 0.0) || !std::isfinite(value))
         value = 1.0;
     {
         QMutexLocker locker(&m_mutex);
@@ -74,7 +76,7 @@ void Assay::setDilution(const QString& text)
 
 void Assay::setDilution(double value)
 {
-    if (!(value > 0.0))
+    if (!(value > 0.0) || !std::isfinite(value))
         value = 1.0;
     {
         QMutexLocker locker(&m_mutex);

@@ -45,8 +45,9 @@ public:
     void setMethod(const QString& method);
 
     // The dilution as a fraction (1/2 -> 0.5). setDilution takes the text
-    // ("1/2", "2/5", "0.25") through fraction(); a text fraction() cannot
-    // read leaves the dilution at 1.0 and keeps the text.
+    // ("1/2", "2/5") through fraction(); a text fraction() cannot read, or
+    // one that gives no finite value above 0 ("1/0", "0/1"), makes the
+    // dilution 1.0 and keeps the text.
     double dilution() const;
     QString dilutionText() const;
     void setDilution(const QString& text);

@@ -83,6 +83,14 @@ int Instrument::messageLevel(int code) const
     return m_messages.value(code, Message{0, QString()}).level;
 }
 
+QList<int> Instrument::messageCodes() const
+{
+    QMutexLocker locker(&m_mutex);
+    QList<int> codes = m_messages.keys();
+    std::sort(codes.begin(), codes.end());
+    return codes;
+}
+
 int Instrument::setStatusCode(int code, int source, const QString& text)
 {
     Q_UNUSED(text);

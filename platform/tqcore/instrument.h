@@ -52,6 +52,8 @@ public:
     QString findMessage(int code) const;
     // The registered level, or 0.
     int messageLevel(int code) const;
+    // Every registered code, ascending.
+    QList<int> messageCodes() const;
 
     // Records code (and text) as the current status of source, one code per
     // source, and returns the level of the code's registered message; an

@@ -125,7 +125,8 @@ void TestTqWorkbench::assayDilution_data()
     QTest::newRow("1/10") << QStringLiteral("1/10") << 0.1;
     QTest::newRow("2/5") << QStringLiteral("2/5") << 0.4;
     QTest::newRow("unreadable stays 1") << QStringLiteral("abc") << 1.0;
-    QTest::newRow("zero stays 1") << QStringLiteral("0") << 1.0;
+    QTest::newRow("zero stays 1") << QStringLiteral("0/1") << 1.0;
+    QTest::newRow("division by zero stays 1") << QStringLiteral("1/0") << 1.0;
 }
 
 void TestTqWorkbench::assayDilution()
