@@ -1,0 +1,385 @@
+#include "rig.h"
+
+#include "workerthread.h"
+
+#include "core/profile.h"
+
+#include <tqcore/tqapp.h>
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray idText(quint32 id)
+{
+    return QByteArray::number(id, 16).rightJustified(8, '0').toUpper();
+}
+
+quint32 testIdOf(Assay* a)
+{
+    return a->tempValue(QStringLiteral("vela/id")).toUInt();
+}
+
+int shadowCount(const QList<TestRecord>& records)
+{
+    int n = 0;
+    for (const TestRecord& r : records)
+        n += r.shadow ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+class TestScheduler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void noWorklist();
+    void emptyWorklistRunsOnePass();
+    void dilutionFactor_data();
+    void dilutionFactor();
+    void commandFields_data();
+    void commandFields();
+    void oneTestPerPassWithoutRoom();
+    void refusedPlacementStaysPending();
+    void refusedReleaseRetriedWithoutQuery();
+    void deletedAssayReleasedSilently();
+    void missingPosition_data();
+    void missingPosition();
+    void failingQueriesGiveUp();
+    void unknownTestEndsEmpty();
+    void worklistRunsThroughWorker();
+    void demonstrationShadows();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestScheduler::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    Profile::instance();
+    registerAnalysisResultMetaType();
+}
+
+void TestScheduler::init()
+{
+    Profile::instance().setValue(QStringLiteral("debug/active"), false, false);
+    TqApp::setTmpValue(QStringLiteral("vela/added"), 0);
+}
+
+void TestScheduler::cleanup()
+{
+    Profile::instance().setValue(QStringLiteral("debug/active"), false, false);
+}
+
+void TestScheduler::noWorklist()
+{
+    InstrVela instrument(nullptr);
+    QVERIFY(!instrument.startWork());
+    QVERIFY(!instrument.m_worker->isRunning());
+}
+
+void TestScheduler::emptyWorklistRunsOnePass()
+{
+    Rig rig;
+    QVERIFY(rig.connected);
+    TqApp::setTmpValue(QStringLiteral("vela/added"), 7);
+    QSignalSpy running(rig.instrument.data(), &Instrument::runningChanged);
+    QVERIFY(rig.instrument->startWork());
+    QVERIFY(rig.instrument->m_worker->wait(5000));
+    QTRY_COMPARE(running.count(), 2);
+    QCOMPARE(running.at(0).at(0).toBool(), true);
+    QCOMPARE(running.at(1).at(0).toBool(), false);
+    QVERIFY(rig.server.requests().isEmpty());
+    QCOMPARE(TqApp::tmpValue(QStringLiteral("vela/added")).toInt(), 0);
+
+    // and it starts again for the next work
+    rig.addAssay("S1", "A1", "PT");
+    QVERIFY(rig.instrument->startWork());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worklist()->assays().at(0)->isFinished(), 15000);
+    QVERIFY(rig.instrument->m_worker->wait(5000));
+}
+
+void TestScheduler::dilutionFactor_data()
+{
+    QTest::addColumn<double>("dilution");
+    QTest::addColumn<int>("factor");
+    QTest::newRow("1/1") << 1.0 << 1;
+    QTest::newRow("0.5 -> 2") << 0.5 << 2;
+    QTest::newRow("0.1 -> 10") << 0.1 << 10;
+    QTest::newRow("0.4 -> 2.5 -> 3 (half away from zero)") << 0.4 << 3;
+    QTest::newRow("2/3 -> 1.5 -> 2") << 2.0 / 3.0 << 2;
+    QTest::newRow("0.3 -> 3.33 -> 3") << 0.3 << 3;
+    QTest::newRow("zero: no fraction") << 0.0 << 1;
+    QTest::newRow("negative: no fraction") << -0.5 << 1;
+}
+
+void TestScheduler::dilutionFactor()
+{
+    QFETCH(double, dilution);
+    QFETCH(int, factor);
+    QCOMPARE(InstrVela::dilutionFactor(dilution), factor);
+}
+
+void TestScheduler::commandFields_data()
+{
+    QTest::addColumn<QString>("position");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("dilution");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QByteArray>("fields"); // after the test id
+
+    QTest::newRow("PT at A1, 1/1, optical") << "A1" << "PT" << "1/1" << "光学法" << QByteArray("B1PT01L");
+    QTest::newRow("dilution 0.5 -> 02") << "A1" << "PT" << "1/2" << "光学法" << QByteArray("B1PT02L");
+    QTest::newRow("dilution 0.1 -> 10") << "A1" << "PT" << "1/10" << "光学法" << QByteArray("B1PT10L");
+    QTest::newRow("APTT at A12, bead") << "A12" << "APTT" << "1/1" << "磁珠法" << QByteArray("BCAP01C");
+    QTest::newRow("default method") << "R3" << "FIB" << "1/5" << "" << QByteArray("R3FI05L");
+}
+
+void TestScheduler::commandFields()
+{
+    QFETCH(QString, position);
+    QFETCH(QString, item);
+    QFETCH(QString, dilution);
+    QFETCH(QString, method);
+    QFETCH(QByteArray, fields);
+
+    Rig rig;
+    Assay* a = rig.addAssay("S1", position, item, dilution);
+    a->setMethod(method);
+    rig.pass();
+    const QList<QByteArray> placed = rig.server.requests("31");
+    QCOMPARE(placed.size(), 1);
+    QCOMPARE(placed.at(0), "31" + idText(testIdOf(a)) + fields);
+    QCOMPARE(a->status(), tq::Started);
+    QVERIFY(rig.instrument->containsAssay(a));
+}
+
+void TestScheduler::oneTestPerPassWithoutRoom()
+{
+    Rig rig;
+    rig.analyzer.freeCount = 0; // "311100"
+    rig.analyzer.runningReplies = 100;
+    for (int i = 0; i < 3; ++i)
+        rig.addAssay(QStringLiteral("S%1").arg(i), QStringLiteral("A%1").arg(i + 1), "PT");
+    for (int pass = 1; pass <= 4; ++pass) {
+        rig.server.clearRequests();
+        rig.pass();
+        QCOMPARE(rig.server.requests("31").size(), pass <= 3 ? 1 : 0);
+        QCOMPARE(rig.instrument->m_running.size(), qMin(pass, 3));
+        // each pass asks every test already running for its result
+        QCOMPARE(rig.server.requests("32").size(), qMin(pass - 1, 3));
+    }
+}
+
+void TestScheduler::refusedPlacementStaysPending()
+{
+    Rig rig;
+    rig.analyzer.freeCount = -1;
+    Assay* a = rig.addAssay("S1", "A1", "PT");
+    QSignalSpy begun(rig.instrument.data(), &Instrument::assayBegun);
+    rig.pass();
+    rig.pass();
+    const QList<QByteArray> offered = rig.server.requests("31");
+    QCOMPARE(offered.size(), 2);
+    QCOMPARE(offered.at(0), offered.at(1)); // the same test, offered again
+    QCOMPARE(rig.instrument->m_pending.size(), 1);
+    QVERIFY(rig.instrument->m_running.isEmpty());
+    QCOMPARE(begun.count(), 0);
+    QCOMPARE(a->status(), tq::Waiting);
+
+    rig.analyzer.freeCount = 3;
+    rig.pass();
+    QCOMPARE(begun.count(), 1);
+    QVERIFY(rig.instrument->m_pending.isEmpty());
+    QCOMPARE(rig.instrument->m_running.size(), 1);
+    QCOMPARE(rig.instrument->m_running.at(0).testId, testIdOf(a));
+}
+
+void TestScheduler::refusedReleaseRetriedWithoutQuery()
+{
+    Rig rig;
+    rig.analyzer.runningReplies = 0;
+    rig.analyzer.refusedReleases = 1;
+    Assay* a = rig.addAssay("S1", "A1", "PT");
+    QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
+    rig.pass(); // placed
+    rig.pass(); // final result, release refused
+    QCOMPARE(rig.server.requests("32").size(), 1);
+    QCOMPARE(rig.server.requests("34").size(), 1);
+    QCOMPARE(rig.instrument->m_running.size(), 1);
+    QCOMPARE(rig.instrument->m_running.at(0).phase, int(TestRecord::Final));
+    QCOMPARE(ended.count(), 0);
+    QCOMPARE(a->result().value(), 30.0);
+
+    rig.pass(); // released, no second query
+    QCOMPARE(rig.server.requests("32").size(), 1);
+    QCOMPARE(rig.server.requests("34").size(), 2);
+    QVERIFY(rig.instrument->m_running.isEmpty());
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(a->isFinished());
+    QVERIFY(!rig.instrument->containsAssay(a));
+}
+
+void TestScheduler::deletedAssayReleasedSilently()
+{
+    Rig rig;
+    rig.analyzer.runningReplies = 100;
+    Assay* a = rig.addAssay("S1", "A1", "PT");
+    rig.pass();
+    const quint32 id = testIdOf(a);
+    QCOMPARE(rig.instrument->m_running.size(), 1);
+
+    QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
+    QSignalSpy begun(rig.instrument.data(), &Instrument::assayBegun);
+    rig.worklist()->remove(a);
+    rig.server.clearRequests();
+    rig.pass();
+    QCOMPARE(rig.server.requests(), QList<QByteArray>{"34" + idText(id)});
+    QVERIFY(rig.instrument->m_running.isEmpty());
+    QCOMPARE(ended.count(), 0);
+    QCOMPARE(begun.count(), 0);
+}
+
+void TestScheduler::missingPosition_data()
+{
+    QTest::addColumn<QString>("position");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("not a position name") << QStringLiteral("A99");
+}
+
+void TestScheduler::missingPosition()
+{
+    QFETCH(QString, position);
+    Rig rig;
+    rig.addAssay("S7", position, "PT");
+    rig.addAssay("S8", "A2", "PT");
+    rig.pass();
+    rig.pass();
+    QCOMPARE(rig.messages.texts(), QStringList(2, QStringLiteral("没有给S7指定位置")));
+    QCOMPARE(rig.messages.messages().at(0).icon, QMessageBox::Critical);
+    QVERIFY(rig.server.requests("31").isEmpty());
+    QVERIFY(!rig.instrument->hasScheduledTests());
+}
+
+void TestScheduler::failingQueriesGiveUp()
+{
+    Rig rig;
+    rig.analyzer.resultReplyOverride = "32ZZ garbled";
+    Assay* a = rig.addAssay("S1", "A1", "PT");
+    QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
+    rig.pass(); // placed
+    for (int i = 1; i < InstrVela::maxFailedQueries; ++i)
+        rig.pass();
+    QCOMPARE(rig.server.requests("32").size(), InstrVela::maxFailedQueries - 1);
+    QCOMPARE(ended.count(), 0);
+    QCOMPARE(rig.instrument->m_running.size(), 1);
+
+    rig.pass(); // the last failure: given up, released, ended
+    QCOMPARE(rig.server.requests("32").size(), InstrVela::maxFailedQueries);
+    QCOMPARE(rig.server.requests("34").size(), 1);
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(rig.instrument->m_running.isEmpty());
+    QCOMPARE(a->result().error(), AnalysisResult::UnknownError);
+    QVERIFY2(a->result().errorText().contains(QStringLiteral("32ZZ garbled")),
+             qPrintable(a->result().errorText()));
+}
+
+void TestScheduler::unknownTestEndsEmpty()
+{
+    Rig rig;
+    Assay* a = rig.addAssay("S1", "A1", "PT");
+    rig.pass();
+    rig.analyzer.resultReplyOverride = "32XX";
+    rig.pass();
+    QVERIFY(a->isFinished());
+    QVERIFY(a->result().isNull());
+    QVERIFY(a->result().curve().isEmpty());
+    QVERIFY(rig.server.requests("60").isEmpty());
+}
+
+void TestScheduler::worklistRunsThroughWorker()
+{
+    Rig rig;
+    rig.analyzer.freeCount = 2;
+    rig.analyzer.runningReplies = 2;
+    QList<Assay*> assays;
+    const QStringList items { "PT", "APTT", "TT", "FIB" };
+    for (int i = 0; i < 12; ++i)
+        assays << rig.addAssay(QStringLiteral("S%1").arg(i), QStringLiteral("A%1").arg(i + 1),
+                               items.at(i % 4), QStringLiteral("1/%1").arg(i % 3 + 1));
+    QSignalSpy begun(rig.instrument.data(), &Instrument::assayBegun);
+    QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
+    QList<QList<tq::AnalysisStatus>> statuses(assays.size());
+    for (int i = 0; i < assays.size(); ++i) {
+        Assay* a = assays.at(i);
+        connect(a, &Assay::changed, this, [a, i, &statuses] {
+            if (statuses[i].isEmpty() || statuses[i].last() != a->status())
+                statuses[i].append(a->status());
+        }, Qt::DirectConnection);
+    }
+
+    QVERIFY(rig.instrument->startWork());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.instrument->m_worker->isRunning(), 40000);
+    QCOMPARE(begun.count(), 12);
+    QCOMPARE(ended.count(), 12);
+    QCOMPARE(rig.analyzer.released(), 12);
+    QSet<Assay*> once;
+    for (int i = 0; i < assays.size(); ++i) {
+        Assay* a = assays.at(i);
+        QVERIFY(a->isFinished());
+        QCOMPARE(a->result().value(), 30.0);
+        QCOMPARE(a->result().curve().size(), 120);
+        QCOMPARE(a->result().ch(), 3);
+        QCOMPARE(statuses.at(i), (QList<tq::AnalysisStatus>{tq::Waiting, tq::Started, tq::Measuring, tq::Finished}));
+        once.insert(begun.at(i).at(0).value<Assay*>());
+    }
+    QCOMPARE(once.size(), 12);
+}
+
+void TestScheduler::demonstrationShadows()
+{
+    Profile::instance().setValue(QStringLiteral("debug/active"), true, false);
+    Rig rig;
+    rig.analyzer.runningReplies = 0;
+    QList<Assay*> assays;
+    for (int i = 0; i < 10; ++i)
+        assays << rig.addAssay(QStringLiteral("S%1").arg(i), QStringLiteral("A%1").arg(i + 1), "PT");
+    const AnalysisResult own(12.5);
+    assays.at(4)->setResult(own);
+
+    rig.pass();
+    // the fourth placement finds six more waiting and adds a shadow for the
+    // fifth assay; later placements find four or fewer and add none
+    QCOMPARE(shadowCount(rig.instrument->m_running), 1);
+    QCOMPARE(rig.instrument->m_running.size(), 10);
+    QCOMPARE(rig.instrument->m_running.at(4).assay.data(), assays.at(4));
+    QVERIFY(rig.instrument->m_running.at(4).shadow);
+    QCOMPARE(rig.server.requests("31").size(), 9);
+    QCOMPARE(TqApp::tmpValue(QStringLiteral("vela/added")).toInt(), 9);
+    QVERIFY(rig.instrument->containsAssay(assays.at(4)));
+    QCOMPARE(assays.at(4)->status(), tq::Started);
+
+    // the shadow ends once it is first, without a word to the analyzer,
+    // and keeps the result the host gave its assay
+    rig.pass();
+    QVERIFY(rig.instrument->m_running.isEmpty());
+    const QByteArray shadowId = idText(testIdOf(assays.at(4)));
+    for (const QByteArray& r : rig.server.requests())
+        QVERIFY2(!r.contains(shadowId), r.constData());
+    QVERIFY(assays.at(4)->isFinished());
+    QVERIFY(assays.at(4)->result().isCopyOf(own));
+}
+
+QTEST_GUILESS_MAIN(TestScheduler)
+#include "tst_scheduler.moc"
