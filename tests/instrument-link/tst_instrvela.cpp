@@ -1,0 +1,562 @@
+#include "fakeanalyzer.h"
+#include "lineserver.h"
+#include "tracerecorder.h"
+
+#include "instrvela.h"
+#include "replyerror.h"
+#include "talkthread.h"
+
+#include "core/messagepresenter.h"
+
+#include <tqcore/assay.h>
+#include <tqcore/blink.h>
+#include <tqcore/resource.h>
+#include <tqcore/workbench.h>
+
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(ParamBlock)
+
+// The instrument object against a fake analyzer on a line server, the talk
+// thread opened straight on the server's port.
+class TestInstrVela : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void construction();
+    void testIdsNeverZero();
+    void features();
+    void paramBlock_data();
+    void paramBlock();
+    void withoutValidBlock();
+    void memoryRead();
+    void memoryReadStops_data();
+    void memoryReadStops();
+    void memoryWrite();
+    void memoryWriteStopsOnEmptyReply();
+    void loadParamAndReset();
+    void channelCommands_data();
+    void channelCommands();
+    void channelErrorReplyStillChangesMask();
+    void commandTooLong();
+    void errorReplyBecomesLastError();
+    void startTest_data();
+    void startTest();
+    void cancelTest_data();
+    void cancelTest();
+    void createResources();
+    void reagentTable();
+    void readReagentVolumes_data();
+    void readReagentVolumes();
+    void readReagentVolumesUnknownPosition();
+    void waitModuleIdle_data();
+    void waitModuleIdle();
+    void waitModuleIdleGivesUpOnBrokenLink();
+    void waitModuleIdleIsBounded();
+    void runModuleSequence();
+    void runModuleSequenceLinkDropped();
+
+private:
+    void openOn(LineServer& server);
+    Reagent* addReagent(const QString& name, const QString& position, double volume);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Workbench> m_workbench;
+    std::unique_ptr<InstrVela> m_instr;
+    std::unique_ptr<FakeAnalyzer> m_analyzer;
+    std::unique_ptr<LineServer> m_server;
+};
+
+void TestInstrVela::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QDir::setCurrent(m_dir.path());
+}
+
+void TestInstrVela::init()
+{
+    qunsetenv("VELA_TALK_TIMEOUT_MS");
+    qunsetenv("VELA_MODULE_WAIT_MS");
+    m_workbench = std::make_unique<Workbench>();
+    m_instr = std::make_unique<InstrVela>(m_workbench.get());
+    m_analyzer = std::make_unique<FakeAnalyzer>();
+    m_server = std::make_unique<LineServer>(m_analyzer->handler());
+}
+
+void TestInstrVela::cleanup()
+{
+    m_instr.reset();
+    m_server.reset();
+    m_analyzer.reset();
+    m_workbench.reset();
+}
+
+void TestInstrVela::openOn(LineServer& server)
+{
+    qputenv("VELA_LINKHUB_PORT", server.portText());
+    QVERIFY(m_instr->talkThread()->open());
+}
+
+Reagent* TestInstrVela::addReagent(const QString& name, const QString& position, double volume)
+{
+    ResourceManager* rm = m_workbench->resourceManager();
+    Reagent* r = m_workbench->reagentManager()->createReagent(m_workbench.get(), name, rm);
+    rm->addResource(r);
+    if (!r->moveTo(position))
+        qWarning() << "cannot move" << name << "to" << position;
+    r->setVolumePercent(volume);
+    return r;
+}
+
+void TestInstrVela::construction()
+{
+    QCOMPARE(m_instr->findMessage(0x10040), QStringLiteral("测试杯数量不足，需要添加。"));
+    QCOMPARE(m_instr->findMessage(0x10001), QStringLiteral("卷带抽屉已打开。"));
+    QCOMPARE(m_instr->messageLevel(0x10008), 1);
+    QCOMPARE(m_instr->m_temperatures.size(), 9);
+    QCOMPARE(m_instr->defaultMethod(), QStringLiteral("光学法"));
+    QVERIFY(!m_instr->isTemperatureStable());
+    QVERIFY(!m_instr->isValidParam());
+    QCOMPARE(m_instr->talkThread()->parent(), m_instr.get());
+    QCOMPARE(m_instr->m_blink->parent(), m_instr.get());
+    const quint32 seconds = quint32(QTime(0, 0).secsTo(QTime::currentTime()));
+    QVERIFY(m_instr->m_testId <= seconds && m_instr->m_testId + 2 >= seconds);
+
+    // Without methods the default method is empty.
+    m_workbench->setInstrInfo(QStringLiteral("method"), QStringList());
+    InstrVela other(m_workbench.get());
+    QCOMPARE(other.defaultMethod(), QString());
+}
+
+void TestInstrVela::testIdsNeverZero()
+{
+    m_instr->m_testId = 0xFFFFFFFEu;
+    QCOMPARE(m_instr->nextTestId(), 0xFFFFFFFFu);
+    QCOMPARE(m_instr->nextTestId(), 1u);
+    QCOMPARE(m_instr->nextTestId(), 2u);
+}
+
+void TestInstrVela::features()
+{
+    QVERIFY(m_instr->hasFeature(0));
+    QVERIFY(m_instr->hasFeature(1));
+    QVERIFY(!m_instr->hasFeature(2));
+}
+
+void TestInstrVela::paramBlock_data()
+{
+    QTest::addColumn<ParamBlock>("stored");
+    QTest::addColumn<ParamBlock>("kept");
+    QTest::newRow("valid block kept") << ParamBlock{ 8, 0x201 } << ParamBlock{ 8, 0x201 };
+    QTest::newRow("size 4: first 4 bytes, zero mask, size 8") << ParamBlock{ 4, 0x3FF } << ParamBlock{ 8, 0 };
+    QTest::newRow("size 12: all zero") << ParamBlock{ 12, 0x3FF } << ParamBlock{ 0, 0 };
+    QTest::newRow("size 0: all zero") << ParamBlock{ 0, 0x3FF } << ParamBlock{ 0, 0 };
+    QTest::newRow("size huge: all zero") << ParamBlock{ 0xFFFFFFFF, 1 } << ParamBlock{ 0, 0 };
+}
+
+void TestInstrVela::paramBlock()
+{
+    QFETCH(ParamBlock, stored);
+    QFETCH(ParamBlock, kept);
+    m_instr->setParamData(&stored);
+    const ParamBlock* p = static_cast<const ParamBlock*>(m_instr->paramData());
+    QCOMPARE(p->size, kept.size);
+    QCOMPARE(p->disabledMask, kept.disabledMask);
+    QCOMPARE(m_instr->isValidParam(), kept.size != 0);
+}
+
+void TestInstrVela::withoutValidBlock()
+{
+    openOn(*m_server);
+    for (int i = 0; i < InstrVela::ChannelCount; ++i)
+        QVERIFY(m_instr->isChannelEnabled(i));
+    QVERIFY(!m_instr->reset());
+    QTest::qWait(20);
+    QVERIFY(m_server->lines().isEmpty());
+}
+
+void TestInstrVela::memoryRead()
+{
+    QByteArray content;
+    for (int i = 0; i < 300; ++i)
+        content += char(i * 7);
+    m_analyzer->writeMemory(0x40, content);
+    openOn(*m_server);
+
+    std::unique_ptr<QIODevice> file(m_instr->createParamDevice(QIODevice::ReadOnly));
+    QVERIFY(file->isOpen());
+    QVERIFY(file->seek(0x40));
+    QCOMPARE(file->read(100), content.left(100));
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "4C004040", "4C008024" }));
+
+    m_server->clearLines();
+    QVERIFY(file->seek(0));
+    QCOMPARE(file->read(100).size(), 100);
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "4C000040", "4C004024" }));
+
+    // A read reaching the end of the 16-bit address space stops there.
+    m_server->clearLines();
+    QVERIFY(file->seek(0xFFF0));
+    QCOMPARE(file->read(64).size(), 16);
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "4CFFF010" }));
+}
+
+void TestInstrVela::memoryReadStops_data()
+{
+    QTest::addColumn<QByteArray>("secondReply");
+    QTest::addColumn<int>("bytes");
+    QTest::newRow("reply without data") << QByteArray("4C") << 64;
+    QTest::newRow("odd character only") << QByteArray("4C0") << 64;
+    QTest::newRow("error reply") << QByteArray("4CXX") << 64;
+    QTest::newRow("link error") << QByteArray("Err: serial time-out") << 64;
+    QTest::newRow("not hexadecimal") << QByteArray("4CZZ") << 64;
+    QTest::newRow("short data") << QByteArray("4C0102") << 66;
+}
+
+void TestInstrVela::memoryReadStops()
+{
+    QFETCH(QByteArray, secondReply);
+    QFETCH(int, bytes);
+    m_analyzer->setReply("4C004024", secondReply);
+    m_analyzer->setReply("4C004222", "4C");
+    openOn(*m_server);
+    std::unique_ptr<QIODevice> file(m_instr->createParamDevice(QIODevice::ReadOnly));
+    QCOMPARE(file->read(100).size(), bytes);
+}
+
+void TestInstrVela::memoryWrite()
+{
+    openOn(*m_server);
+    QByteArray content;
+    for (int i = 0; i < 100; ++i)
+        content += char(0xA0 + i);
+    std::unique_ptr<QIODevice> file(m_instr->createParamDevice(QIODevice::WriteOnly));
+    QVERIFY(file->seek(0x10));
+    QCOMPARE(file->write(content), qint64(100));
+    const QList<QByteArray> lines = m_server->lines();
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0), "4D001040" + content.left(64).toHex().toUpper());
+    QCOMPARE(lines.at(1), "4D005024" + content.mid(64).toHex().toUpper());
+    QCOMPARE(m_analyzer->memory(0x10, 100), content);
+}
+
+void TestInstrVela::memoryWriteStopsOnEmptyReply()
+{
+    m_analyzer->setHangUp("4D0040" + QByteArray("40") + QByteArray(64, '\0').toHex().toUpper());
+    openOn(*m_server);
+    std::unique_ptr<QIODevice> file(m_instr->createParamDevice(QIODevice::WriteOnly));
+    QCOMPARE(file->write(QByteArray(200, '\0')), qint64(64));
+    QCOMPARE(m_server->lines().size(), 2);
+}
+
+void TestInstrVela::loadParamAndReset()
+{
+    const ParamBlock stored{ 8, 0x201 };    // channels 1 and 10 disabled
+    m_analyzer->writeMemory(0, QByteArray(reinterpret_cast<const char*>(&stored), 8));
+    openOn(*m_server);
+    QVERIFY(m_instr->loadParam());
+    QVERIFY(m_instr->isValidParam());
+    QVERIFY(!m_instr->isChannelEnabled(0));
+    QVERIFY(m_instr->isChannelEnabled(1));
+    QVERIFY(!m_instr->isChannelEnabled(9));
+
+    m_server->clearLines();
+    QVERIFY(m_instr->reset());
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "5D1", "5C2", "5C3", "5C4", "5C5", "5C6", "5C7", "5C8", "5C9", "5DA" }));
+}
+
+void TestInstrVela::channelCommands_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<QByteArray>("command");
+    QTest::newRow("channel 1 on") << 0 << true << QByteArray("5C1");
+    QTest::newRow("channel 1 off") << 0 << false << QByteArray("5D1");
+    QTest::newRow("channel 10 on -> A") << 9 << true << QByteArray("5CA");
+    QTest::newRow("channel 10 off -> A") << 9 << false << QByteArray("5DA");
+}
+
+void TestInstrVela::channelCommands()
+{
+    QFETCH(int, channel);
+    QFETCH(bool, on);
+    QFETCH(QByteArray, command);
+    const ParamBlock valid{ 8, 0 };
+    m_instr->setParamData(&valid);
+    openOn(*m_server);
+    QVERIFY(m_instr->setChannelEnabled(channel, on));
+    QCOMPARE(m_server->lines(), QList<QByteArray>{ command });
+    QCOMPARE(m_instr->isChannelEnabled(channel), on);
+
+    // Channels outside 0..9 are refused without a command.
+    QVERIFY(!m_instr->setChannelEnabled(10, on));
+    QVERIFY(!m_instr->setChannelEnabled(-1, on));
+    QCOMPARE(m_server->lines().size(), 1);
+}
+
+void TestInstrVela::channelErrorReplyStillChangesMask()
+{
+    const ParamBlock valid{ 8, 0 };
+    m_instr->setParamData(&valid);
+    m_analyzer->setReply("5D3", "5DXX");
+    openOn(*m_server);
+    QVERIFY(!m_instr->setChannelEnabled(2, false));
+    QVERIFY(!m_instr->isChannelEnabled(2));
+    QCOMPARE(m_instr->lastError(), QStringLiteral("5DXX"));
+}
+
+void TestInstrVela::commandTooLong()
+{
+    openOn(*m_server);
+    const QByteArray text(600, 'A');
+    const QByteArray reply = m_instr->sendCommand("77%s", text.constData());
+    QVERIFY(reply.startsWith("Err:"));
+    QVERIFY(m_instr->isErrorReply(reply));
+    const QByteArray fits(509, 'A');
+    QCOMPARE(m_instr->sendCommand("77%s", fits.constData()).left(4), QByteArray("7700"));
+    QCOMPARE(m_server->lines(), QList<QByteArray>{ "77" + fits });
+}
+
+void TestInstrVela::errorReplyBecomesLastError()
+{
+    QVERIFY(!m_instr->isErrorReply("3200"));
+    QCOMPARE(m_instr->lastError(), QString());
+    QVERIFY(m_instr->isErrorReply("32XX"));
+    QCOMPARE(m_instr->lastError(), QStringLiteral("32XX"));
+    QVERIFY_THROWS_EXCEPTION(ReplyError, m_instr->checkReply("Err: no analyzer selected"));
+    QCOMPARE(m_instr->lastError(), QStringLiteral("Err: no analyzer selected"));
+    m_instr->checkReply("3111");    // no error reply: no throw
+}
+
+void TestInstrVela::startTest_data()
+{
+    QTest::addColumn<quint32>("id");
+    QTest::addColumn<QByteArray>("position");
+    QTest::addColumn<QByteArray>("item");
+    QTest::addColumn<int>("factor");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("free");
+    QTest::newRow("example, default method")
+        << 0x1234u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
+        << QByteArray("3100001234B1PT01L") << QByteArray("311103") << true << 3;
+    QTest::newRow("bead method -> C")
+        << 0xDEADBEEFu << QByteArray("BC") << QByteArray("AP") << 2 << QStringLiteral("磁珠法")
+        << QByteArray("31DEADBEEFBCAP02C") << QByteArray("31110A") << true << 10;
+    QTest::newRow("optical method -> L, factor 10")
+        << 1u << QByteArray("C5") << QByteArray("FI") << 10 << QStringLiteral("光学法")
+        << QByteArray("3100000001C5FI10L") << QByteArray("3111") << true << 0;
+    QTest::newRow("short item padded with 0")
+        << 2u << QByteArray("B1") << QByteArray("P") << 1 << QString()
+        << QByteArray("3100000002B10P01L") << QByteArray("311100") << true << 0;
+    QTest::newRow("refused")
+        << 3u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
+        << QByteArray("3100000003B1PT01L") << QByteArray("3100") << false << -1;
+    QTest::newRow("error reply")
+        << 4u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
+        << QByteArray("3100000004B1PT01L") << QByteArray("31XX") << false << -1;
+}
+
+void TestInstrVela::startTest()
+{
+    QFETCH(quint32, id);
+    QFETCH(QByteArray, position);
+    QFETCH(QByteArray, item);
+    QFETCH(int, factor);
+    QFETCH(QString, method);
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, accepted);
+    QFETCH(int, free);
+
+    m_analyzer->setReply(command, reply);
+    openOn(*m_server);
+    Assay assay;
+    assay.setMethod(method);
+    TestRecord record;
+    record.testId = id;
+    record.positionCode = position;
+    record.itemCode = item;
+    record.dilutionFactor = factor;
+    record.assay = &assay;
+    int freeCount = -1;
+    QCOMPARE(m_instr->startTest(record, &freeCount), accepted);
+    QCOMPARE(freeCount, free);
+    QCOMPARE(m_server->lines(), QList<QByteArray>{ command });
+}
+
+void TestInstrVela::cancelTest_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("released");
+    QTest::newRow("released") << QByteArray("3400") << true;
+    QTest::newRow("released, more text") << QByteArray("34000012") << true;
+    QTest::newRow("refused 3400C0") << QByteArray("3400C0") << false;
+    QTest::newRow("error reply 34XX") << QByteArray("34XX") << false;
+    QTest::newRow("link error") << QByteArray("Err: serial time-out") << false;
+}
+
+void TestInstrVela::cancelTest()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, released);
+    m_analyzer->setReply("3400ABCDEF", reply);
+    openOn(*m_server);
+    QCOMPARE(m_instr->cancelTest(0xABCDEF), released);
+    QCOMPARE(m_server->lines(), QList<QByteArray>{ "3400ABCDEF" });
+}
+
+void TestInstrVela::createResources()
+{
+    ResourceManager* rm = m_workbench->resourceManager();
+    m_instr->createResources(rm);
+    Resource* buffer = rm->position(QStringLiteral("Z1"))->resource();
+    Resource* rinse = rm->position(QStringLiteral("Z2"))->resource();
+    QVERIFY(buffer && rinse);
+    QCOMPARE(buffer->name(), QStringLiteral("Buffer"));
+    QCOMPARE(rinse->name(), QStringLiteral("Rinse"));
+    QCOMPARE(qobject_cast<Reagent*>(buffer)->type(), 2);
+    QCOMPARE(qobject_cast<Reagent*>(rinse)->type(), 3);
+    QVERIFY(buffer->isPermanent() && rinse->isPermanent());
+}
+
+void TestInstrVela::reagentTable()
+{
+    m_instr->createResources(m_workbench->resourceManager());
+    addReagent(QStringLiteral("PT"), QStringLiteral("R2"), 1.0);
+    addReagent(QStringLiteral("PT"), QStringLiteral("R1"), 0.5);
+    addReagent(QStringLiteral("APTT"), QStringLiteral("R5"), 0.2);
+    addReagent(QStringLiteral("aPTT"), QStringLiteral("R6"), 1.2);
+    addReagent(QStringLiteral("TT"), QStringLiteral("R7"), 1.0)->setIncluded(false);
+    openOn(*m_server);
+    QVERIFY(m_instr->sendReagentTable());
+    // Groups by name in ascending character order; bottles in position order.
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "77APR533", "77BUZ1FF", "77PTR17FR2FF", "77RIZ2FF", "77APR6FF" }));
+}
+
+void TestInstrVela::readReagentVolumes_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<double>("r1");
+    QTest::addColumn<double>("r2");
+    QTest::newRow("two bottles") << QByteArray("78R140R2FF") << 0x40 / 255.0 << 1.0;
+    QTest::newRow("one bottle") << QByteArray("78R2") + "00" << 0.5 << 0.0;
+    QTest::newRow("shorter than six characters") << QByteArray("78R14") << 0.5 << 0.5;
+    QTest::newRow("error reply") << QByteArray("78XX") << 0.5 << 0.5;
+    QTest::newRow("trailing partial entry") << QByteArray("78R120R2F") << 0x20 / 255.0 << 0.5;
+    QTest::newRow("fill level no number") << QByteArray("78R1zzR210") << 0.5 << 0x10 / 255.0;
+    QTest::newRow("other reagent's position untouched") << QByteArray("78R310") << 0.5 << 0.5;
+}
+
+void TestInstrVela::readReagentVolumes()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(double, r1);
+    QFETCH(double, r2);
+    Reagent* a = addReagent(QStringLiteral("PT"), QStringLiteral("R1"), 0.5);
+    Reagent* b = addReagent(QStringLiteral("PT"), QStringLiteral("R2"), 0.5);
+    Reagent* other = addReagent(QStringLiteral("TT"), QStringLiteral("R3"), 0.5);
+    m_analyzer->setReply("78PT", reply);
+    m_analyzer->setReply("78TT", "78");
+    openOn(*m_server);
+    m_instr->readReagentVolumes();
+    QCOMPARE(a->volumePercent(), r1);
+    QCOMPARE(b->volumePercent(), r2);
+    QCOMPARE(other->volumePercent(), 0.5);
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "78PT", "78TT" }));
+}
+
+void TestInstrVela::readReagentVolumesUnknownPosition()
+{
+    Reagent* a = addReagent(QStringLiteral("PT"), QStringLiteral("R1"), 0.5);
+    m_analyzer->setReply("78PT", "78Q980R140");
+    openOn(*m_server);
+    TraceRecorder trace;
+    m_instr->readReagentVolumes();
+    QCOMPARE(a->volumePercent(), 0x40 / 255.0);
+    const QStringList messages = trace.messages();
+    QVERIFY2(messages.contains(QStringLiteral("不存在位置 Q9 Q9")), qPrintable(messages.join(QLatin1Char('|'))));
+}
+
+void TestInstrVela::waitModuleIdle_data()
+{
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::addColumn<bool>("idle");
+    QTest::addColumn<int>("polls");
+    QTest::newRow("idle at once") << QList<QByteArray>{ "5500" } << true << 1;
+    QTest::newRow("busy, then idle") << QList<QByteArray>{ "5501", "55010001", "5500" } << true << 3;
+    QTest::newRow("warning code goes on") << QList<QByteArray>{ "55010B01", "5500" } << true << 2;
+    QTest::newRow("error code stops") << QList<QByteArray>{ "55010001", "55010A01", "5500" } << false << 2;
+    QTest::newRow("error code after warning") << QList<QByteArray>{ "550100010B010A01" } << false << 1;
+}
+
+void TestInstrVela::waitModuleIdle()
+{
+    QFETCH(QList<QByteArray>, replies);
+    QFETCH(bool, idle);
+    QFETCH(int, polls);
+    m_instr->addMessage(0x0A01, 2, QStringLiteral("module error"));
+    m_instr->addMessage(0x0B01, 1, QStringLiteral("module warning"));
+    m_analyzer->setSequence("552", replies);
+    openOn(*m_server);
+    QCOMPARE(m_instr->waitModuleIdle(2), idle);
+    QCOMPARE(m_server->lines().size(), polls);
+}
+
+void TestInstrVela::waitModuleIdleGivesUpOnBrokenLink()
+{
+    m_analyzer->setHangUp("551");
+    openOn(*m_server);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!m_instr->waitModuleIdle(1));
+    QVERIFY(timer.elapsed() < 5000);
+    QCOMPARE(m_server->lines().size(), 1);
+}
+
+void TestInstrVela::waitModuleIdleIsBounded()
+{
+    qputenv("VELA_MODULE_WAIT_MS", "400");
+    m_analyzer->setReply("551", "5501");
+    openOn(*m_server);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!m_instr->waitModuleIdle(1));
+    QVERIFY(timer.elapsed() >= 350);
+    QVERIFY(timer.elapsed() < 5000);
+}
+
+void TestInstrVela::runModuleSequence()
+{
+    m_analyzer->setSequence("552", { "5501", "5500", "5501", "5500" });
+    m_analyzer->setSequence("551", { "5501", "5500" });
+    openOn(*m_server);
+    m_instr->runModuleSequence();
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "5113", "5123", "552", "552", "5124", "552", "552", "551", "551" }));
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void TestInstrVela::runModuleSequenceLinkDropped()
+{
+    m_analyzer->setSequence("552", { "5501", "5500" });
+    m_analyzer->setHangUp("5124");
+    openOn(*m_server);
+    QElapsedTimer timer;
+    timer.start();
+    m_instr->runModuleSequence();
+    QVERIFY(timer.elapsed() < 5000);
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "5113", "5123", "552", "552", "5124" }));
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+QTEST_MAIN(TestInstrVela)
+#include "tst_instrvela.moc"
