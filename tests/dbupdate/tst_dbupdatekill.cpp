@@ -84,6 +84,15 @@ QString TestDbUpdateKill::check(const QString &dir, QString *phase)
         return QStringLiteral("data.db changed before its backup was made");
     }
 
+    // The backup appears whole or not at all: no partial copy is left.
+    const QStringList expected = { QStringLiteral("profile.db"), QStringLiteral("profile.db.bak"),
+                                   QStringLiteral("data.db"), QStringLiteral("data.db.bak"),
+                                   QStringLiteral("data.db-journal"), QStringLiteral("qc.db") };
+    for (const QString &entry : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+        if (!expected.contains(entry))
+            return QStringLiteral("stray file ") + entry;
+    }
+
     Db db(data);  // opening rolls back what the killed run left unfinished
     if (!db.isOpen())
         return QStringLiteral("can't open data.db: ") + db.lastError();

@@ -164,24 +164,24 @@ void TestUpdateData::runsOnlyTheBlocksThatApply()
         QVERIFY(db.exec(QStringLiteral("drop trigger on_delete_patient")));
         QVERIFY(db.exec(triggerSql));
     }
-    const QString before = dump(path, { QStringLiteral("version") });
+    QString before = dump(path, { QStringLiteral("version") });
+    QString oldTrigger;
+    {
+        Db db(path);
+        oldTrigger = db.storedSql(QStringLiteral("on_delete_patient"));
+    }
 
     const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"));
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(!run.log.contains("Warning:"), run.log.constData());
 
-    const QString after = dump(path, { QStringLiteral("version") });
     Db db(path);
     QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{ { 2 } });
-    QCOMPARE(db.storedSql(QStringLiteral("on_delete_patient")),
-             storedForm(triggerSql, QStringLiteral("TRIGGER"), QStringLiteral("on_delete_patient")));
-    if (triggerReplaced) {
-        QVERIFY(before != after);
-        QCOMPARE(QString(after).remove(db.storedSql(QStringLiteral("on_delete_patient"))).size(),
-                 after.size() - db.storedSql(QStringLiteral("on_delete_patient")).size());
-    } else {
-        QCOMPARE(after, before);
-    }
+    const QString newTrigger = db.storedSql(QStringLiteral("on_delete_patient"));
+    QCOMPARE(newTrigger, storedForm(triggerSql, QStringLiteral("TRIGGER"), QStringLiteral("on_delete_patient")));
+    QCOMPARE(oldTrigger != newTrigger, triggerReplaced);
+    // Apart from the trigger, nothing changed.
+    QCOMPARE(dump(path, { QStringLiteral("version") }), before.replace(oldTrigger, newTrigger));
 }
 
 void TestUpdateData::firstVersionRowDecides_data()
