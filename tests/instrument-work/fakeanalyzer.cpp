@@ -37,7 +37,7 @@ QByteArray FakeAnalyzer::curveReply(int start, int count, int total)
 {
     QByteArray field;
     for (int i = start; i < start + count && i < total; ++i)
-        field += QByteArray::number(1000 + i, 16).rightJustified(4, '0').toUpper();
+        field += QByteArray::number(0x1000 + i % 0xE000, 16).rightJustified(4, '0').toUpper();
     if (start + count > total)
         field += "0000";
     return "60-" + field + "-";
