@@ -14,6 +14,7 @@ HubServer::HubServer(HubSession* session, WireTrace* trace, int idleMs, QObject*
     m_idleTimer.setInterval(idleMs);
     connect(&m_idleTimer, &QTimer::timeout, this, &HubServer::idle);
     m_replyTimer.setSingleShot(true);
+    m_replyTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_replyTimer, &QTimer::timeout, this, &HubServer::onReplyDue);
     connect(&m_server, &QTcpServer::newConnection, this, &HubServer::onNewConnection);
 }

@@ -34,8 +34,10 @@ int main(int argc, char* argv[])
         return error.startsWith(QLatin1String("Usage")) ? 0 : 2;
     }
 
-    // Kept for the whole run: on some systems the semaphore goes away with
-    // the last handle, and with it the count a driver is waiting for.
+    // Kept for the whole run: the process that created the semaphore removes
+    // it when its handle goes, and with it the count a driver waits for.
+    // The release below is undone by the system when this process ends, so
+    // after an exit the next driver waits for the next hub again.
     QSystemSemaphore start(config.semaphoreKey, 0, QSystemSemaphore::Open);
 
     WireTrace trace;
@@ -47,12 +49,18 @@ int main(int argc, char* argv[])
     HubServer server(&session, &trace, config.idleMs);
     if (!server.listen(config.port)) {
         // Another hub already serves this port (or it cannot be had): leave
-        // it alone, but let the driver that started us go on to connect.
-        const bool taken = server.serverError() == QAbstractSocket::AddressInUseError;
+        // it alone, but let a driver waiting for the start signal go on to
+        // connect. The release counts only while this process lives (the
+        // system undoes it at exit), so a driver also watches the process.
+        if (server.serverError() == QAbstractSocket::AddressInUseError) {
+            std::fprintf(stderr, "Linkhub: 127.0.0.1:%u is already served; exiting\n", unsigned(config.port));
+            releaseStart(start);
+            return 0;
+        }
         std::fprintf(stderr, "Linkhub: cannot listen on 127.0.0.1:%u: %s\n", unsigned(config.port),
                      qPrintable(server.errorString()));
         releaseStart(start);
-        return taken ? 0 : 1;
+        return 1;
     }
     trace.note(QStringLiteral("listening on 127.0.0.1:%1").arg(server.port()));
     releaseStart(start);

@@ -1,0 +1,223 @@
+#pragma once
+
+// Starting the built Linkhub and velasim, and a blocking line client.
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QSystemSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace hubtest {
+
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+inline QString uniqueKey(const char* tag)
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("tst_linkhub_%1_%2_%3")
+        .arg(QCoreApplication::applicationPid()).arg(QLatin1String(tag)).arg(++counter);
+}
+
+// Acquires the system semaphore `key` within `ms`; on time-out releases it
+// once so that the waiting thread can end, and reports false.
+inline bool acquireWithin(const QString& key, int ms)
+{
+    std::atomic<bool> done{false};
+    std::thread waiter([&] {
+        QSystemSemaphore semaphore(key, 0, QSystemSemaphore::Open);
+        semaphore.acquire();
+        done = true;
+    });
+    QDeadlineTimer deadline(ms);
+    while (!done && !deadline.hasExpired())
+        QThread::msleep(5);
+    const bool acquired = done;
+    if (!acquired) {
+        QSystemSemaphore semaphore(key, 0, QSystemSemaphore::Open);
+        semaphore.release();
+    }
+    waiter.join();
+    return acquired;
+}
+
+inline bool writeProfile(const QString& file, const QList<QPair<QString, QVariant>>& rows)
+{
+    const QString connection = QStringLiteral("tst_linkhub_profile_") + file;
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery query(db);
+            ok = query.exec(QStringLiteral("create table profile (name text unique, value)"));
+            for (const auto& row : rows) {
+                query.prepare(QStringLiteral("insert into profile (name, value) values (?, ?)"));
+                query.addBindValue(row.first);
+                query.addBindValue(row.second);
+                ok = ok && query.exec();
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
+}
+
+// One Linkhub on its own port and semaphore key, in its own working folder.
+// The fixture holds the semaphore from before the start, so that it exists
+// for the whole test whoever opens it first.
+class Hub
+{
+public:
+    Hub()
+        : port(freePort())
+        , key(uniqueKey("hub"))
+        , semaphore(key, 0, QSystemSemaphore::Create)
+    {
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELA_LINKHUB_PORT"), QString::number(port));
+        env.insert(QStringLiteral("VELA_LINKHUB_KEY"), key);
+        env.insert(QStringLiteral("VELA_LINKHUB_IDLE"), QStringLiteral("30000"));
+        env.remove(QStringLiteral("VELA_LINKHUB_TRACE"));
+        env.remove(QStringLiteral("VELA_SIM_FAULTS"));
+    }
+    ~Hub() { stop(); }
+
+    QString workDir() const { return dir.path(); }
+
+    // Starts the program and waits until it says it is ready.
+    bool start(const QStringList& arguments = {}, int readyWithinMs = 20000)
+    {
+        startDetachedFromReadiness(arguments);
+        if (!process.waitForStarted(10000))
+            return false;
+        return acquireWithin(key, readyWithinMs);
+    }
+    void startDetachedFromReadiness(const QStringList& arguments = {})
+    {
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(LINKHUB_PATH), arguments);
+    }
+    void stop()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000)) {
+                process.kill();
+                process.waitForFinished(5000);
+            }
+        }
+    }
+
+    quint16 port;
+    QString key;
+    QSystemSemaphore semaphore;
+    QTemporaryDir dir;
+    QProcessEnvironment env;
+    QProcess process;
+};
+
+// velasim on a pseudo-terminal; device() is the slave path it printed.
+class Velasim
+{
+public:
+    ~Velasim()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000)) {
+                process.kill();
+                process.waitForFinished(5000);
+            }
+        }
+    }
+    bool start(const QStringList& arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("VELA_SIM_FAULTS"));
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(VELASIM_PATH), arguments);
+        if (!process.waitForStarted(10000))
+            return false;
+        QDeadlineTimer deadline(15000);
+        while (!process.canReadLine() && !deadline.hasExpired()) {
+            if (!process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+                break;
+        }
+        m_device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return !m_device.isEmpty();
+    }
+    QString device() const { return m_device; }
+
+    QProcess process;
+
+private:
+    QString m_device;
+};
+
+// Blocking line client.
+class Client
+{
+public:
+    bool connectTo(quint16 port, const QHostAddress& address = QHostAddress::LocalHost)
+    {
+        socket.connectToHost(address, port);
+        return socket.waitForConnected(5000);
+    }
+    void send(const QByteArray& bytes)
+    {
+        socket.write(bytes);
+        socket.waitForBytesWritten(5000);
+    }
+    // One reply line without CR LF; a null array when none came in time or
+    // the connection closed.
+    QByteArray readLine(int ms = 10000)
+    {
+        QDeadlineTimer deadline(ms);
+        while (!socket.canReadLine()) {
+            if (deadline.hasExpired() || socket.state() != QAbstractSocket::ConnectedState)
+                return QByteArray();
+            socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        }
+        QByteArray line = socket.readLine();
+        if (line.endsWith("\r\n"))
+            line.chop(2);
+        return line;
+    }
+    QByteArray exchange(const QByteArray& line, int ms = 10000)
+    {
+        send(line + "\r\n");
+        return readLine(ms);
+    }
+    // True when the peer has closed the connection within `ms`.
+    bool waitForClose(int ms)
+    {
+        QDeadlineTimer deadline(ms);
+        while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired())
+            socket.waitForReadyRead(50);
+        return socket.state() != QAbstractSocket::ConnectedState;
+    }
+
+    QTcpSocket socket;
+};
+
+} // namespace hubtest
