@@ -105,7 +105,9 @@ SerialPort::Outcome SerialPort::transact(const QByteArray& address, const QByteA
     switch (outcome) {
     case Outcome::Answered: break;
     case Outcome::TimedOut:
-        m_lastError = "serial time-out, analyzer " + address + " did not answer";
+        m_lastError = address == linkframe::BroadcastAddress
+            ? "serial time-out, no analyzer answers on " + name().toUtf8()
+            : "serial time-out, analyzer " + address + " did not answer";
         break;
     case Outcome::BadFrame:
         m_lastError = "bad frame from analyzer " + address + " (check failed after "

@@ -9,6 +9,10 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
 using namespace hubtest;
 
 namespace {
@@ -53,6 +57,7 @@ private slots:
     void serialAllFramesBad();
     void serialSilence();
     void serialHangUp();
+    void serialNobodyAnswers();
 
 private:
     static bool openSim(Client& client, const QByteArray& id = "VELA01");
@@ -456,6 +461,33 @@ void tst_Linkhub::serialHangUp()
     Client next;
     QVERIFY(next.connectTo(hub.port));
     QCOMPARE(next.exchange("/010"), QByteArray("Err:no port open"));
+}
+
+void tst_Linkhub::serialNobodyAnswers()
+{
+    // A line with nothing behind it: the test holds the other end silent.
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    Hub hub;
+    QVERIFY(hub.start({QStringLiteral("--read-timeout"), QStringLiteral("100")}));
+    Client client;
+    QVERIFY(client.connectTo(hub.port));
+    QCOMPARE(client.exchange(QByteArray("/00") + name), QByteArray("/00OK"));
+    const QByteArray reply = client.exchange("/010");
+    QVERIFY2(reply == "Err:serial time-out, no analyzer answers on " + QByteArray(name), reply.constData());
+    QCOMPARE(client.exchange("/02VELA01"), reply);
+
+    // The enumeration frame went out three times.
+    QByteArray sent;
+    char buf[1024];
+    ssize_t n;
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    while ((n = ::read(master, buf, sizeof buf)) > 0)
+        sent.append(buf, int(n));
+    QCOMPARE(sent.count("*:\x03"), 6);
+    ::close(slave);
+    ::close(master);
 }
 
 QTEST_GUILESS_MAIN(tst_Linkhub)
