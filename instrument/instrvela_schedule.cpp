@@ -190,14 +190,8 @@ bool InstrVela::prepareNextTest(TestRecord& record)
     QString unplacedSample;
     {
         QMutexLocker lock(list->mutex());
-        Assay* next = nullptr;
         const QList<Assay*> assays = list->assays();
-        for (Assay* a : assays) {
-            if (!a->isFinished() && !containsAssay(a)) {
-                next = a;
-                break;
-            }
-        }
+        Assay* next = nextPlaceableAssay(assays);
         if (!next)
             return false;
 
@@ -223,6 +217,44 @@ bool InstrVela::prepareNextTest(TestRecord& record)
     if (Workbench* wb = workbench())
         wb->critical(tr("没有给%1指定位置").arg(unplacedSample), QMessageBox::Ok);
     return false;
+}
+
+Assay* InstrVela::nextPlaceableAssay(const QList<Assay*>& assays)
+{
+    // The walk starts after the leading run of finished assays seen last
+    // time, so that a long worklist is not walked from its head for every
+    // test. The list only grows at its end; when an assay before the mark
+    // has been removed the mark no longer matches and the walk starts at 0.
+    int from = 0;
+    if (m_finishedLead > 0 && m_finishedLead <= assays.size()
+        && assays.at(m_finishedLead - 1) == m_finishedLeadMark.data())
+        from = m_finishedLead;
+    else
+        m_finishedLead = 0;
+
+    for (int pass = 0; pass < 2; ++pass) {
+        bool lead = from == m_finishedLead;
+        for (int i = from; i < assays.size(); ++i) {
+            Assay* a = assays.at(i);
+            const bool finished = a->isFinished();
+            if (lead && finished) {
+                m_finishedLead = i + 1;
+                m_finishedLeadMark = a;
+                continue;
+            }
+            lead = false;
+            if (!finished && !containsAssay(a))
+                return a;
+        }
+        // Nothing after the mark: an assay before it may have been made
+        // unfinished again by the host; look once from the head.
+        if (from == 0)
+            break;
+        from = 0;
+        m_finishedLead = 0;
+        m_finishedLeadMark.clear();
+    }
+    return nullptr;
 }
 
 bool InstrVela::fetchAssayResult(Assay* assay)

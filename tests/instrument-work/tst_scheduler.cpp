@@ -57,6 +57,7 @@ private slots:
     void failingQueriesGiveUp();
     void unknownTestEndsEmpty();
     void worklistRunsThroughWorker();
+    void finishedHeadIsSkipped();
     void demonstrationShadows();
 
 private:
@@ -345,6 +346,36 @@ void TestScheduler::worklistRunsThroughWorker()
         once.insert(begun.at(i).at(0).value<Assay*>());
     }
     QCOMPARE(once.size(), 12);
+}
+
+void TestScheduler::finishedHeadIsSkipped()
+{
+    // The placing walk remembers the finished head of the worklist; removals
+    // before that point and assays made unfinished again are still seen.
+    Rig rig;
+    rig.analyzer.runningReplies = 0;
+    QList<Assay*> assays;
+    for (int i = 0; i < 6; ++i)
+        assays << rig.addAssay(QStringLiteral("S%1").arg(i), QStringLiteral("A%1").arg(i + 1), "PT");
+    for (int i = 0; i < 4; ++i)
+        assays.at(i)->setFinished(true);
+    rig.pass();
+    QCOMPARE(rig.instrument->m_running.size(), 2);
+    QCOMPARE(rig.instrument->m_running.at(0).assay.data(), assays.at(4));
+    rig.pass(); // both released
+    QVERIFY(!rig.instrument->hasScheduledTests());
+
+    rig.worklist()->remove(assays.at(1));
+    Assay* late = rig.addAssay("S9", "A9", "TT");
+    rig.pass();
+    QCOMPARE(rig.instrument->m_running.size(), 1);
+    QCOMPARE(rig.instrument->m_running.at(0).assay.data(), late);
+    rig.pass();
+
+    assays.at(2)->setFinished(false);
+    rig.pass();
+    QCOMPARE(rig.instrument->m_running.size(), 1);
+    QCOMPARE(rig.instrument->m_running.at(0).assay.data(), assays.at(2));
 }
 
 void TestScheduler::demonstrationShadows()
