@@ -135,6 +135,9 @@ private:
     ResultQuery queryResult(quint32 id, AnalysisResult* out, Assay* assay, QString* reason);
     ResultQuery queryAssayResult(Assay* assay, QString* reason);
     bool collectResult(TestRecord& record);
+    Assay* nextPlaceableAssay(const QList<Assay*>& assays);
+    int m_finishedLead = 0;             // leading worklist assays known finished
+    QPointer<Assay> m_finishedLeadMark; // the last of them
     bool addDemonstrationShadow();
     bool isDemonstrationActive() const;
     void emitTemperatureText(int zone, const QString& text);
