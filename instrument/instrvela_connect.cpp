@@ -49,18 +49,19 @@ QString InstrVela::chooseInstrument(const QStringList& ids)
     return ok ? choice : QString();
 }
 
-// Starts Linkhub and opens the talk thread. Within the start-up bound a
-// refused connection is tried again: a count left on the semaphore by an
-// earlier run lets the wait pass before the new Linkhub listens.
+// Starts Linkhub and opens the talk thread. Within the start-up bound, and
+// while the program started runs, a refused connection is tried again: a
+// count left on the semaphore by an earlier run lets the wait pass before
+// the new Linkhub listens.
 bool InstrVela::openLink()
 {
     const QDeadlineTimer deadline(linkhubStartTimeout());
-    const bool started = LinkhubStart::startAndWait(deadline);
+    const qint64 pid = LinkhubStart::startAndWait(deadline);
     for (;;) {
         if (m_talk->open())
             return true;
-        if (!started || m_talk->socketError() != QAbstractSocket::ConnectionRefusedError
-            || deadline.hasExpired())
+        if (m_talk->socketError() != QAbstractSocket::ConnectionRefusedError || deadline.hasExpired()
+            || !LinkhubStart::isRunning(pid))
             return false;
         QThread::msleep(100);
     }

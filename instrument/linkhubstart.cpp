@@ -3,6 +3,7 @@
 #include "linktrace.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QSemaphore>
 #include <QSystemSemaphore>
@@ -16,17 +17,37 @@
 #include <signal.h>
 #endif
 
-namespace {
+namespace LinkhubStart {
 
-bool processAlive(qint64 pid)
+bool isRunning(qint64 pid)
 {
+    if (pid <= 0)
+        return false;
 #ifdef Q_OS_UNIX
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+    if ((::kill(pid_t(pid), 0) != 0 && errno != EPERM))
+        return false;
+#ifdef Q_OS_LINUX
+    // A detached program that ended may stay a zombie where nobody reaps
+    // orphans (a container without an init): it has ended all the same.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        const int close = text.lastIndexOf(')');
+        if (close > 0 && close + 2 < text.size()) {
+            const char state = text.at(close + 2);
+            return state != 'Z' && state != 'X';
+        }
+    }
+#endif
+    return true;
 #else
-    Q_UNUSED(pid);
     return true;
 #endif
 }
+
+} // namespace LinkhubStart
+
+namespace {
 
 // Waits on the semaphore in a helper thread: QSystemSemaphore::acquire
 // cannot time out.
@@ -71,7 +92,7 @@ QString semaphoreKey()
     return key.isEmpty() ? QStringLiteral("LinkhubStart") : key;
 }
 
-bool startAndWait(const QDeadlineTimer& deadline)
+qint64 startAndWait(const QDeadlineTimer& deadline)
 {
     const QString key = semaphoreKey();
     // Opened before the start, so that a release made at once is not lost.
@@ -81,14 +102,14 @@ bool startAndWait(const QDeadlineTimer& deadline)
     const QString path = program();
     if (!QProcess::startDetached(path, QStringList(), QString(), &pid)) {
         qCWarning(lcLink).noquote() << "cannot start" << path;
-        return false;
+        return 0;
     }
 
     SemaphoreWaiter waiter(key);
     waiter.start();
     bool waited = false;
     while (!(waited = waiter.done.tryAcquire(1, 50))) {
-        if (deadline.hasExpired() || !processAlive(pid))
+        if (deadline.hasExpired() || !isRunning(pid))
             break;
     }
     if (waited && waiter.acquired) {
@@ -101,7 +122,7 @@ bool startAndWait(const QDeadlineTimer& deadline)
             semaphore.release();
     }
     waiter.wait();
-    return true;
+    return pid;
 }
 
 } // namespace LinkhubStart

@@ -18,7 +18,10 @@ QString semaphoreKey();
 // released the semaphore; the count is left as it was found. The wait ends
 // early when the program cannot be started or has already ended (a second
 // instance that found one running), and at the deadline at the latest.
-// Returns whether the program was started.
-bool startAndWait(const QDeadlineTimer& deadline);
+// Returns the program's process id, 0 when it could not be started.
+qint64 startAndWait(const QDeadlineTimer& deadline);
+
+// Whether the process started by startAndWait still runs.
+bool isRunning(qint64 pid);
 
 } // namespace LinkhubStart

@@ -1,0 +1,414 @@
+#include "lineserver.h"
+#include "tracerecorder.h"
+
+#include "instrvela.h"
+#include "talkthread.h"
+
+#include "core/messagepresenter.h"
+#include "core/profile.h"
+#include "core/serial.h"
+
+#include <tqcore/blink.h>
+#include <tqcore/resource.h>
+#include <tqcore/tqapp.h>
+#include <tqcore/workbench.h>
+
+#include <QtTest>
+
+#include <QInputDialog>
+#include <QSystemSemaphore>
+
+#include <memory>
+
+// Connecting end to end: the driver starts the built Linkhub (through a
+// small wrapper that counts the starts), Linkhub serves the simulated
+// analyzers on "SIM", and the driver's wire trace tells the lines sent.
+// Every test has its own port and semaphore key.
+class TestConnect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void connectSequence();
+    void connectAgainSendsNothing();
+    void simulationModeSendsFB0();
+    void emptyPortWithoutSetting();
+    void severalAnalyzersAsk();
+    void choiceCancelledFailsQuietly();
+    void errorReplyToList();
+    void errorReplyToSelect();
+    void emptyListIsNoDevice();
+    void missingLinkhub();
+    void linkhubWithoutSignal_data();
+    void linkhubWithoutSignal();
+    void staleSemaphoreCount();
+    void disconnect();
+    void moduleSequenceOnSimulator();
+    void moduleSequenceLinkDropped();
+
+private:
+    QString writeScript(const QString& name, const QString& body);
+    int starts() const;
+    void makeInstrument();
+    void answerDialog(const QString& choice, bool accept);
+    QList<QByteArray> sent() const { return m_trace->requests(); }
+
+    QTemporaryDir m_dir;
+    QString m_wrapper;
+    int m_case = 0;
+    std::unique_ptr<tq::MessageRecorder> m_boxes;
+    std::unique_ptr<TraceRecorder> m_trace;
+    std::unique_ptr<Workbench> m_workbench;
+    std::unique_ptr<InstrVela> m_instr;
+    QString m_dialogTitle;
+    QString m_dialogLabel;
+    QStringList m_dialogItems;
+};
+
+static quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QString TestConnect::writeScript(const QString& name, const QString& body)
+{
+    const QString path = m_dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    f.write("#!/bin/sh\n" + body.toUtf8() + "\n");
+    f.close();
+    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    return path;
+}
+
+int TestConnect::starts() const
+{
+    QFile f(m_dir.filePath(QStringLiteral("starts")));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    return f.readAll().count('\n');
+}
+
+void TestConnect::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QDir::setCurrent(m_dir.path());
+    {
+        // The store's first opening warns of the databases it lacks here.
+        tq::MessageRecorder boxes;
+        Profile::instance();
+    }
+    if (!QFileInfo::exists(QStringLiteral(LINKHUB_PROGRAM)))
+        QSKIP("needs the built Linkhub program");
+    m_wrapper = writeScript(QStringLiteral("linkhub-wrapper"),
+                            QStringLiteral("echo start >> '%1'\nexec '%2' \"$@\"")
+                                .arg(m_dir.filePath(QStringLiteral("starts")), QStringLiteral(LINKHUB_PROGRAM)));
+    QVERIFY(!m_wrapper.isEmpty());
+    qputenv("VELA_LINKHUB_IDLE", "1500");
+    qputenv("VELA_SIM_SPEED", "50");
+    qputenv("VELA_TALK_TIMEOUT_MS", "10000");
+}
+
+void TestConnect::init()
+{
+    ++m_case;
+    QFile::remove(m_dir.filePath(QStringLiteral("starts")));
+    qputenv("VELA_LINKHUB", m_wrapper.toLocal8Bit());
+    qputenv("VELA_LINKHUB_PORT", QByteArray::number(freePort()));
+    qputenv("VELA_LINKHUB_KEY", QStringLiteral("vela-link-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(m_case).toLatin1());
+    qunsetenv("VELA_LINKHUB_START_MS");
+    qunsetenv("VELA_SIM_IDS");
+    qunsetenv("VELA_SIM_FAULTS");
+    Profile::instance().setValue(QStringLiteral("instrument/port"), QStringLiteral("SIM"), false);
+    TqApp::setTmpValue(QStringLiteral("debug/sim"), QVariant());
+    InstrVela::setInstrumentChooser(InstrVela::InstrumentChooser());
+    m_boxes = std::make_unique<tq::MessageRecorder>();
+    m_trace = std::make_unique<TraceRecorder>();
+    makeInstrument();
+}
+
+void TestConnect::makeInstrument()
+{
+    m_workbench = std::make_unique<Workbench>();
+    m_instr = std::make_unique<InstrVela>(m_workbench.get());
+    m_instr->createResources(m_workbench->resourceManager());
+    ResourceManager* rm = m_workbench->resourceManager();
+    Reagent* pt = m_workbench->reagentManager()->createReagent(m_workbench.get(), QStringLiteral("PT"), rm);
+    rm->addResource(pt);
+    pt->moveTo(QStringLiteral("R1"));
+    pt->setVolumePercent(0.5);
+}
+
+void TestConnect::cleanup()
+{
+    m_instr.reset();
+    m_workbench.reset();
+    m_trace.reset();
+    m_boxes.reset();
+}
+
+// Answers the choice dialog once it shows, and notes what it showed.
+void TestConnect::answerDialog(const QString& choice, bool accept)
+{
+    auto* timer = new QTimer(this);
+    timer->setInterval(20);
+    connect(timer, &QTimer::timeout, this, [this, timer, choice, accept] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QInputDialog*>(w);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            m_dialogTitle = dialog->windowTitle();
+            m_dialogLabel = dialog->labelText();
+            m_dialogItems = dialog->comboBoxItems();
+            timer->stop();
+            timer->deleteLater();
+            if (accept) {
+                dialog->setTextValue(choice);
+                dialog->accept();
+            } else {
+                dialog->reject();
+            }
+            return;
+        }
+    });
+    timer->start();
+}
+
+void TestConnect::connectSequence()
+{
+    m_instr->connectToHost();
+    QVERIFY2(m_boxes->texts().isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('|'))));
+    QCOMPARE(m_instr->state(), 2);
+    QVERIFY(m_instr->isConnected());
+    QCOMPARE(m_instr->selectedInstrument(), QByteArray("VELA01"));
+    QCOMPARE(sent(), (QList<QByteArray>{ "/00SIM", "/010", "/02VELA01", "4C000004", "4C000008", "FB1",
+                                         "77BUZ1FF", "77PTR17F", "77RIZ2FF" }));
+    QCOMPARE(starts(), 1);
+    QVERIFY(!m_instr->isTemperatureStable());
+    QVERIFY(m_instr->m_blink->isBlinking());
+}
+
+void TestConnect::connectAgainSendsNothing()
+{
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    m_trace->clear();
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    QVERIFY(sent().isEmpty());
+    QCOMPARE(starts(), 1);
+    // The link still works.
+    QVERIFY(m_instr->sendCommand("24").startsWith("24"));
+}
+
+void TestConnect::simulationModeSendsFB0()
+{
+    TqApp::setTmpValue(QStringLiteral("debug/sim"), true);
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    QVERIFY(sent().contains("FB0"));
+    QVERIFY(!sent().contains("FB1"));
+}
+
+// Without a setting the port is the machine's first serial port; on a
+// machine without any, /00 goes with an empty name (Linkhub then serves SIM).
+void TestConnect::emptyPortWithoutSetting()
+{
+    Profile::instance().setValue(QStringLiteral("instrument/port"), QVariant(), false);
+    const QString firstPort = Serial::EnumDevices().value(0);
+    m_instr->connectToHost();
+    QVERIFY(!sent().isEmpty());
+    QCOMPARE(sent().first(), "/00" + firstPort.toLocal8Bit());
+    if (firstPort.isEmpty())
+        QCOMPARE(m_instr->state(), 2);
+}
+
+void TestConnect::severalAnalyzersAsk()
+{
+    qputenv("VELA_SIM_IDS", "VELA01,VELA02,VELA03");
+    answerDialog(QStringLiteral("VELA02"), true);
+    m_instr->connectToHost();
+    QCOMPARE(m_dialogTitle, QStringLiteral("选择仪器"));
+    QCOMPARE(m_dialogLabel, QStringLiteral("请选择一个要连接的仪器"));
+    QCOMPARE(m_dialogItems, (QStringList{ "VELA01", "VELA02", "VELA03" }));
+    QCOMPARE(m_instr->state(), 2);
+    QCOMPARE(m_instr->selectedInstrument(), QByteArray("VELA02"));
+    QVERIFY(sent().contains("/02VELA02"));
+}
+
+void TestConnect::choiceCancelledFailsQuietly()
+{
+    qputenv("VELA_SIM_IDS", "VELA01,VELA02");
+    answerDialog(QString(), false);
+    m_instr->connectToHost();
+    QCOMPARE(m_dialogItems, (QStringList{ "VELA01", "VELA02" }));
+    QCOMPARE(m_instr->state(), 0);
+    QVERIFY(m_boxes->texts().isEmpty());
+    QVERIFY(!m_instr->talkThread()->isRunning());
+    QVERIFY(m_instr->selectedInstrument().isEmpty());
+    QCOMPARE(sent(), (QList<QByteArray>{ "/00SIM", "/010" }));
+}
+
+void TestConnect::errorReplyToList()
+{
+    Profile::instance().setValue(QStringLiteral("instrument/port"), m_dir.filePath(QStringLiteral("no-such-tty")), false);
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 0);
+    QCOMPARE(m_boxes->messages().size(), 1);
+    QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Critical);
+    QVERIFY2(m_boxes->texts().first().startsWith(QLatin1String("Err:")), qPrintable(m_boxes->texts().first()));
+    QCOMPARE(m_boxes->texts().first(), m_instr->lastError());
+    QVERIFY(!m_instr->talkThread()->isRunning());
+    QCOMPARE(sent().size(), 2);
+}
+
+void TestConnect::errorReplyToSelect()
+{
+    qputenv("VELA_SIM_IDS", "VELA01,VELA02");
+    InstrVela::setInstrumentChooser([](const QStringList&) { return QStringLiteral("NOPE"); });
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 0);
+    QCOMPARE(sent().last(), QByteArray("/02NOPE"));
+    QCOMPARE(m_boxes->messages().size(), 1);
+    QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Critical);
+    QVERIFY2(m_boxes->texts().first().startsWith(QLatin1String("Err:")), qPrintable(m_boxes->texts().first()));
+    QVERIFY(!m_instr->talkThread()->isRunning());
+    QVERIFY(m_instr->selectedInstrument().isEmpty());
+}
+
+// A stand-in Linkhub that lists nothing: with no program to start, the
+// driver tries its port once and finds the line server there.
+void TestConnect::emptyListIsNoDevice()
+{
+    LineServer server([](const QByteArray& line) {
+        return LineServer::line(line == "/010" ? QByteArray(",,") : QByteArray("/00OK"));
+    });
+    qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
+    qputenv("VELA_LINKHUB_PORT", server.portText());
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 0);
+    QCOMPARE(m_boxes->texts(), QStringList{ QStringLiteral("没有可用设备") });
+    QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Critical);
+    QCOMPARE(server.lines(), (QList<QByteArray>{ "/00SIM", "/010" }));
+    QVERIFY(!m_instr->talkThread()->isRunning());
+}
+
+void TestConnect::missingLinkhub()
+{
+    qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
+    QElapsedTimer timer;
+    timer.start();
+    m_instr->connectToHost();
+    QVERIFY(timer.elapsed() < InstrVela::linkhubStartTimeout());
+    QCOMPARE(m_instr->state(), 0);
+    QCOMPARE(m_boxes->messages().size(), 1);
+    QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Information);
+    QCOMPARE(m_boxes->texts().first(), m_instr->talkThread()->errorString());
+    QVERIFY2(m_boxes->texts().first().contains(QLatin1String("refused"), Qt::CaseInsensitive),
+             qPrintable(m_boxes->texts().first()));
+    QVERIFY(sent().isEmpty());
+}
+
+void TestConnect::linkhubWithoutSignal_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("atMost");
+    QTest::newRow("never signals") << "exec sleep 20" << 5000;
+    QTest::newRow("ends at once") << "exit 0" << 800;
+}
+
+void TestConnect::linkhubWithoutSignal()
+{
+    QFETCH(QString, body);
+    QFETCH(int, atMost);
+    qputenv("VELA_LINKHUB", writeScript(QStringLiteral("silent-%1").arg(m_case), body).toLocal8Bit());
+    qputenv("VELA_LINKHUB_START_MS", "1200");
+    QElapsedTimer timer;
+    timer.start();
+    m_instr->connectToHost();
+    QVERIFY2(timer.elapsed() < atMost, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(m_instr->state(), 0);
+    QCOMPARE(m_boxes->messages().size(), 1);
+    QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Information);
+    QVERIFY(!m_boxes->texts().first().isEmpty());
+}
+
+// A count left on the semaphore lets the wait pass before Linkhub listens;
+// the refused connection is tried again until it does.
+void TestConnect::staleSemaphoreCount()
+{
+    QSystemSemaphore stale(qEnvironmentVariable("VELA_LINKHUB_KEY"), 0, QSystemSemaphore::Open);
+    QVERIFY(stale.release());
+    const QString slow = writeScript(QStringLiteral("slow-linkhub"),
+                                     QStringLiteral("sleep 0.7\nexec '%1'").arg(m_wrapper));
+    qputenv("VELA_LINKHUB", slow.toLocal8Bit());
+    m_instr->connectToHost();
+    QVERIFY2(m_boxes->texts().isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('|'))));
+    QCOMPARE(m_instr->state(), 2);
+}
+
+void TestConnect::disconnect()
+{
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    QSignalSpy states(m_instr.get(), &Instrument::stateChanged);
+    m_instr->disconnectFromHost();
+    QCOMPARE(m_instr->state(), 0);
+    QCOMPARE(states.size(), 1);
+    QVERIFY(!m_instr->talkThread()->isRunning());
+    QVERIFY(m_instr->selectedInstrument().isEmpty());
+    QCOMPARE(m_instr->sendCommand("24"), QByteArray());
+
+    // And connects again.
+    m_trace->clear();
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    QCOMPARE(sent().first(), QByteArray("/00SIM"));
+}
+
+void TestConnect::moduleSequenceOnSimulator()
+{
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    m_trace->clear();
+    m_instr->runModuleSequence();
+    const QList<QByteArray> lines = sent();
+    QVERIFY(lines.size() >= 6);
+    QCOMPARE(lines.mid(0, 3), (QList<QByteArray>{ "5113", "5123", "552" }));
+    const int action = lines.indexOf("5124");
+    QVERIFY2(action > 2, lines.join(' ').constData());
+    for (int i = 2; i < action; ++i)
+        QCOMPARE(lines.at(i), QByteArray("552"));
+    const int first1 = lines.indexOf("551");
+    QVERIFY(first1 > action + 1);
+    for (int i = action + 1; i < first1; ++i)
+        QCOMPARE(lines.at(i), QByteArray("552"));
+    for (int i = first1; i < lines.size(); ++i)
+        QCOMPARE(lines.at(i), QByteArray("551"));
+}
+
+void TestConnect::moduleSequenceLinkDropped()
+{
+    qputenv("VELA_SIM_FAULTS", "drop:55,after=1");
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    m_trace->clear();
+    QElapsedTimer timer;
+    timer.start();
+    m_instr->runModuleSequence();
+    QVERIFY(timer.elapsed() < 10000);
+    const QList<QByteArray> lines = sent();
+    QVERIFY2(lines.size() <= 5, lines.join(' ').constData());
+    QCOMPARE(lines.mid(0, 2), (QList<QByteArray>{ "5113", "5123" }));
+    QVERIFY(!m_instr->talkThread()->isConnected());
+}
+
+QTEST_MAIN(TestConnect)
+#include "tst_connect.moc"
