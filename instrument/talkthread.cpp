@@ -1,5 +1,6 @@
 #include "talkthread.h"
 
+#include "linechannel.h"
 #include "linktrace.h"
 
 #include <QDeadlineTimer>
@@ -11,6 +12,8 @@
 namespace {
 // A reply line longer than this is no reply of the analyzer or of Linkhub.
 const int MaxReplyLength = 1 << 20;
+// How long a caller looks for its reply before it sleeps on the semaphore.
+const qint64 SpinNanoseconds = 50000;
 
 int envReplyTimeout()
 {
@@ -130,7 +133,17 @@ QByteArray TalkThread::talk(const QByteArray& request)
     m_request = request;
     m_requestSem.release();
     bool released = false;
-    for (;;) {
+    // A reply on the local host often comes within microseconds: look for
+    // it briefly before sleeping, which spares a wake-up on both sides.
+    for (QElapsedTimer spin; !released;) {
+        if (!spin.isValid())
+            spin.start();
+        released = m_replySem.tryAcquire(1);
+        if (released || spin.nsecsElapsed() > SpinNanoseconds)
+            break;
+        QThread::yieldCurrentThread();
+    }
+    while (!released) {
         if (m_replySem.tryAcquire(1, 200)) {
             released = true;
             break;
@@ -149,47 +162,12 @@ QByteArray TalkThread::talk(const QByteArray& request)
     return reply;
 }
 
-// Frames the reply: bytes are gathered until a line feed, however the
-// stream is cut into reads. Empty bytes when the link broke.
-QByteArray TalkThread::readReply(QTcpSocket& socket, QByteArray& received, bool* failed)
-{
-    const QDeadlineTimer deadline(m_replyTimeout);
-    qsizetype scanned = 0;
-    for (;;) {
-        const qsizetype end = received.indexOf('\n', scanned);
-        if (end >= 0) {
-            const QByteArray line = received.left(end).trimmed();
-            received.remove(0, end + 1);
-            return line;
-        }
-        scanned = received.size();
-        if (received.size() > MaxReplyLength) {
-            qCWarning(lcLink) << "reply line longer than" << MaxReplyLength << "bytes";
-            *failed = true;
-            return failureReply(Failure::ReplyTooLong);
-        }
-        if (socket.bytesAvailable() > 0) {
-            received += socket.readAll();
-            continue;
-        }
-        if (socket.state() != QAbstractSocket::ConnectedState)
-            return QByteArray();
-        const qint64 left = deadline.remainingTime();
-        if (left == 0) {
-            qCWarning(lcLink) << "no reply within" << int(m_replyTimeout) << "ms; closing the link";
-            *failed = true;
-            return failureReply(Failure::NoReply);
-        }
-        socket.waitForReadyRead(int(qMin<qint64>(left, DefaultReplyTimeout)));
-    }
-}
-
 void TalkThread::run()
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress(QHostAddress::LocalHost), m_port, QIODevice::ReadWrite);
     socket.waitForConnected(ConnectTimeout);
-    const bool connected = socket.state() == QAbstractSocket::ConnectedState;
+    bool connected = socket.state() == QAbstractSocket::ConnectedState;
     {
         QMutexLocker lock(&m_errorMutex);
         m_errorText = socket.errorString();
@@ -202,30 +180,51 @@ void TalkThread::run()
     m_connected = connected;
     m_replySem.release();
 
-    QByteArray received;    // bytes read but not yet framed into a line
-    while (socket.state() == QAbstractSocket::ConnectedState) {
+    // From here on the exchanges go straight through the descriptor.
+    LineChannel channel(socket.socketDescriptor(), MaxReplyLength);
+    while (connected) {
         m_requestSem.acquire();
         QByteArray line = m_request;
         const quint64 seq = m_requestSeq;
         if (line.isEmpty())
             break;
-        if (!received.isEmpty()) {
+        const QByteArray unasked = channel.takePending();
+        if (!unasked.isEmpty()) {
             // One request, one reply: more lines than that answer nothing.
-            qCWarning(lcLink).noquote() << "dropping unasked bytes" << escapeBytes(received);
-            received.clear();
+            qCWarning(lcLink).noquote() << "dropping unasked bytes" << escapeBytes(unasked);
         }
         line += "\r\n";     // one write, one segment: Nagle is off
-        socket.write(line);
-        socket.flush();
-
+        QByteArray reply;
         bool failed = false;
-        m_reply = readReply(socket, received, &failed);
+        if (!channel.write(line)) {
+            connected = false;
+        } else {
+            switch (channel.readLine(&reply, QDeadlineTimer(m_replyTimeout))) {
+            case LineChannel::Line:
+                reply = reply.trimmed();
+                break;
+            case LineChannel::Closed:
+                connected = false;
+                break;
+            case LineChannel::TimedOut:
+                qCWarning(lcLink) << "no reply within" << int(m_replyTimeout) << "ms; closing the link";
+                reply = failureReply(Failure::NoReply);
+                failed = true;
+                break;
+            case LineChannel::TooLong:
+                qCWarning(lcLink) << "reply line longer than" << MaxReplyLength << "bytes; closing the link";
+                reply = failureReply(Failure::ReplyTooLong);
+                failed = true;
+                break;
+            }
+        }
+        m_reply = reply;
         m_replySeq = seq;
-        if (failed || socket.state() != QAbstractSocket::ConnectedState)
+        if (failed || !connected) {
+            connected = false;
             m_connected = false;    // before the caller goes on: it may ask
+        }
         m_replySem.release();
-        if (failed)
-            break;
     }
     m_connected = false;
     socket.abort();

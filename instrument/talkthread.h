@@ -9,8 +9,6 @@
 
 #include <atomic>
 
-class QTcpSocket;
-
 // The one TCP connection to Linkhub on the local host. The socket lives in
 // this thread's run(); callers in any thread hand a request line over and
 // block until its reply line comes back. Exchanges are strictly one at a
@@ -60,7 +58,6 @@ protected:
 private:
     enum class Failure { NoReply, ReplyTooLong, LineBreakInRequest };
     QByteArray failureReply(Failure failure) const;
-    QByteArray readReply(QTcpSocket& socket, QByteArray& received, bool* failed);
 
     QMutex m_mutex;             // one caller at a time in open() and talk()
     QSemaphore m_requestSem;    // released once per request handed over
