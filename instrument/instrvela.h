@@ -162,7 +162,6 @@ public:
     Blink* m_blink = nullptr;
 
 private:
-    bool startLinkhub();
     bool openLink();
     bool selectAnalyzer();
     QString chooseInstrument(const QStringList& ids);

@@ -18,6 +18,11 @@
 // as one line ending in CR LF; the reply is the next line received, with
 // leading and trailing white space removed.
 //
+// After the connection attempt (QTcpSocket) the thread exchanges straight
+// on the socket's descriptor (LineChannel). A caller looks for its reply for
+// up to 50 us, yielding, before it sleeps on the semaphore: local replies
+// often come that fast, and the look spares a wake-up on both sides.
+//
 // A reply is waited for at most replyTimeout() ms (30 000 by default,
 // VELA_TALK_TIMEOUT_MS overrides it). When the wait runs out, talk() returns
 // an error reply beginning "Err:" and the link is closed, so that a late

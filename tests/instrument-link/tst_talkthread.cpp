@@ -23,6 +23,7 @@ private slots:
     void lineBreakInRequestIsNotSent();
     void reopenAfterClose();
     void threadsGetTheirOwnReplies();
+    void wireTrace();
 
 private:
     static void usePort(quint16 port) { qputenv("VELA_LINKHUB_PORT", QByteArray::number(port)); }
@@ -237,6 +238,37 @@ void TestTalkThread::threadsGetTheirOwnReplies()
     }
     QCOMPARE(mismatches.load(), 0);
     QCOMPARE(server.lines().size(), 3 * perThread);
+}
+
+namespace {
+QStringList traceLines;
+void collectTrace(QtMsgType, const QMessageLogContext& context, const QString& message)
+{
+    if (context.category && qstrcmp(context.category, "vela.link") == 0)
+        traceLines.append(message);
+}
+} // namespace
+
+// Each exchange is one debug line under "vela.link", bytes escaped, with
+// the time it took; nothing is logged while the category is off.
+void TestTalkThread::wireTrace()
+{
+    LineServer server([](const QByteArray&) { return LineServer::line("32\xb2\xe2 \"ok\""); });
+    usePort(server.port());
+    TalkThread talk;
+    QVERIFY(talk.open());
+    traceLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectTrace);
+    talk.talk("32000012");
+    QLoggingCategory::setFilterRules(QStringLiteral("vela.link.debug=true"));
+    talk.talk("32000012");
+    QLoggingCategory::setFilterRules(QString());
+    talk.close();
+    talk.talk("24");
+    qInstallMessageHandler(previous);
+    QCOMPARE(traceLines.size(), 1);
+    const QRegularExpression line(QStringLiteral("^-> \"32000012\" <- \"32\\\\xB2\\\\xE2 \\\\\"ok\\\\\"\" \\(\\d+ ms\\)$"));
+    QVERIFY2(line.match(traceLines.first()).hasMatch(), qPrintable(traceLines.first()));
 }
 
 QTEST_GUILESS_MAIN(TestTalkThread)
