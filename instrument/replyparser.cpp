@@ -36,15 +36,18 @@ bool readHex(const QString& digits, int* value)
 
 // Finds "<label><white space><four hex digits>"; returns the label's position
 // or -1, and the value.
-int findLabelledField(const QString& text, const QString& label, int* value)
+int findLabelledField(const QString& text, const QRegularExpression& field, int* value)
 {
-    const QRegularExpression re(QRegularExpression::escape(label)
-                                + QStringLiteral("\\s*([0-9A-Fa-f]{4})"));
-    const QRegularExpressionMatch m = re.match(text);
+    const QRegularExpressionMatch m = field.match(text);
     if (!m.hasMatch())
         return -1;
     readHex(m.captured(1), value);
     return m.capturedStart(0);
+}
+
+QRegularExpression labelledField(const QString& label)
+{
+    return QRegularExpression(QRegularExpression::escape(label) + QStringLiteral("\\s*([0-9A-Fa-f]{4})"));
 }
 
 } // namespace
@@ -82,7 +85,11 @@ TestReply parseTestReply(const QByteArray& reply)
         return r;
     }
 
-    const int p = findLabelledField(r.text, QStringLiteral("测试时间:"), &r.testTime);
+    thread_local const QRegularExpression testTime = labelledField(QStringLiteral("测试时间:"));
+    thread_local const QRegularExpression prewarmTime = labelledField(QStringLiteral("预温时间:"));
+    thread_local const QRegularExpression prewarmTimeout = labelledField(QStringLiteral("预温超时时间:"));
+
+    const int p = findLabelledField(r.text, testTime, &r.testTime);
     r.hasTestTime = p >= 0;
     if (r.hasTestTime && r.isFinal()) {
         if (p >= 8)
@@ -90,8 +97,8 @@ TestReply parseTestReply(const QByteArray& reply)
         if (p >= 5)
             r.errorCode = r.text.mid(p - 5, 2);
     }
-    r.hasPrewarmTime = findLabelledField(r.text, QStringLiteral("预温时间:"), &r.prewarmTime) >= 0;
-    r.hasPrewarmTimeout = findLabelledField(r.text, QStringLiteral("预温超时时间:"), &r.prewarmTimeout) >= 0;
+    r.hasPrewarmTime = findLabelledField(r.text, prewarmTime, &r.prewarmTime) >= 0;
+    r.hasPrewarmTimeout = findLabelledField(r.text, prewarmTimeout, &r.prewarmTimeout) >= 0;
     return r;
 }
 
@@ -133,7 +140,7 @@ StatusReply parseStatusReply(const QByteArray& reply)
 
     // The sensor field is looked for first and the error codes only before
     // it, so that a four-digit sensor word is never taken for an error code.
-    static const QRegularExpression sensorRe(QStringLiteral("Sensor-([0-9A-Fa-f]+)-"));
+    thread_local const QRegularExpression sensorRe(QStringLiteral("Sensor-([0-9A-Fa-f]+)-"));
     const QRegularExpressionMatch sensor = sensorRe.match(text);
     int codesEnd = text.size();
     if (sensor.hasMatch()) {
@@ -146,7 +153,7 @@ StatusReply parseStatusReply(const QByteArray& reply)
         }
     }
 
-    static const QRegularExpression codeRe(QStringLiteral("[0-9A-F]{4}"));
+    thread_local const QRegularExpression codeRe(QStringLiteral("[0-9A-F]{4}"));
     QRegularExpressionMatchIterator it = codeRe.globalMatch(text.left(codesEnd));
     while (it.hasNext()) {
         int v = 0;
