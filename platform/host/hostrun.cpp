@@ -14,7 +14,9 @@
 
 #include <QDate>
 #include <QDir>
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -88,7 +90,13 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
     out(QStringLiteral("Connecting to the analyzer ..."));
     m_instrument->connectToHost();
     if (!m_instrument->isConnected()) {
-        const QString why = recentMessages(messagesBefore);
+        QString why = recentMessages(messagesBefore);
+        // The driver starts Linkhub from VELA_LINKHUB or beside the program.
+        const QString hub = qEnvironmentVariableIsEmpty("VELA_LINKHUB")
+            ? QCoreApplication::applicationDirPath() + QStringLiteral("/Linkhub")
+            : qEnvironmentVariable("VELA_LINKHUB");
+        if (!QFileInfo(hub).isExecutable())
+            why += QStringLiteral("%1Linkhub program %2 is missing").arg(why.isEmpty() ? QString() : QStringLiteral("; "), hub);
         out(QStringLiteral("velahost: no connection to the analyzer%1")
                 .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
         return 1;
@@ -250,15 +258,28 @@ void HostRun::check()
     const int stall = m_options.stallSeconds > 0 ? m_options.stallSeconds
                                                  : int(20 + 300.0 / m_options.speed);
     if (now - m_lastProgress > qint64(stall) * 1000) {
-        QString why = QStringLiteral("no assay made progress for %1 s (%2 of %3 done)")
+        int withResult = 0;
+        QStringList errors;
+        for (const Item& item : std::as_const(m_items)) {
+            if (hasResult(item)) {
+                ++withResult;
+            } else if (item.assay && item.assay->isFinished()) {
+                const QString e = item.assay->result().errorText();
+                if (!e.isEmpty() && !errors.contains(e))
+                    errors << e;
+            }
+        }
+        QString why = QStringLiteral("no assay made progress for %1 s (%2 of %3 finished, %4 with a result)")
                           .arg(stall)
                           .arg(done)
-                          .arg(m_items.size());
+                          .arg(m_items.size())
+                          .arg(withResult);
         const QStringList texts = m_recorder->texts();
+        if (!errors.isEmpty())
+            why += QStringLiteral("; assay errors: ") + errors.join(QStringLiteral("; "));
         if (!texts.isEmpty())
             why += QStringLiteral("; last message: ") + texts.last().simplified();
-        else
-            why += QStringLiteral("; the analyzer or Linkhub stopped answering");
+        why += QStringLiteral("; the analyzer or Linkhub stopped answering");
         fail(why);
         return;
     }
@@ -280,7 +301,7 @@ void HostRun::printProgress(bool force)
 {
     const qint64 now = m_clock.elapsed();
     const int done = finishedCount();
-    if (!force && done == m_lastPrintedDone && now - m_lastPrint < 5000)
+    if (done == m_lastPrintedDone && now - m_lastPrint < (force ? 1000 : 5000))
         return;
     m_lastPrint = now;
     m_lastPrintedDone = done;
@@ -377,7 +398,9 @@ void HostRun::printResults() const
         QString s;
         for (int c = 0; c < cells.size(); ++c)
             s += pad(cells.at(c), widths.at(c)) + QStringLiteral("  ");
-        out(s.trimmed().isEmpty() ? s : s.left(s.size() - 2));
+        while (s.endsWith(QLatin1Char(' ')))
+            s.chop(1);
+        out(s);
     };
     out(QString());
     line(header);

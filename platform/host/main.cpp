@@ -128,12 +128,10 @@ void printInstrument(Instrument* instrument, Workbench* wb, const QString& plugi
     for (ResourcePosition* p : wb->resourceManager()->positions()) {
         if (Resource* r = p->resource()) {
             const auto* reagent = qobject_cast<Reagent*>(r);
-            out(QStringLiteral("  %1  %2  %3%%%4%5")
-                    .arg(p->name(), -4)
-                    .arg(r->name(), -8)
-                    .arg(qRound(r->volumePercent() * 100))
-                    .arg(reagent ? QStringLiteral("  type %1").arg(reagent->type()) : QString(),
-                         r->isPermanent() ? QStringLiteral("  permanent") : QString()));
+            out(QStringLiteral("  %1  %2  %3").arg(p->name(), -4).arg(r->name(), -8)
+                    .arg(QString::number(qRound(r->volumePercent() * 100)) + QLatin1Char('%'), 4)
+                + (reagent ? QStringLiteral("  type %1").arg(reagent->type()) : QString())
+                + (r->isPermanent() ? QStringLiteral("  permanent") : QString()));
         }
     }
 }

@@ -1,0 +1,290 @@
+// velahost run as a user starts it: the built program, the built plug-in and
+// Linkhub with its simulated analyzer, each run on its own TCP port and
+// semaphore key, at a high simulation speed.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString output; // stdout and stderr
+    qint64 ms = 0;
+};
+
+quint16 freePort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return server.serverPort();
+}
+
+int countRows(const QString& file, const QString& sql)
+{
+    const QString name = QStringLiteral("count-%1").arg(file);
+    int n = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(sql) && q.next())
+                n = q.value(0).toInt();
+            else
+                qWarning() << sql << q.lastError();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return n;
+}
+
+} // namespace
+
+class TestVelahost : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void info();
+    void demoRun();
+    void csvRun();
+    void badCsv_data();
+    void badCsv();
+    void noLinkhub();
+    void brokenLink();
+
+private:
+    Run velahost(const QStringList& arguments, const QStringList& extraEnv = {}, int limitMs = 150000);
+    bool haveDriver = false;
+    int runNo = 0;
+};
+
+void TestVelahost::initTestCase()
+{
+    const QDir bin = QFileInfo(QStringLiteral(VELAHOST_PROGRAM)).dir();
+    haveDriver = QFile::exists(bin.filePath(QStringLiteral("instruments/libInstrVela.so")))
+                 && QFile::exists(bin.filePath(QStringLiteral("Linkhub")));
+}
+
+Run TestVelahost::velahost(const QStringList& arguments, const QStringList& extraEnv, int limitMs)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELA_LINKHUB_PORT"), QString::number(freePort()));
+    env.insert(QStringLiteral("VELA_LINKHUB_KEY"),
+               QStringLiteral("tst_velahost_%1_%2").arg(QCoreApplication::applicationPid()).arg(++runNo));
+    // Linkhub goes soon after its last client.
+    env.insert(QStringLiteral("VELA_LINKHUB_IDLE"), QStringLiteral("500"));
+    env.remove(QStringLiteral("VELA_LINKHUB"));
+    env.remove(QStringLiteral("VELA_SIM_FAULTS"));
+    for (const QString& kv : extraEnv) {
+        const int eq = int(kv.indexOf(QLatin1Char('=')));
+        env.insert(kv.left(eq), kv.mid(eq + 1));
+    }
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer clock;
+    clock.start();
+    p.start(QStringLiteral(VELAHOST_PROGRAM), arguments);
+    Run r;
+    if (!p.waitForFinished(limitMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+        r.output = QString::fromUtf8(p.readAll());
+        qWarning("velahost did not end within %d ms:\n%s", limitMs, qUtf8Printable(r.output));
+        return r;
+    }
+    r.ms = clock.elapsed();
+    r.output = QString::fromUtf8(p.readAll());
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return r;
+}
+
+void TestVelahost::info()
+{
+    if (!haveDriver)
+        QSKIP("needs the InstrVela plug-in and Linkhub built beside velahost");
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("new/folder"));
+    const Run r = velahost({QStringLiteral("info"), QStringLiteral("--data"), data});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("Class:      InstrVela")), qPrintable(r.output));
+    QVERIFY(r.output.contains(QStringLiteral("Z1    Buffer")));
+    QVERIFY(r.output.contains(QStringLiteral("Z2    Rinse")));
+    for (const char* db : {"profile.db", "data.db", "qc.db", "syslog.db"})
+        QVERIFY2(QFile::exists(data + QLatin1Char('/') + QLatin1String(db)), db);
+}
+
+void TestVelahost::demoRun()
+{
+    if (!haveDriver)
+        QSKIP("needs the InstrVela plug-in and Linkhub built beside velahost");
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    const QString json = dir.filePath(QStringLiteral("out.json"));
+    const Run r = velahost({QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--speed"),
+                            QStringLiteral("300"), QStringLiteral("--json"), json});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("Summary: 16 of 16 assays with a result")), qPrintable(r.output));
+
+    QFile file(json);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonArray results = root.value(QStringLiteral("results")).toArray();
+    QCOMPARE(results.size(), 16);
+    QSet<QString> samples;
+    for (const QJsonValue& v : results) {
+        const QJsonObject o = v.toObject();
+        const QString name = o.value(QStringLiteral("sample")).toString() + QLatin1Char(' ')
+                             + o.value(QStringLiteral("assay")).toString();
+        samples << o.value(QStringLiteral("sample")).toString();
+        QVERIFY2(o.value(QStringLiteral("value")).toDouble() > 0.0, qPrintable(name));
+        QVERIFY2(!o.value(QStringLiteral("text")).toString().isEmpty(), qPrintable(name));
+        QVERIFY2(o.value(QStringLiteral("channel")).toInt() >= 1, qPrintable(name));
+        QVERIFY2(o.value(QStringLiteral("points")).toInt() > 0, qPrintable(name));
+        QVERIFY2(o.value(QStringLiteral("report")).toString().contains(QStringLiteral("测试通道:")), qPrintable(name));
+        const QString png = o.value(QStringLiteral("png")).toString();
+        QVERIFY2(QFileInfo(png).size() > 1000, qPrintable(png));
+        QVERIFY(png.startsWith(data + QStringLiteral("/curves/")));
+    }
+    QCOMPARE(samples.size(), 4);
+    QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from curve")), 16);
+    QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from patient")), 4);
+
+    // A second demonstration gets the next sample numbers of the day.
+    const Run again = velahost({QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--speed"),
+                                QStringLiteral("300")});
+    QVERIFY2(again.exitCode == 0, qPrintable(again.output));
+    QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from patient")), 8);
+    QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from curve")), 32);
+}
+
+void TestVelahost::csvRun()
+{
+    if (!haveDriver)
+        QSKIP("needs the InstrVela plug-in and Linkhub built beside velahost");
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    const QString csv = dir.filePath(QStringLiteral("list.csv"));
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("sample,position,assay,dilution,method\n"
+               "# two samples on the B rack\n"
+               "S-7,B1,PT,1/1,光学法\n"
+               "S-7,B1,APTT,1/2,磁珠法\n"
+               "\"S 8\",B20,FIB,1/10,\n"
+               "S 8,B20,TT,1/1,bead\n");
+    file.close();
+    const QString json = dir.filePath(QStringLiteral("out.json"));
+    const QStringList args = {QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--worklist"), csv,
+                              QStringLiteral("--speed"), QStringLiteral("300"), QStringLiteral("--json"), json};
+    const Run r = velahost(args);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("Summary: 4 of 4 assays with a result")), qPrintable(r.output));
+    QFile out(json);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    const QJsonArray results = QJsonDocument::fromJson(out.readAll()).object().value(QStringLiteral("results")).toArray();
+    QCOMPARE(results.size(), 4);
+    QCOMPARE(results.at(2).toObject().value(QStringLiteral("sample")).toString(), QStringLiteral("S 8"));
+    QCOMPARE(results.at(2).toObject().value(QStringLiteral("position")).toString(), QStringLiteral("B20"));
+    QCOMPARE(results.at(1).toObject().value(QStringLiteral("method")).toString(), QStringLiteral("磁珠法"));
+
+    // The same samples again: their rows are reused and every curve is
+    // replaced, not doubled.
+    const Run again = velahost(args);
+    QVERIFY2(again.exitCode == 0, qPrintable(again.output));
+    QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from patient")), 2);
+    QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from curve")), 4);
+    QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from result")), 4);
+}
+
+void TestVelahost::badCsv_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("unknown position") << QByteArray("sample,position,assay,dilution,method\n1,A1,PT,1/1,\n2,C7,PT,1/1,\n")
+                                      << "line 3: unknown position 'C7'";
+    QTest::newRow("bad dilution") << QByteArray("sample,position,assay,dilution,method\n1,A1,PT,3/2,\n")
+                                  << "bad dilution '3/2'";
+    QTest::newRow("no header") << QByteArray("1,A1,PT,1/1,\n") << "header must be";
+    QTest::newRow("missing file") << QByteArray() << "No such file";
+}
+
+void TestVelahost::badCsv()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    const QString csv = dir.filePath(QStringLiteral("list.csv"));
+    if (!content.isEmpty()) {
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    const Run r = velahost({QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--worklist"), csv},
+                           {QStringLiteral("VELA_LINKHUB=/nonexistent/Linkhub")});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.output.contains(expected), qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("nothing was run")), qPrintable(r.output));
+    QVERIFY(!r.output.contains(QStringLiteral("Connecting")));
+    QVERIFY(!QFileInfo::exists(data)); // the data folder is not even made
+}
+
+void TestVelahost::noLinkhub()
+{
+    if (!haveDriver)
+        QSKIP("needs the InstrVela plug-in built beside velahost");
+    QTemporaryDir dir;
+    const Run r = velahost({QStringLiteral("run"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
+                            QStringLiteral("--speed"), QStringLiteral("300")},
+                           {QStringLiteral("VELA_LINKHUB=") + dir.filePath(QStringLiteral("no/Linkhub"))});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.output.contains(QStringLiteral("no connection to the analyzer")), qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("Linkhub program ") + dir.filePath(QStringLiteral("no/Linkhub"))
+                               + QStringLiteral(" is missing")),
+             qPrintable(r.output));
+    QVERIFY(!r.output.contains(QStringLiteral("Queued")));
+}
+
+void TestVelahost::brokenLink()
+{
+    if (!haveDriver)
+        QSKIP("needs the InstrVela plug-in and Linkhub built beside velahost");
+    QTemporaryDir dir;
+    const QString json = dir.filePath(QStringLiteral("out.json"));
+    // The simulated analyzer drops the link after its tenth result query.
+    const Run r = velahost({QStringLiteral("run"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
+                            QStringLiteral("--speed"), QStringLiteral("300"), QStringLiteral("--stall"),
+                            QStringLiteral("5"), QStringLiteral("--json"), json},
+                           {QStringLiteral("VELA_SIM_FAULTS=drop:32,after=10")});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.output.contains(QStringLiteral("run failed")), qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("stopped answering")) || r.output.contains(QStringLiteral("link")),
+             qPrintable(r.output));
+    // Results that came before the break are kept and reported.
+    QFile out(json);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(out.readAll()).object();
+    QVERIFY(root.value(QStringLiteral("summary")).toObject().value(QStringLiteral("withResult")).toInt() < 16);
+    QVERIFY(!root.value(QStringLiteral("summary")).toObject().value(QStringLiteral("failure")).toString().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestVelahost)
+#include "tst_velahost.moc"
