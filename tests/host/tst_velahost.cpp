@@ -68,6 +68,7 @@ private slots:
     void badCsv();
     void noLinkhub();
     void brokenLink();
+    void runBound();
 
 private:
     Run velahost(const QStringList& arguments, const QStringList& extraEnv = {}, int limitMs = 150000);
@@ -284,6 +285,21 @@ void TestVelahost::brokenLink()
     const QJsonObject root = QJsonDocument::fromJson(out.readAll()).object();
     QVERIFY(root.value(QStringLiteral("summary")).toObject().value(QStringLiteral("withResult")).toInt() < 16);
     QVERIFY(!root.value(QStringLiteral("summary")).toObject().value(QStringLiteral("failure")).toString().isEmpty());
+}
+
+void TestVelahost::runBound()
+{
+    if (!haveDriver)
+        QSKIP("needs the InstrVela plug-in and Linkhub built beside velahost");
+    QTemporaryDir dir;
+    // At the analyzer's own pace no PT clots within three seconds.
+    const Run r = velahost({QStringLiteral("run"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
+                            QStringLiteral("--speed"), QStringLiteral("1"), QStringLiteral("--timeout"),
+                            QStringLiteral("3")});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.output.contains(QStringLiteral("the run did not finish within 3 s (0 of 16 done)")), qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("not finished")), qPrintable(r.output));
+    QVERIFY2(r.ms < 30000, qPrintable(QString::number(r.ms)));
 }
 
 QTEST_GUILESS_MAIN(TestVelahost)
