@@ -7,4 +7,8 @@ build=${VELA_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-exec "$build/bin/velahost" run --data "${VELA_DEMO_DATA:-$root/build/demo-data}" "$@"
+# The simulated analyzer runs 50 times faster than real time unless --speed
+# is given, so the demo finishes in seconds.
+args=("$@")
+case " $* " in *" --speed "*) ;; *) args+=(--speed 50) ;; esac
+exec "$build/bin/velahost" run --data "${VELA_DEMO_DATA:-$root/build/demo-data}" "${args[@]}"
