@@ -52,6 +52,7 @@ public:
     void setParamData(const void* block) override;
     QIODevice* createParamDevice(QIODevice::OpenMode mode) override;
     void setupStatusBar(QMainWindow* window) override;
+    void showManualTest() override;
     void pollStatus() override;
     void pollTemperatures() override;
     bool startWork() override;
