@@ -51,6 +51,7 @@ public:
     void* paramData() override;
     void setParamData(const void* block) override;
     QIODevice* createParamDevice(QIODevice::OpenMode mode) override;
+    void addOptionPages(OptionFrame* frame) override;
     void setupStatusBar(QMainWindow* window) override;
     void showManualTest() override;
     void pollStatus() override;

@@ -1,0 +1,48 @@
+#include "navigatedialog.h"
+#include "ui_navigatedialog.h"
+
+#include "probepositionpage.h"
+
+// The icons live in the driver's resources; the call also keeps their
+// object in when the driver is linked statically.
+static void initResources()
+{
+    Q_INIT_RESOURCE(instrvela);
+}
+
+NavigateDialog::NavigateDialog(ProbePositionPage* page)
+    : QDialog(page), ui(new Ui::NavigateDialog), m_page(page)
+{
+    initResources();
+    ui->setupUi(this);
+}
+
+NavigateDialog::~NavigateDialog()
+{
+    delete ui;
+}
+
+void NavigateDialog::moveProbe(int dx, int dy)
+{
+    m_page->runProbe({ 0x4F }, "X%02hXY%02hX", (unsigned short)(dx & 0xFF), (unsigned short)(dy & 0xFF));
+}
+
+void NavigateDialog::on_down_clicked()
+{
+    moveProbe(0, Step);
+}
+
+void NavigateDialog::on_right_clicked()
+{
+    moveProbe(Step, 0);
+}
+
+void NavigateDialog::on_left_clicked()
+{
+    moveProbe(-Step, 0);
+}
+
+void NavigateDialog::on_up_clicked()
+{
+    moveProbe(0, -Step);
+}

@@ -1,0 +1,307 @@
+#include "probepositionpage.h"
+#include "ui_probepositionpage.h"
+
+#include "instrvela.h"
+#include "navigatedialog.h"
+#include "talkthread.h"
+
+#include "core/tqglobal.h"
+
+#include <tqcore/tqapp.h>
+
+#include <QProgressDialog>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+// Probe position codes (the first two hexadecimal digits of a probe command).
+enum ProbeCode {
+    TestWells = 0x40,
+    TubeRack = 0x41,
+    WashPosition = 0x42,
+    ReagentPositions = 0x43,
+    TapePosition = 0x44,
+    WasteBin = 0x46,
+    AllPositions = 0x49,
+    DispenseVolume = 0x4B,
+    FirstPosition = 0x4E,
+    MoveBy = 0x4F,
+    TakeFirstPosition = 0x50,
+    WashProbe = 0x51,
+};
+
+// Completion poll of a probe step; 0: the step is not waited for.
+int pollCodeOf(int code)
+{
+    if (code == AllPositions)
+        return 0x54;
+    if (code == FirstPosition || code == TakeFirstPosition)
+        return 0x53;
+    if (code == MoveBy)
+        return 0;
+    return 0x55;
+}
+
+const int suffixSize = 32;
+
+} // namespace
+
+ProbePositionPage::ProbePositionPage(Instrument* instrument, QWidget* parent)
+    : QWidget(parent), ui(new Ui::ProbePositionPage), m_instrument(qobject_cast<InstrVela*>(instrument))
+{
+    Q_ASSERT(m_instrument);
+    ui->setupUi(this);
+
+    QLineEdit* const displays[] = { ui->temperature_1, ui->temperature_2, ui->temperature_3,
+                                    ui->temperature_4, ui->temperature_5, ui->temperature_6,
+                                    ui->temperature_7, ui->temperature_8, ui->temperature_9 };
+    void (InstrVela::*const changed[])(QString) = {
+        &InstrVela::temp1Changed, &InstrVela::temp2Changed, &InstrVela::temp3Changed,
+        &InstrVela::temp4Changed, &InstrVela::temp5Changed, &InstrVela::temp6Changed,
+        &InstrVela::temp7Changed, &InstrVela::temp8Changed, &InstrVela::temp9Changed,
+    };
+    for (int i = 0; i < 9; ++i) {
+        connect(m_instrument, changed[i], displays[i], &QLineEdit::setText);
+        displays[i]->setText(m_instrument->m_lastTempTexts.value(i));
+    }
+
+    for (int i = 0; i < InstrVela::ChannelCount; ++i) {
+        connect(wellButton(i), &QToolButton::clicked, this, [this, i] { on_enableWell_clicked(i); });
+        updateWellButton(i);
+    }
+}
+
+ProbePositionPage::~ProbePositionPage()
+{
+    delete ui;
+}
+
+bool ProbePositionPage::setSilent(bool silent)
+{
+    const bool previous = m_silent;
+    m_silent = silent;
+    return previous;
+}
+
+QByteArray ProbePositionPage::armDigit() const
+{
+    return ui->dispenseArm_1->isChecked() ? "1" : "2";
+}
+
+QByteArray ProbePositionPage::probeDigit() const
+{
+    return ui->probe_3->isChecked() ? "3" : "4";
+}
+
+bool ProbePositionPage::runProbe(int code)
+{
+    return runProbeWithSuffix({ code }, QByteArray());
+}
+
+bool ProbePositionPage::runProbe(const QList<int>& codes, const char* format, ...)
+{
+    QByteArray suffix;
+    if (format) {
+        char buffer[suffixSize];
+        va_list args;
+        va_start(args, format);
+        const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+        va_end(args);
+        suffix = QByteArray(buffer, qBound(0, n, suffixSize - 1));
+    }
+    return runProbeWithSuffix(codes, suffix);
+}
+
+bool ProbePositionPage::runProbeWithSuffix(const QList<int>& codes, const QByteArray& suffix)
+{
+    if (codes.isEmpty())
+        return true;
+    // Moving by an offset and taking the adjusted first position happen
+    // while the operator guides the probe: no confirmation then.
+    const bool guided = codes.size() == 1 && (codes.first() == MoveBy || codes.first() == TakeFirstPosition);
+    if (!guided) {
+        const QMessageBox::StandardButton answer =
+            warning(tr("<font size=24 mm color=red><p>警告</p><p>请确认已经移除所有的</p><p>试剂瓶、试管、测试杯</p><p>然后继续</p></font>"),
+                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton);
+        if (answer == QMessageBox::Cancel)
+            return true;
+    }
+
+    QProgressDialog progress(window());
+    progress.setLabelText(tr("正在执行, 请稍候..."));
+    progress.setRange(0, 100);
+    progress.setAutoReset(false);
+    // A second run started from the page while this one waits would mix
+    // their polls.
+    progress.setWindowModality(Qt::WindowModal);
+
+    const QByteArray arm = armDigit();
+    const QByteArray probe = probeDigit();
+    bool ok = true;
+    for (int code : codes) {
+        const QByteArray reply = m_instrument->sendCommand("%02hX%s%s%s", (unsigned short)code, arm.constData(),
+                                                           probe.constData(), suffix.constData());
+        if (reply.isEmpty()) {
+            reportLostLink();
+            return false;
+        }
+        if (m_instrument->isErrorReply(reply)) {
+            if (!m_silent)
+                information(m_instrument->lastError(), QMessageBox::Ok);
+            return false;
+        }
+        if (const int poll = pollCodeOf(code)) {
+            ok = waitForDone(poll, &progress);
+            if (!ok) {
+                reportLostLink();
+                return false;
+            }
+        }
+        if (progress.wasCanceled())
+            break;
+    }
+    return ok;
+}
+
+void ProbePositionPage::reportLostLink()
+{
+    if (!m_silent)
+        information(tr("发现未知错误，可能仪器已经断开。"), QMessageBox::Ok);
+}
+
+bool ProbePositionPage::waitForDone(int pollCode, QProgressDialog* progress)
+{
+    char query[16];
+    char done[16];
+    std::snprintf(query, sizeof query, "%02hX%s", (unsigned short)pollCode, armDigit().constData());
+    std::snprintf(done, sizeof done, "%02hX00", (unsigned short)pollCode);
+    const QByteArray request(query);
+    int emptyReplies = 0;
+    for (;;) {
+        const QByteArray reply = m_instrument->talkThread()->talk(request);
+        if (reply.startsWith(done)) {
+            TqApp::playSound(800, 200);
+            return true;
+        }
+        emptyReplies = reply.isEmpty() ? emptyReplies + 1 : 0;
+        if (emptyReplies >= maxEmptyPolls)
+            return false;
+        if (progress) {
+            progress->setValue((progress->value() + 1) % 100);
+            QCoreApplication::processEvents();
+            if (progress->wasCanceled())
+                return true;
+        }
+    }
+}
+
+void ProbePositionPage::on_probeFirstPos_clicked()
+{
+    runProbe(FirstPosition);
+    {
+        const bool wasSilent = setSilent(true);
+        NavigateDialog dialog(this);
+        dialog.exec();
+        setSilent(wasSilent);
+    }
+    runProbe(TakeFirstPosition);
+}
+
+void ProbePositionPage::on_probeAll_clicked()
+{
+    runProbe(AllPositions);
+}
+
+void ProbePositionPage::on_probePart_clicked()
+{
+    const QPair<QCheckBox*, int> boxes[] = {
+        { ui->checkBox_1, TestWells },    { ui->checkBox_2, TubeRack },     { ui->checkBox_3, WashPosition },
+        { ui->checkBox_4, ReagentPositions }, { ui->checkBox_5, TapePosition }, { ui->checkBox_6, WasteBin },
+    };
+    QList<int> codes;
+    for (const auto& box : boxes) {
+        if (box.first->isChecked())
+            codes.append(box.second);
+    }
+    if (codes.isEmpty()) {
+        information(tr("清选择要探测的点位。"), QMessageBox::Ok);
+        return;
+    }
+    runProbeWithSuffix(codes, QByteArray());
+}
+
+void ProbePositionPage::on_pushButton_8_clicked()
+{
+    runProbe({ DispenseVolume }, "%02hX", (unsigned short)(ui->testVolume->value() & 0xFF));
+}
+
+void ProbePositionPage::on_pushButton_12_clicked()
+{
+    runProbe(WashProbe);
+}
+
+void ProbePositionPage::on_setTemp_clicked()
+{
+    const QByteArray reply = m_instrument->sendCommand(
+        "75%5.2f %5.2f %5.2f", ui->tempSet_1->value() + ui->tempBias_1->value(),
+        ui->tempSet_2->value() + ui->tempBias_2->value(), ui->tempSet_3->value() + ui->tempBias_3->value());
+    if (reply.isEmpty())
+        information(tr("发现未知错误，可能仪器已经断开。"), QMessageBox::Ok);
+    else if (m_instrument->isErrorReply(reply))
+        information(m_instrument->lastError(), QMessageBox::Ok);
+}
+
+// Reply: "74-" and the three set values (pre-warm, test area, cooling)
+// separated by blanks.
+void ProbePositionPage::on_readTemp_clicked()
+{
+    const QByteArray reply = m_instrument->sendCommand("74");
+    if (!reply.startsWith("74-")) {
+        information(tr("读取失败, 指令返回'%1'").arg(QString::fromLatin1(reply)), QMessageBox::Ok);
+        return;
+    }
+    const QList<QByteArray> parts = reply.mid(3).split(' ');
+    QList<double> values;
+    for (const QByteArray& part : parts) {
+        if (!part.isEmpty())
+            values.append(part.toDouble());
+    }
+    ui->tempSet_1->setValue(values.value(0));
+    ui->tempSet_2->setValue(values.value(1));
+    ui->tempSet_3->setValue(values.value(2));
+}
+
+// The button's label tells the state the operator sees; a click switches
+// the well to the other one.
+void ProbePositionPage::on_enableWell_clicked(int i)
+{
+    const bool enable = wellButton(i)->text() == tr("禁用");
+    static_cast<ParamBlock*>(m_instrument->paramData())->size = sizeof(ParamBlock);
+    if (!m_instrument->setChannelEnabled(i, enable))
+        information(m_instrument->lastError(), QMessageBox::Ok);
+    updateWellButton(i);
+}
+
+QToolButton* ProbePositionPage::wellButton(int i) const
+{
+    return findChild<QToolButton*>(QStringLiteral("enableTestWell_%1").arg(i + 1));
+}
+
+void ProbePositionPage::updateWellButton(int i)
+{
+    wellButton(i)->setText(m_instrument->isChannelEnabled(i) ? tr("启用") : tr("禁用"));
+}
+
+void ProbePositionPage::on_saveParam_clicked()
+{
+    bool saved;
+    {
+        WaitCursor wait;
+        static_cast<ParamBlock*>(m_instrument->paramData())->size = sizeof(ParamBlock);
+        saved = m_instrument->saveParam();
+    }
+    if (saved)
+        information(tr("保存参数成功."), QMessageBox::Ok);
+}
