@@ -133,9 +133,12 @@ bool ProbePositionPage::runProbeWithSuffix(const QList<int>& codes, const QByteA
     progress.setLabelText(tr("正在执行, 请稍候..."));
     progress.setRange(0, 100);
     progress.setAutoReset(false);
-    // A second run started from the page while this one waits would mix
-    // their polls.
+    // Shown, window-modal, from the first busy poll on: events are processed
+    // while the run waits, and neither a second run started from the page
+    // (their polls would mix) nor closing the window under the waiting page
+    // may come in between.
     progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
 
     const QByteArray arm = armDigit();
     const QByteArray probe = probeDigit();

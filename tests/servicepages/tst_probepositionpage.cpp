@@ -251,6 +251,9 @@ void TestProbePositionPage::cancelEndsRunAfterCurrentCode()
         auto* progress = page.findChild<QProgressDialog*>();
         QVERIFY(progress);
         QCOMPARE(progress->labelText(), QStringLiteral("正在执行, 请稍候..."));
+        // shown over the page's window while the poll goes on
+        QVERIFY(progress->isVisible());
+        QCOMPARE(progress->windowModality(), Qt::WindowModal);
         progress->cancel();
     });
     QVERIFY(page.runProbe({ 0x40, 0x41 }, "%s", ""));
