@@ -142,7 +142,6 @@ bool ProbePositionPage::runProbeWithSuffix(const QList<int>& codes, const QByteA
 
     const QByteArray arm = armDigit();
     const QByteArray probe = probeDigit();
-    bool ok = true;
     for (int code : codes) {
         const QByteArray reply = m_instrument->sendCommand("%02hX%s%s%s", (unsigned short)code, arm.constData(),
                                                            probe.constData(), suffix.constData());
@@ -155,23 +154,26 @@ bool ProbePositionPage::runProbeWithSuffix(const QList<int>& codes, const QByteA
                 information(m_instrument->lastError(), QMessageBox::Ok);
             return false;
         }
-        if (const int poll = pollCodeOf(code)) {
-            ok = waitForDone(poll, &progress);
-            if (!ok) {
-                reportLostLink();
-                return false;
-            }
+        const int poll = pollCodeOf(code);
+        if (poll && !waitForDone(poll, &progress)) {
+            reportLostLink();
+            return false;
         }
         if (progress.wasCanceled())
             break;
     }
-    return ok;
+    return true;
+}
+
+QString ProbePositionPage::lostLinkText()
+{
+    return tr("发现未知错误，可能仪器已经断开。");
 }
 
 void ProbePositionPage::reportLostLink()
 {
     if (!m_silent)
-        information(tr("发现未知错误，可能仪器已经断开。"), QMessageBox::Ok);
+        information(lostLinkText(), QMessageBox::Ok);
 }
 
 bool ProbePositionPage::waitForDone(int pollCode, QProgressDialog* progress)
@@ -251,7 +253,7 @@ void ProbePositionPage::on_setTemp_clicked()
         "75%5.2f %5.2f %5.2f", ui->tempSet_1->value() + ui->tempBias_1->value(),
         ui->tempSet_2->value() + ui->tempBias_2->value(), ui->tempSet_3->value() + ui->tempBias_3->value());
     if (reply.isEmpty())
-        information(tr("发现未知错误，可能仪器已经断开。"), QMessageBox::Ok);
+        information(lostLinkText(), QMessageBox::Ok);
     else if (m_instrument->isErrorReply(reply))
         information(m_instrument->lastError(), QMessageBox::Ok);
 }

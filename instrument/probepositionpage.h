@@ -74,6 +74,7 @@ private:
     bool runProbeWithSuffix(const QList<int>& codes, const QByteArray& suffix);
     QByteArray armDigit() const;
     QByteArray probeDigit() const;
+    static QString lostLinkText();
     void reportLostLink();
 
     Ui::ProbePositionPage* ui;
