@@ -152,10 +152,6 @@ private:
 };
 } // namespace Ui
 
-namespace {
-const char* const magneticMethod = "磁珠法";
-} // namespace
-
 ManualTest::ManualTest(Workbench* workbench, QWidget* parent)
     : QDialog(parent),
       ui(new Ui::ManualTestClass),
@@ -218,11 +214,11 @@ void ManualTest::onStartTimer(int i)
     Channel& c = m_channels[i];
     c.counting = !c.counting;
     if (c.counting) {
-        c.elapsed.restart();
+        c.elapsed.start();
         c.countdownStart = ui->timer[i]->value();
         ui->start[i]->setText(tr("停止计时"));
         if (m_tickTimer == 0)
-            m_tickTimer = startTimer(1000);
+            m_tickTimer = startTimer(1000, Qt::PreciseTimer);
     } else {
         ui->start[i]->setText(tr("开始计时"));
         if (!anyCountdownRunning())
@@ -298,12 +294,12 @@ bool ManualTest::startTest(int i)
     const QString assayText = ui->assay[i]->currentText();
     const QByteArray code = assayText.size() < 2 ? QByteArray("PT") : assayText.left(2).toUpper().toLatin1();
     const int factor = InstrVela::dilutionFactor(eval(ui->dilution[i]->currentText()).toDouble());
-    const char letter = c.method == QLatin1String(magneticMethod) ? 'C' : 'L';
+    const char letter = c.method == QStringLiteral("磁珠法") ? 'C' : 'L'; // magnetic bead
     const unsigned channel = unsigned(i + 1);
 
     QByteArray reply = m_instrument->sendCommand("5E%X%08X%s%s%02hX%c", channel, c.testId, "B1",
                                                  code.constData(), ushort(factor & 0xFF), letter);
-    if (m_instrument->isErrorReply(reply)) {
+    if (isFailure(reply)) {
         m_workbench->information(tr("手动测试切换失败\n%1").arg(m_instrument->lastError()),
                                  QMessageBox::Ok, QMessageBox::NoButton);
         return false;
@@ -315,7 +311,7 @@ bool ManualTest::startTest(int i)
 
     repaint();
     reply = m_instrument->sendCommand("5F%X", channel);
-    if (m_instrument->isErrorReply(reply)) {
+    if (isFailure(reply)) {
         m_workbench->information(tr("发送测试指令失败\n%1").arg(m_instrument->lastError()),
                                  QMessageBox::Ok, QMessageBox::NoButton);
         return false;
@@ -325,6 +321,17 @@ bool ManualTest::startTest(int i)
     ui->test[i]->setEnabled(false);
     m_thread->addTest(i);
     return true;
+}
+
+// An error reply, or none at all (the link is down): either way the
+// analyzer has not taken the command.
+bool ManualTest::isFailure(const QByteArray& reply)
+{
+    if (reply.isEmpty()) {
+        m_instrument->setLastError(tr("没有回应"));
+        return true;
+    }
+    return m_instrument->isErrorReply(reply);
 }
 
 void ManualTest::cancelTest(int i)

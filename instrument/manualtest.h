@@ -75,6 +75,7 @@ private:
     };
 
     bool startTest(int i);
+    bool isFailure(const QByteArray& reply);
     void cancelTest(int i);
     void clearResult(int i);
     bool anyCountdownRunning() const;
