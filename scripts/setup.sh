@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the benchmarks and the
-# fuzz targets need, when any is missing. Non-interactive and idempotent.
+# fuzz targets need, when any is missing (a CJK font too, so the Chinese
+# texts of the service windows and plots render). Non-interactive and idempotent.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-declarative-dev
     qt6-5compat-dev qt6-l10n-tools qt6-tools-dev-tools libgl-dev
     libbenchmark-dev sqlite3 python3
+    fonts-wqy-microhei
 )
 
 missing=()
