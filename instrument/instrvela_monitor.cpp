@@ -109,8 +109,13 @@ void InstrVela::setupStatusBar(QMainWindow* window)
     };
     for (const Zone& zone : zones) {
         auto* name = new QLabel(zone.name, frame);
+        // Six spaces as the first text; the width must also hold a reading
+        // such as "-30.00", which six spaces of a proportional font do not.
         auto* value = new QLabel(QString(6, QLatin1Char(' ')), frame);
-        value->setFixedWidth(value->sizeHint().width());
+        value->setFixedWidth(qMax(value->sizeHint().width(),
+                                  value->fontMetrics().horizontalAdvance(QStringLiteral("-00.00"))
+                                      + value->contentsMargins().left() + value->contentsMargins().right()
+                                      + 2 * value->margin()));
         layout->addWidget(name);
         layout->addWidget(value);
         connect(this, zone.signal, value, &QLabel::setText);

@@ -7,11 +7,17 @@
 //       runs a worklist (or the built-in demonstration list) on the analyzer
 //       and reports, stores and plots the results. Exit code 0 when every
 //       assay has a result, 1 otherwise.
+//   velahost service [--data DIR] [--port NAME] [--grab DIR]
+//       connects and opens the service window: the instrument's option pages
+//       and its manual test dialog. With --grab it saves them as images into
+//       DIR and exits instead.
 //
-// It runs headless: every message box is printed to stderr and answered at
-// once, so nothing ever waits for a click.
+// Except in the interactive service window it runs headless: every message
+// box is printed to stderr and answered at once, so nothing ever waits for a
+// click.
 
 #include "hostdatabase.h"
+#include "hostservice.h"
 #include "hostrun.h"
 #include "worklistfile.h"
 
@@ -35,6 +41,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -136,24 +143,43 @@ void printInstrument(Instrument* instrument, Workbench* wb, const QString& plugi
     }
 }
 
+// True for "velahost service" without --grab: the one use that shows
+// windows to an operator. Decided before the application object exists,
+// since the display platform is chosen then.
+bool isInteractive(int argc, char* argv[])
+{
+    bool service = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--grab" || arg.startsWith("--grab="))
+            return false;
+        service = service || arg == "service";
+    }
+    return service;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // No display is needed: every box is answered by the recorder below and
-    // curve plots are drawn into images.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    const bool interactive = isInteractive(argc, argv);
+    // Headless, no display is needed: every box is answered by the recorder
+    // below and curve plots and grabs are drawn into images.
+    if (!interactive && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TqApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velahost"));
-    TqApp::setHeadless(true);
-    tq::MessageRecorder recorder;
-    recorder.setEcho(true);
+    TqApp::setHeadless(!interactive);
+    std::optional<tq::MessageRecorder> recorder;
+    if (!interactive) {
+        recorder.emplace();
+        recorder->setEcho(true);
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Command-line host of the analyzer driver."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info (default) or run"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info (default), run or service"));
     const QCommandLineOption dataOption(QStringLiteral("data"),
         QStringLiteral("Data folder holding the databases (made when missing)."), QStringLiteral("dir"));
     const QCommandLineOption worklistOption(QStringLiteral("worklist"),
@@ -172,14 +198,20 @@ int main(int argc, char* argv[])
     const QCommandLineOption stallOption(QStringLiteral("stall"),
         QStringLiteral("Give up when no assay makes progress this long (default: from the speed)."),
         QStringLiteral("seconds"));
-    parser.addOptions({dataOption, worklistOption, portOption, speedOption, jsonOption, timeoutOption, stallOption});
+    const QCommandLineOption grabOption(QStringLiteral("grab"),
+        QStringLiteral("service: save the option pages and the manual test dialog as images here, then exit."),
+        QStringLiteral("dir"));
+    parser.addOptions({dataOption, worklistOption, portOption, speedOption, jsonOption, timeoutOption, stallOption,
+                       grabOption});
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
     const QString command = args.isEmpty() ? QStringLiteral("info") : args.first();
-    if (args.size() > 1 || (command != QLatin1String("info") && command != QLatin1String("run")))
-        return failWith(QStringLiteral("unknown command '%1' (info or run)").arg(args.join(QLatin1Char(' '))));
+    if (args.size() > 1
+        || (command != QLatin1String("info") && command != QLatin1String("run") && command != QLatin1String("service")))
+        return failWith(QStringLiteral("unknown command '%1' (info, run or service)").arg(args.join(QLatin1Char(' '))));
     const bool run = command == QLatin1String("run");
+    const bool service = command == QLatin1String("service");
 
     // Checked before anything is touched: a bad worklist runs nothing.
     QList<WorklistEntry> entries;
@@ -262,13 +294,17 @@ int main(int argc, char* argv[])
         instrument->createResources(workbench.resourceManager());
         placeReagents(&workbench);
 
-        if (!run) {
+        if (service) {
+            code = hostservice::exec(instrument.get(),
+                                     parser.isSet(grabOption) ? QFileInfo(parser.value(grabOption)).absoluteFilePath()
+                                                              : QString());
+        } else if (!run) {
             printInstrument(instrument.get(), &workbench, pluginFile);
         } else {
             if (!haveWorklist)
                 entries = worklistfile::demo(nextSampleNo(QDate::currentDate()));
             options.curveDir = QDir(dataDir).filePath(QStringLiteral("curves"));
-            HostRun hostRun(&workbench, instrument.get(), &recorder, options);
+            HostRun hostRun(&workbench, instrument.get(), &*recorder, options);
             code = hostRun.exec(entries);
         }
         // The instrument (its worker and talk thread) goes before the

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QImage>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -69,6 +70,7 @@ private slots:
     void noLinkhub();
     void brokenLink();
     void runBound();
+    void serviceGrab();
 
 private:
     Run velahost(const QStringList& arguments, const QStringList& extraEnv = {}, int limitMs = 150000);
@@ -300,6 +302,27 @@ void TestVelahost::runBound()
     QVERIFY2(r.output.contains(QStringLiteral("the run did not finish within 3 s (0 of 16 done)")), qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("not finished")), qPrintable(r.output));
     QVERIFY2(r.ms < 30000, qPrintable(QString::number(r.ms)));
+}
+
+void TestVelahost::serviceGrab()
+{
+    if (!haveDriver)
+        QSKIP("needs the InstrVela plug-in and Linkhub built beside velahost");
+    QTemporaryDir dir;
+    const QString grab = dir.filePath(QStringLiteral("grab"));
+    const Run r = velahost({QStringLiteral("service"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
+                            QStringLiteral("--grab"), grab},
+                           {}, 60000);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("Connected")), qPrintable(r.output));
+    // The three option pages, shown in the window, and the manual test dialog.
+    for (const char* name : {"connectionpage", "debugpage1", "probepositionpage", "manualtest"}) {
+        const QString file = grab + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png");
+        QVERIFY2(r.output.contains(QStringLiteral("Saved ") + file), qPrintable(r.output));
+        const QImage image(file);
+        QVERIFY2(!image.isNull(), qPrintable(file));
+        QVERIFY(image.width() > 200 && image.height() > 150);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVelahost)

@@ -238,6 +238,11 @@ void TestMonitor::statusBar()
         texts << l->text();
     QCOMPARE(texts, (QStringList{"预温区", "36.5", "测试区", "37.2", "制冷区", "8.5"}));
     QCOMPARE(rig.instrument->m_blink->widgets(), (QList<QWidget*>{labels.at(1)}));
+    // the value labels have a fixed width that shows a whole reading
+    for (int i : {1, 3, 5}) {
+        QCOMPARE(labels.at(i)->minimumWidth(), labels.at(i)->maximumWidth());
+        QVERIFY(labels.at(i)->width() >= labels.at(i)->fontMetrics().horizontalAdvance(QStringLiteral("-30.00")));
+    }
 
     replies->temperatures = "73 36.6 1 2 3 4 37.3 8.4 5 6";
     rig.instrument->pollTemperatures();
