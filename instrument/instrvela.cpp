@@ -136,7 +136,13 @@ bool InstrVela::setChannelEnabled(int i, bool on)
         m_param.disabledMask &= ~(1u << i);
     else
         m_param.disabledMask |= 1u << i;
-    return !isErrorReply(sendCommand("%s%X", on ? "5C" : "5D", unsigned(i + 1)));
+    const QByteArray reply = sendCommand("%s%X", on ? "5C" : "5D", unsigned(i + 1));
+    // No reply at all (the link is down) is a failure too, not a switched well.
+    if (reply.isEmpty()) {
+        setLastError(tr("与仪器的连接已断开"));
+        return false;
+    }
+    return !isErrorReply(reply);
 }
 
 bool InstrVela::reset()

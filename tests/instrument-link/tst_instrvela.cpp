@@ -45,6 +45,7 @@ private slots:
     void channelCommands_data();
     void channelCommands();
     void channelErrorReplyStillChangesMask();
+    void channelWithoutLinkFails();
     void commandTooLong();
     void errorReplyBecomesLastError();
     void startTest_data();
@@ -310,6 +311,17 @@ void TestInstrVela::channelErrorReplyStillChangesMask()
     QVERIFY(!m_instr->setChannelEnabled(2, false));
     QVERIFY(!m_instr->isChannelEnabled(2));
     QCOMPARE(m_instr->lastError(), QStringLiteral("5DXX"));
+}
+
+void TestInstrVela::channelWithoutLinkFails()
+{
+    // The talk thread is not open: nothing answers, so the switch failed.
+    const ParamBlock valid{ 8, 0 };
+    m_instr->setParamData(&valid);
+    QVERIFY(!m_instr->setChannelEnabled(4, false));
+    QVERIFY(!m_instr->isChannelEnabled(4));
+    QVERIFY(!m_instr->lastError().isEmpty());
+    QVERIFY(m_server->lines().isEmpty());
 }
 
 void TestInstrVela::commandTooLong()
