@@ -38,6 +38,14 @@ struct PtyPair
         if (master >= 0)
             ::close(master);
     }
+    // Opens the pair and the port on its slave side.
+    bool openWith(Serial& serial)
+    {
+        if (!open())
+            return false;
+        serial.setFileName(slavePath);
+        return serial.open();
+    }
     void send(const QByteArray& bytes) const
     {
         QCOMPARE_GE(::write(master, bytes.constData(), size_t(bytes.size())), 0);
@@ -213,10 +221,8 @@ void tst_Serial::invalidSettings()
     QFETCH(int, parity);
 
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     QVERIFY(serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStop));
     QVERIFY(!serial.setSettings(baud, dataBits, Serial::Parity(parity), Serial::OneStop));
     QVERIFY(!serial.errorString().isEmpty());
@@ -243,10 +249,8 @@ void tst_Serial::readTimesOutEmpty()
     QFETCH(int, count);
 
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     QVERIFY(serial.setTimeouts(10, readTotal, 100));
 
     QByteArray buf(count, '\0');
@@ -264,10 +268,8 @@ void tst_Serial::readTimesOutEmpty()
 void tst_Serial::intervalGapEndsRead()
 {
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     QVERIFY(serial.setTimeouts(60, 2000, 100));
 
     // "abc" now, "def" 400 ms later: the 60 ms gap limit ends the read
@@ -296,10 +298,8 @@ void tst_Serial::intervalGapEndsRead()
 void tst_Serial::fullReadReturnsAtOnce()
 {
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     QVERIFY(serial.setTimeouts(0, 5000, 100));
 
     pty.send("0123456789");
@@ -313,10 +313,8 @@ void tst_Serial::fullReadReturnsAtOnce()
 void tst_Serial::writeGivesUpWhenBlocked()
 {
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     QVERIFY(serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStop));
     QVERIFY(serial.setTimeouts(0, 0, 150));
 
@@ -344,10 +342,8 @@ void tst_Serial::writeGivesUpWhenBlocked()
 void tst_Serial::hangupEndsReadEarly()
 {
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     QVERIFY(serial.setTimeouts(0, 3000, 100));
     ::close(pty.slave);
     pty.slave = -1;
@@ -388,10 +384,8 @@ void tst_Serial::secondOpenFails()
 void tst_Serial::reopenAfterClose()
 {
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     serial.close();
     QCOMPARE(serial.handle(), Serial::InvalidHandle);
 
@@ -403,10 +397,8 @@ void tst_Serial::reopenAfterClose()
 void tst_Serial::openWhileOpen()
 {
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     const Serial::Handle handle = serial.handle();
 
     const QByteArray warning = "Serial::open: Serial (" + pty.slavePath.toUtf8() + ") is already open";
@@ -450,10 +442,8 @@ void tst_Serial::bareNameUnderDev()
 void tst_Serial::bytesAvailableAndClear()
 {
     PtyPair pty;
-    QVERIFY(pty.open());
     Serial serial;
-    serial.setFileName(pty.slavePath);
-    QVERIFY(serial.open());
+    QVERIFY(pty.openWith(serial));
     QVERIFY(serial.setTimeouts(0, 200, 100));
 
     pty.send("hello");
