@@ -169,13 +169,9 @@ bool UpdateProfile::upgrade()
 bool UpdateProfile::createUserTables()
 {
     // User names become unique without regard to case.
-    if (!renameTable(QStringLiteral("user"), QStringLiteral("user_bak")))
+    if (!rebuildTable(QStringLiteral("user"), QString::fromLatin1(userTableSql), QString(), module,
+                      { 23, 0, 25 }))
         return false;
-    if (!execSql(QString::fromLatin1(userTableSql), module, 23))
-        return false;
-    if (!copyTable(QStringLiteral("user"), QStringLiteral("user_bak")))
-        return false;
-    execSql(QStringLiteral("drop table user_bak"), module, 25);
 
     if (!execSql(QString::fromLatin1(curveInfoTableSql), module, 34))
         return false;

@@ -10,6 +10,7 @@ class UpdateProfile : public UpdateBase
     Q_OBJECT
 public:
     explicit UpdateProfile(QObject *parent = nullptr);
+    int targetVersion() const override { return 3; }
     bool upgrade() override;
 
 private:

@@ -9,6 +9,7 @@ class UpdateQc : public UpdateBase
     Q_OBJECT
 public:
     explicit UpdateQc(QObject *parent = nullptr);
+    int targetVersion() const override { return -1; }
     bool upgrade() override;
 };
 

@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-declarative-dev
     qt6-5compat-dev qt6-l10n-tools qt6-tools-dev-tools libgl-dev
-    libbenchmark-dev sqlite3 python3
+    libbenchmark-dev sqlite3 python3 strace
     fonts-wqy-microhei
 )
 

@@ -141,6 +141,56 @@ QString Db::storedSql(const QString &name)
     return value(QStringLiteral("select sql from sqlite_master where name='%1'").arg(name)).toString();
 }
 
+QStringList dataForeignObjects()
+{
+    QStringList references;
+    QStringList lookups;
+    QStringList names;
+    for (const QString &table : lookupTables()) {
+        references << QStringLiteral("%1Id integer references %1(id)").arg(table);
+        lookups << QStringLiteral("(select id from %1 where abbr = 'ab')").arg(table);
+        names << QStringLiteral("select '%1' as kind, id, name from %1").arg(table);
+    }
+    return {
+        QStringLiteral("create table assignment(patientId integer references patient(id), %1)")
+                .arg(references.join(QLatin1String(", "))),
+        QStringLiteral("create trigger assign_lookups after insert on patient begin\n"
+                       "\tinsert into assignment values(new.id, %1);\nend")
+                .arg(lookups.join(QLatin1String(", "))),
+        QStringLiteral("create view lookup_names as ") + names.join(QLatin1String(" union all ")),
+    };
+}
+
+QStringList profileForeignObjects()
+{
+    return {
+        QStringLiteral("create table userLog(id integer primary key, userId integer references user(id), "
+                       "action text)"),
+        QStringLiteral("create trigger log_new_curve after insert on curve begin\n"
+                       "\tinsert into userLog(userId, action) select id, 'curve ' || new.name from user "
+                       "where name = 'admin';\nend"),
+        QStringLiteral("create view user_names as select id, name from user"),
+    };
+}
+
+QStringList foreignObjectNames()
+{
+    return { QStringLiteral("assignment"), QStringLiteral("assign_lookups"), QStringLiteral("lookup_names"),
+             QStringLiteral("userLog"), QStringLiteral("log_new_curve"), QStringLiteral("user_names") };
+}
+
+QString foreignObjectsSql(const QString &path)
+{
+    Db db(path);
+    QString text;
+    for (const QString &name : foreignObjectNames()) {
+        const QString sql = db.storedSql(name);
+        if (!sql.isEmpty())
+            text += sql + QLatin1Char('\n');
+    }
+    return text;
+}
+
 QStringList lookupTables()
 {
     return { QStringLiteral("department"), QStringLiteral("sex"), QStringLiteral("treatmentRoom"),
@@ -191,6 +241,7 @@ QString createDataDb(const QString &path, int version)
           << QStringLiteral("insert into version values(%1)").arg(version);
     }
     s << QString::fromLatin1(version < 2 ? oldPatientTrigger : newPatientTrigger);
+    s << dataForeignObjects();
     s << QStringLiteral("insert into patient (id, sampleNo, date, name) values(1, '001', '2013-05-02', 'Wang')")
       << QStringLiteral("insert into patient (id, sampleNo, date, name) values(2, '002', '2013-05-02', 'Li')")
       << QStringLiteral("insert into exam values(1, '001', '2013-05-02', 'PT')")
@@ -253,6 +304,7 @@ QString createProfileDb(const QString &path, int version)
     QString calibrationColumns = QStringLiteral("id integer primary key, name text, funX text, funY text");
     if (version >= 3)
         calibrationColumns += QStringLiteral(", method integer, dispX text, dispY text");
+    s << profileForeignObjects();
     s << QStringLiteral("create table assayCalibration(%1)").arg(calibrationColumns)
       << QStringLiteral("create table assayTemplate(id integer primary key, name text)")
       << QStringLiteral("create table assayItem(id integer primary key, name text, precision integer, "
@@ -331,21 +383,28 @@ QString dbUpdateProgram()
     return QStringLiteral(DBUPDATE_PROGRAM);
 }
 
-Run runDbUpdate(const QString &dir, const QStringList &arguments, const QString &logName)
+Run runDbUpdate(const QString &dir, const QStringList &arguments, const QString &logName,
+                const QStringList &wrapper)
 {
     Run run;
     QStringList all = arguments;
     if (!logName.isEmpty())
         all.prepend(logName);
+    QString program = dbUpdateProgram();
+    if (!wrapper.isEmpty()) {
+        all = wrapper.mid(1) + QStringList{ program } + all;
+        program = wrapper.first();
+    }
     QProcess process;
     process.setWorkingDirectory(dir);
-    process.start(dbUpdateProgram(), all);
+    process.start(program, all);
     run.finished = process.waitForFinished(30000);
     if (!run.finished) {
         process.kill();
         process.waitForFinished();
     }
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.standardOutput = process.readAllStandardOutput();
     run.standardError = process.readAllStandardError();
     if (!logName.isEmpty())
         run.log = fileContents(QDir(dir).filePath(logName));
@@ -368,6 +427,15 @@ QByteArray fileContents(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QMap<QString, QByteArray> folderContents(const QString &dir)
+{
+    QMap<QString, QByteArray> files;
+    const QDir folder(dir);
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
+        files.insert(name, fileContents(folder.filePath(name)));
+    return files;
 }
 
 QString dump(const QString &path, const QStringList &skipTables)

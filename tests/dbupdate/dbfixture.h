@@ -2,6 +2,7 @@
 #define DBFIXTURE_H
 
 #include <QByteArray>
+#include <QMap>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -54,25 +55,37 @@ QString addLookupRows(const QString &path, int count);
 
 // Lookup tables of data.db with the rows every fixture gives them.
 QStringList lookupTables();
+
+// Objects of other tables that name the tables an upgrade rebuilds: a
+// table with foreign keys, a trigger and a view in data.db for the six
+// lookup tables, the same in profile.db for `user`. Every fixture has them.
+QStringList dataForeignObjects();
+QStringList profileForeignObjects();
+// Their stored SQL, one per line, as the database at `path` holds it.
+QString foreignObjectsSql(const QString &path);
 QList<QVariantList> lookupRows();
 
 struct Run
 {
     int exitCode = -1;
     bool finished = false;
+    QByteArray standardOutput;
     QByteArray standardError;
     QByteArray log;  // contents of the log file when one was named
 };
 // Runs dbupdate in `dir` with `arguments`; when `logName` is not empty it
 // is the first argument and the log file's contents come back in `log`.
+// A `wrapper` (a program and its arguments) runs dbupdate under it.
 Run runDbUpdate(const QString &dir, const QStringList &arguments = {},
-                const QString &logName = QString());
+                const QString &logName = QString(), const QStringList &wrapper = {});
 QString dbUpdateProgram();
 
 // Rows as "a | b | NULL" lines, so that values compare by content.
 QStringList asText(const QList<QVariantList> &rows);
 
 QByteArray fileContents(const QString &path);
+// Every file in `dir` with its contents.
+QMap<QString, QByteArray> folderContents(const QString &dir);
 // Every table's rows in order, plus the stored schema, as text; the rows of
 // the tables in `skipTables` are left out.
 QString dump(const QString &path, const QStringList &skipTables = {});

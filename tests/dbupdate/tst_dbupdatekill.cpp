@@ -1,5 +1,6 @@
 // dbupdate killed at random moments while it rebuilds the lookup tables of
-// a large data.db: no row may be lost and the file must stay sound.
+// a large data.db: no row may be lost, the file must stay sound, and the
+// objects of other tables keep their stored SQL.
 #include "dbfixture.h"
 
 #include <QDir>
@@ -47,6 +48,7 @@ private:
 
     QTemporaryDir m_template{ trialRoot() };
     QByteArray m_original;
+    QString m_foreignObjects;
     qint64 m_fullRunMs = 0;
 };
 
@@ -57,6 +59,7 @@ void TestDbUpdateKill::initTestCase()
     const QString data = m_template.filePath(QStringLiteral("data.db"));
     QCOMPARE(addLookupRows(data, rowsPerTable), QString());
     m_original = fileContents(data);
+    m_foreignObjects = foreignObjectsSql(data);
 
     // One run to its end tells how long the kill window is.
     QTemporaryDir scratch(trialRoot());
@@ -85,14 +88,20 @@ QString TestDbUpdateKill::check(const QString &dir, QString *phase)
     }
 
     // The backup appears whole or not at all: no partial copy is left.
+    // The lock of the killed run is taken over by the next one.
     const QStringList expected = { QStringLiteral("profile.db"), QStringLiteral("profile.db.bak"),
-                                   QStringLiteral("profile.db-journal"),
+                                   QStringLiteral("profile.db-journal"), QStringLiteral("profile.db.upgrading"),
                                    QStringLiteral("data.db"), QStringLiteral("data.db.bak"),
-                                   QStringLiteral("data.db-journal"), QStringLiteral("qc.db") };
+                                   QStringLiteral("data.db-journal"), QStringLiteral("data.db.upgrading"),
+                                   QStringLiteral("qc.db"), QStringLiteral("dbupdate.lock") };
     for (const QString &entry : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
         if (!expected.contains(entry))
             return QStringLiteral("stray file ") + entry;
     }
+
+    // Objects of other tables that name the lookup tables keep their text.
+    if (foreignObjectsSql(data) != m_foreignObjects)
+        return QStringLiteral("stored SQL of other tables' objects changed: ") + foreignObjectsSql(data);
 
     Db db(data);  // opening rolls back what the killed run left unfinished
     if (!db.isOpen())
@@ -126,14 +135,16 @@ QString TestDbUpdateKill::check(const QString &dir, QString *phase)
             return QStringLiteral("%1 rows of %2 lost").arg(lost.toInt()).arg(table);
     }
     if (phase) {
+        // The upgrade of a database is one transaction: a kill leaves it
+        // as it was or upgraded, never in between.
         if (!QFile::exists(backup))
             *phase = QStringLiteral("before data.db was touched");
-        else if (db.hasTable(QStringLiteral("version")))
-            *phase = QStringLiteral("after the schema steps");
-        else if (tablesWithBackup > 0)
-            *phase = QStringLiteral("inside a table rebuild");
+        else if (db.hasTable(QStringLiteral("version")) && tablesWithBackup == 0)
+            *phase = QStringLiteral("after data.db was upgraded");
+        else if (tablesWithBackup == 0 && !db.hasTable(QStringLiteral("detail")))
+            *phase = QStringLiteral("upgrade of data.db rolled back");
         else
-            *phase = QStringLiteral("between schema steps");
+            return QStringLiteral("data.db half upgraded");
     }
     return QString();
 }
