@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -99,6 +100,7 @@ private slots:
     void rebuildKeepsOtherObjects();
     void unreadableSourceFailsTheCopy_data();
     void unreadableSourceFailsTheCopy();
+    void backupThatCannotBeMadeStopsTheRun_data();
     void backupThatCannotBeMadeStopsTheRun();
     void backupOfFirstAttemptIsKept();
     void mayFailStepsReportAndGoOn_data();
@@ -246,25 +248,52 @@ void TestDbUpdateSafety::unreadableSourceFailsTheCopy()
     QVERIFY(!db.hasTable(QStringLiteral("version")));
 }
 
+void TestDbUpdateSafety::backupThatCannotBeMadeStopsTheRun_data()
+{
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QStringList>("wrapper");
+    QTest::addColumn<QByteArray>("reason");
+    // The copy of data.db can't take its name: a folder has it.
+    QTest::newRow("name taken by a folder") << "data.db" << QStringList() << QByteArray("data.db.bak");
+    // The disk fills up as the finished copy of profile.db is given its name.
+    QTest::newRow("disk full") << "profile.db"
+                               << QStringList{ "strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=linkat",
+                                               "-e", "inject=linkat:error=ENOSPC:when=1" }
+                               << QByteArray("No space left on device");
+}
+
 void TestDbUpdateSafety::backupThatCannotBeMadeStopsTheRun()
 {
+    QFETCH(QString, database);
+    QFETCH(QStringList, wrapper);
+    QFETCH(QByteArray, reason);
+    if (!wrapper.isEmpty()) {
+        wrapper.first() = QStandardPaths::findExecutable(wrapper.first());
+        if (wrapper.first().isEmpty())
+            QSKIP("needs strace (Debian package strace) to fill the disk");
+    }
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QCOMPARE(createInstallation(dir.path(), 3, 0), QString());
-    // The copy of data.db can't take its name: a folder has it.
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data.db.bak")));
-    const QByteArray data = fileContents(dir.filePath(QStringLiteral("data.db")));
-    const QByteArray qc = fileContents(dir.filePath(QStringLiteral("qc.db")));
+    QCOMPARE(createInstallation(dir.path(), 0, 0), QString());
+    if (wrapper.isEmpty())
+        QVERIFY(QDir(dir.path()).mkdir(database + QLatin1String(".bak")));
+    const QMap<QString, QByteArray> before = folderContents(dir.path());
 
-    const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"));
+    const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"), wrapper);
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.log.contains("Warning: Can't back up data.db to data.db.bak: "), run.log.constData());
-    QVERIFY2(run.log.contains("; data.db is left unchanged\n"), run.log.constData());
-    QVERIFY2(!run.log.contains("Warning: updatedata"), run.log.constData());
-    QCOMPARE(fileContents(dir.filePath(QStringLiteral("data.db"))), data);
-    QCOMPARE(fileContents(dir.filePath(QStringLiteral("qc.db"))), qc);
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data.db.upgrading"))));
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("dbupdate.lock"))));
+    const QByteArray message = "Warning: Can't back up " + database.toLatin1() + " to " + database.toLatin1()
+            + ".bak: ";
+    QVERIFY2(run.log.contains(message), run.log.constData());
+    QVERIFY2(run.log.contains(reason), run.log.constData());
+    QVERIFY2(run.log.contains("; " + database.toLatin1() + " is left unchanged\n"), run.log.constData());
+    QVERIFY2(!run.log.contains("Warning: update"), run.log.constData());
+    // That database and the ones after it are as they were; nothing is
+    // left behind, not even the lock.
+    const QMap<QString, QByteArray> after = folderContents(dir.path());
+    for (const QString &name : databases.mid(databases.indexOf(database)))
+        QCOMPARE(after.value(name), before.value(name));
+    QVERIFY(!after.contains(database + QLatin1String(".upgrading")));
+    QVERIFY(!after.contains(QStringLiteral("dbupdate.lock")));
 }
 
 void TestDbUpdateSafety::backupOfFirstAttemptIsKept()
