@@ -153,8 +153,7 @@ bool UpdateBase::run()
         }
     }
     const QStringList problemsBefore = findProblems(db);
-    for (const QString &problem : problemsBefore)
-        qWarning("%s: found before the upgrade: %s", qPrintable(m_fileName), qPrintable(problem));
+    reportProblems(problemsBefore, "found before the upgrade");
 
     QString error;
     if (!m_backup.secure(&error)) {
@@ -203,8 +202,7 @@ bool UpdateBase::finish(bool upgraded, const QStringList &problemsBefore)
     }
     const QStringList added = newProblems(problemsBefore, findProblems(db));
     if (!added.isEmpty()) {
-        for (const QString &problem : added)
-            qWarning("%s: brought in by the upgrade: %s", qPrintable(m_fileName), qPrintable(problem));
+        reportProblems(added, "brought in by the upgrade");
         qWarning("%s is upgraded but has %lld new problem(s); %s holds it as it was before the "
                  "first attempt", qPrintable(m_fileName), static_cast<long long>(added.size()),
                  qPrintable(m_backup.fileName()));
@@ -212,6 +210,19 @@ bool UpdateBase::finish(bool upgraded, const QStringList &problemsBefore)
     }
     m_backup.release();
     return true;
+}
+
+void UpdateBase::reportProblems(const QStringList &problems, const char *when) const
+{
+    // A table full of broken references would drown the log; the first
+    // lines show what is wrong, the count how much.
+    const int shown = 100;
+    for (int i = 0; i < problems.size() && i < shown; ++i)
+        qWarning("%s: %s: %s", qPrintable(m_fileName), when, qPrintable(problems[i]));
+    if (problems.size() > shown) {
+        qWarning("%s: %s: %lld more", qPrintable(m_fileName), when,
+                 static_cast<long long>(problems.size() - shown));
+    }
 }
 
 void UpdateBase::printPlanHeader() const

@@ -91,6 +91,7 @@ private:
                            const QStringList &columns);
     bool copyRowByRow(const QString &target, const QString &source,
                       const QSqlRecord &fields, const QStringList &dropColumns);
+    void reportProblems(const QStringList &problems, const char *when) const;
     void printPlanHeader() const;
     bool finish(bool upgraded, const QStringList &problemsBefore);
 
