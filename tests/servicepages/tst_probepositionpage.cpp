@@ -561,7 +561,7 @@ void TestProbePositionPage::firstPosition_data()
     QTest::addColumn<bool>("closeButton");
     QTest::addColumn<bool>("declined");
     QTest::addColumn<QByteArray>("reply4E");     // null: the usual 4E00
-    QTest::addColumn<QByteArray>("pollReply");   // null: busy once, then done
+    QTest::addColumn<QByteArray>("pollReply");   // null: done at the first poll
     QTest::addColumn<Requests>("sent");
     QTest::addColumn<QStringList>("shown");
 
@@ -604,9 +604,9 @@ void TestProbePositionPage::firstPosition()
     select(page, 2, 4);
     bool reached = false;
     const bool taught = sent.contains("5024");
-    // The completion of 4E is at once here, so the first event loop is the
-    // dialog's.
-    if (taught) QTimer::singleShot(0, &page, [&] {
+    // 4E completes at the first poll here, so the first event loop to run
+    // is the dialog's.
+    auto adjust = [&] {
         auto* dialog = page.findChild<NavigateDialog*>();
         QVERIFY(dialog);
         QVERIFY(dialog->isModal());
@@ -618,7 +618,9 @@ void TestProbePositionPage::firstPosition()
             child<QDialogButtonBox>(*dialog, QStringLiteral("buttonBox"))->button(QDialogButtonBox::Close)->click();
         else
             dialog->close();
-    });
+    };
+    if (taught)
+        QTimer::singleShot(0, &page, adjust);
     click(page, QStringLiteral("probeFirstPos"));
     QCOMPARE(reached, taught);
     QVERIFY(!page.findChild<NavigateDialog*>());
