@@ -242,8 +242,10 @@ void TestVelahost::badCsv()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
+    // In English, so that Qt's own file error reads as expected (in an
+    // unknown locale the host speaks Chinese).
     const Run r = velahost({QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--worklist"), csv},
-                           {QStringLiteral("VELA_LINKHUB=/nonexistent/Linkhub")});
+                           {QStringLiteral("VELA_LINKHUB=/nonexistent/Linkhub"), QStringLiteral("VELA_LANG=en")});
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.output.contains(expected), qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("nothing was run")), qPrintable(r.output));
