@@ -1,3 +1,8 @@
+# Qt programs want a private runtime folder and warn on start without one.
+set(VELA_RUNTIME_DIR ${CMAKE_BINARY_DIR}/runtime)
+file(MAKE_DIRECTORY ${VELA_RUNTIME_DIR})
+file(CHMOD ${VELA_RUNTIME_DIR} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+
 # vela_add_test(<name> SOURCES <files...> [LIBS <targets...>] [TIMEOUT <s>] [LABELS <l...>])
 #
 # One QtTest executable registered with CTest. GUI tests run offscreen; each
@@ -13,7 +18,7 @@ function(vela_add_test name)
     endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELA_BIN_DIR=${VELA_BIN_DIR}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELA_BIN_DIR=${VELA_BIN_DIR};XDG_RUNTIME_DIR=${VELA_RUNTIME_DIR}")
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     endif()

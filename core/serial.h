@@ -63,6 +63,7 @@ public:
 
     // Read-write and unbuffered.
     bool open();
+    // A mode without ReadOnly or WriteOnly (NotOpen) is refused.
     bool open(OpenMode mode) override;
     void close() override;
 
@@ -74,6 +75,7 @@ public:
     bool isSequential() const override;
 
     // Public so that callers can move raw blocks past QIODevice's buffering.
+    // A negative maxSize moves nothing and returns 0.
     qint64 readData(char* data, qint64 maxSize) override;
     qint64 writeData(const char* data, qint64 maxSize) override;
 

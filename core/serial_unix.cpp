@@ -89,6 +89,13 @@ QString readSysAttribute(const QString& path)
     return QString::fromLatin1(f.readAll()).trimmed();
 }
 
+// Bytes one read or write moves: a negative request moves nothing, and one
+// call moves at most 4 GiB - 1 (the count the port layer deals in).
+qint64 transferSize(qint64 maxSize)
+{
+    return std::clamp<qint64>(maxSize, 0, 0xFFFFFFFF);
+}
+
 } // namespace
 
 Serial::Serial(QObject* parent)
@@ -154,6 +161,13 @@ bool Serial::open(OpenMode mode)
 {
     if (isOpen()) {
         qWarning("Serial::open: Serial (%s) is already open", m_fileName.toUtf8().constData());
+        return false;
+    }
+
+    // A port opened for neither reading nor writing would hold the
+    // descriptor and the exclusive lock while the device reads as closed.
+    if (!(mode & QIODevice::ReadWrite)) {
+        setSystemError(EINVAL);
         return false;
     }
 
@@ -329,8 +343,8 @@ qint64 Serial::readData(char* data, qint64 maxSize)
         setSystemError(EBADF);
         return 0;
     }
-    const qint64 wanted = maxSize & 0xFFFFFFFF;
-    if (wanted <= 0)
+    const qint64 wanted = transferSize(maxSize);
+    if (wanted == 0)
         return 0;
 
     const auto start = Clock::now();
@@ -382,8 +396,8 @@ qint64 Serial::writeData(const char* data, qint64 maxSize)
         setSystemError(EBADF);
         return 0;
     }
-    const qint64 wanted = maxSize & 0xFFFFFFFF;
-    if (wanted <= 0)
+    const qint64 wanted = transferSize(maxSize);
+    if (wanted == 0)
         return 0;
 
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_writeTotal + wanted);

@@ -2,7 +2,10 @@
 
 #include <QRegularExpression>
 
+#include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <locale.h>
 
 QByteArray positionCode(const QString& name)
 {
@@ -96,4 +99,33 @@ int hexField(const QByteArray& text, int pos, int count)
         value = value * 16 + d;
     }
     return value;
+}
+
+int vformatCommand(char* buffer, std::size_t size, const char* format, va_list args)
+{
+    // The process locale follows the system's once the application object
+    // exists; this thread formats with the C locale for the one call only.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    const locale_t previous = cLocale ? uselocale(cLocale) : locale_t(nullptr);
+    const int n = std::vsnprintf(buffer, size, format, args);
+    if (previous)
+        uselocale(previous);
+    return n;
+}
+
+QByteArray formatCommand(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list sizing;
+    va_copy(sizing, args);
+    const int n = vformatCommand(nullptr, 0, format, sizing);
+    va_end(sizing);
+    QByteArray text;
+    if (n > 0) {
+        text.resize(n);
+        vformatCommand(text.data(), std::size_t(n) + 1, format, args);
+    }
+    va_end(args);
+    return text;
 }

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdarg>
+#include <cstddef>
+
 // Encodings of the analyzer command set. Pure functions: bytes and values in,
 // bytes and values out; no link, no instrument object.
 
@@ -42,3 +45,13 @@ bool matchesErrorReply(const QByteArray& reply);
 // Value of the hexadecimal digits text[pos .. pos+count-1]; -1 when they are
 // missing or not all upper-case hexadecimal digits.
 int hexField(const QByteArray& text, int pos, int count);
+
+// printf-style formatting of a command text, always with the C locale's
+// digits and decimal point: the analyzer reads "37.50" whatever language the
+// workstation runs in. Same contract as vsnprintf: writes at most size - 1
+// characters and a terminating zero to buffer and returns the length of the
+// whole text (negative on a format error).
+int vformatCommand(char* buffer, std::size_t size, const char* format, va_list args);
+
+// The whole text of a printf-style command format, with the C locale.
+QByteArray formatCommand(const char* format, ...) Q_ATTRIBUTE_FORMAT_PRINTF(1, 2);

@@ -176,7 +176,7 @@ QByteArray InstrVela::sendCommand(const char* format, ...)
     char buffer[512];
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    const int n = vformatCommand(buffer, sizeof buffer, format, args);
     va_end(args);
     if (n < 0 || n >= int(sizeof buffer)) {
         // A cut command would reach the analyzer as a different one.

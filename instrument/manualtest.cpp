@@ -2,6 +2,7 @@
 
 #include "instrvela.h"
 #include "manualtestthread.h"
+#include "ui_manualtest.h"
 
 #include "core/profile.h"
 #include "core/tqglobal.h"
@@ -17,140 +18,15 @@
 #include <QDate>
 #include <QDateEdit>
 #include <QDialogButtonBox>
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
+#include <QMap>
 #include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimerEvent>
-#include <QVBoxLayout>
 
-#include <limits>
+#include <type_traits>
 
-// The form: a header row, one row per channel and a bottom row with the
-// date, the test countdown and the buttons. Row widgets are named
-// <column>_<channel number>, e.g. "assay_3".
-namespace Ui {
-class ManualTestClass
-{
-public:
-    enum Column { ChannelCol, SampleNoCol, AssayCol, DilutionCol, MethodCol, TimerCol, StartCol,
-                  TestCol, ResultCol, CalculationCol };
-
-    QList<QSpinBox*> sampleNo;
-    QList<QComboBox*> assay;
-    QList<QComboBox*> dilution;
-    QList<QLabel*> method;
-    QList<QSpinBox*> timer;
-    QList<QPushButton*> start;
-    QList<QPushButton*> test;
-    QList<QLabel*> result;
-    QList<QLabel*> calculation;
-    QLabel* methodTitle = nullptr;
-    QDateEdit* date = nullptr;
-    QSpinBox* countDown = nullptr;
-    QDialogButtonBox* buttonBox = nullptr;
-
-    void setupUi(QDialog* dialog, int rows)
-    {
-        dialog->setObjectName(QStringLiteral("ManualTestClass"));
-        dialog->setWindowModality(Qt::WindowModal);
-        dialog->resize(813, 376);
-        auto* outer = new QVBoxLayout(dialog);
-        auto* grid = new QGridLayout;
-        outer->addLayout(grid);
-
-        grid->addWidget(header("通道号"), 0, ChannelCol);
-        grid->addWidget(header("样本号"), 0, SampleNoCol);
-        grid->addWidget(header("测试项目"), 0, AssayCol);
-        grid->addWidget(header("稀释比例"), 0, DilutionCol);
-        methodTitle = header("测试方法");
-        methodTitle->setObjectName(QStringLiteral("methodTitle"));
-        grid->addWidget(methodTitle, 0, MethodCol);
-        grid->addWidget(header("预温"), 0, TimerCol);
-        grid->addWidget(header("测试"), 0, TestCol);
-        grid->addWidget(header("结果"), 0, ResultCol);
-
-        for (int i = 0; i < rows; ++i) {
-            const int row = i + 1;
-            auto named = [row](QWidget* w, const char* column) {
-                w->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(column)).arg(row));
-                return w;
-            };
-            grid->addWidget(new QLabel(QString::number(row)), row, ChannelCol);
-
-            auto* number = new QSpinBox;
-            number->setRange(1, std::numeric_limits<int>::max());
-            sampleNo.append(number);
-            grid->addWidget(named(number, "sampleNo"), row, SampleNoCol);
-
-            assay.append(new QComboBox);
-            grid->addWidget(named(assay.last(), "assay"), row, AssayCol);
-            dilution.append(new QComboBox);
-            grid->addWidget(named(dilution.last(), "dilution"), row, DilutionCol);
-
-            auto* methodLabel = new QLabel(text("光学法"));
-            methodLabel->setTextFormat(Qt::RichText);
-            methodLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-            method.append(methodLabel);
-            grid->addWidget(named(methodLabel, "method"), row, MethodCol);
-
-            auto* seconds = new QSpinBox;
-            seconds->setRange(0, 3600);
-            seconds->setSingleStep(10);
-            seconds->setValue(300);
-            seconds->setSuffix(QStringLiteral("s"));
-            timer.append(seconds);
-            grid->addWidget(named(seconds, "timer"), row, TimerCol);
-
-            start.append(new QPushButton(text("开始计时")));
-            grid->addWidget(named(start.last(), "start"), row, StartCol);
-            test.append(new QPushButton(text("开始")));
-            grid->addWidget(named(test.last(), "test"), row, TestCol);
-
-            result.append(new QLabel(text("---.-")));
-            grid->addWidget(named(result.last(), "result"), row, ResultCol);
-            calculation.append(new QLabel);
-            grid->addWidget(named(calculation.last(), "calculation"), row, CalculationCol);
-        }
-        grid->setColumnStretch(CalculationCol, 1);
-
-        auto* bottom = new QHBoxLayout;
-        outer->addLayout(bottom);
-        bottom->addWidget(new QLabel(text("日期")));
-        date = new QDateEdit;
-        date->setObjectName(QStringLiteral("date"));
-        date->setCalendarPopup(true);
-        bottom->addWidget(date);
-        bottom->addWidget(new QLabel(text("测试倒计时")));
-        countDown = new QSpinBox;
-        countDown->setObjectName(QStringLiteral("countDown"));
-        countDown->setRange(5, 60);
-        countDown->setValue(10);
-        countDown->setSuffix(text("秒"));
-        bottom->addWidget(countDown);
-        bottom->addStretch();
-        buttonBox = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Close
-                                         | QDialogButtonBox::Reset);
-        buttonBox->setObjectName(QStringLiteral("buttonBox"));
-        buttonBox->setCenterButtons(false);
-        bottom->addWidget(buttonBox);
-
-        dialog->setWindowTitle(text("手动测试"));
-    }
-
-private:
-    static QString text(const char* source)
-    {
-        return QCoreApplication::translate("ManualTestClass", source);
-    }
-    static QLabel* header(const char* source)
-    {
-        return new QLabel(text(source));
-    }
-};
-} // namespace Ui
 
 ManualTest::ManualTest(Workbench* workbench, QWidget* parent)
     : QDialog(parent),
@@ -159,7 +35,24 @@ ManualTest::ManualTest(Workbench* workbench, QWidget* parent)
       m_instrument(qobject_cast<InstrVela*>(workbench->instrument())),
       m_doc(workbench->analysisDoc())
 {
-    ui->setupUi(this, ChannelCount);
+    ui->setupUi(this);
+    // The row widgets are named <column>_<channel number>, e.g. "assay_3".
+    auto rowWidgets = [this](auto& list, const char* column) {
+        using Widget = std::remove_pointer_t<typename std::decay_t<decltype(list)>::value_type>;
+        for (int row = 1; row <= ChannelCount; ++row) {
+            list.append(findChild<Widget*>(QStringLiteral("%1_%2").arg(QLatin1String(column)).arg(row)));
+            Q_ASSERT(list.last());
+        }
+    };
+    rowWidgets(m_rows.sampleNo, "sampleNo");
+    rowWidgets(m_rows.assay, "assay");
+    rowWidgets(m_rows.dilution, "dilution");
+    rowWidgets(m_rows.method, "method");
+    rowWidgets(m_rows.timer, "timer");
+    rowWidgets(m_rows.start, "start");
+    rowWidgets(m_rows.test, "test");
+    rowWidgets(m_rows.result, "result");
+    rowWidgets(m_rows.calculation, "calculation");
     ui->date->setDate(QDate::currentDate());
     m_methods = workbench->instrInfo().value(QStringLiteral("method")).toStringList();
 
@@ -174,14 +67,14 @@ ManualTest::ManualTest(Workbench* workbench, QWidget* parent)
     const QStringList dilutions = dilutionList();
 
     for (int i = 0; i < ChannelCount; ++i) {
-        ui->assay[i]->addItems(assays);
-        ui->dilution[i]->addItems(dilutions);
-        connect(ui->start[i], &QPushButton::clicked, this, [this, i] { onStartTimer(i); });
-        connect(ui->test[i], &QPushButton::clicked, this, [this, i] { test(i); });
-        connect(ui->assay[i], &QComboBox::currentIndexChanged, this, [this, i] { updateCalculation(i); });
-        connect(ui->method[i], &QLabel::linkActivated, this, [this, i] { showMethodPopup(i); });
+        m_rows.assay[i]->addItems(assays);
+        m_rows.dilution[i]->addItems(dilutions);
+        connect(m_rows.start[i], &QPushButton::clicked, this, [this, i] { onStartTimer(i); });
+        connect(m_rows.test[i], &QPushButton::clicked, this, [this, i] { test(i); });
+        connect(m_rows.assay[i], &QComboBox::currentIndexChanged, this, [this, i] { updateCalculation(i); });
+        connect(m_rows.method[i], &QLabel::linkActivated, this, [this, i] { showMethodPopup(i); });
         // Without the driver there is nobody to run a test.
-        ui->test[i]->setEnabled(!m_instrument.isNull());
+        m_rows.test[i]->setEnabled(!m_instrument.isNull());
     }
     connect(ui->buttonBox->button(QDialogButtonBox::Save), &QPushButton::clicked, this, &ManualTest::save);
     connect(ui->buttonBox->button(QDialogButtonBox::Reset), &QPushButton::clicked, this, &ManualTest::reset);
@@ -190,7 +83,7 @@ ManualTest::ManualTest(Workbench* workbench, QWidget* parent)
     const bool withMethods = !m_methods.isEmpty();
     for (int i = 0; i < ChannelCount; ++i) {
         setMethod(i, m_methods.value(0));
-        ui->method[i]->setVisible(withMethods);
+        m_rows.method[i]->setVisible(withMethods);
     }
     ui->methodTitle->setVisible(withMethods);
 
@@ -215,12 +108,12 @@ void ManualTest::onStartTimer(int i)
     c.counting = !c.counting;
     if (c.counting) {
         c.elapsed.start();
-        c.countdownStart = ui->timer[i]->value();
-        ui->start[i]->setText(tr("停止计时"));
+        c.countdownStart = m_rows.timer[i]->value();
+        m_rows.start[i]->setText(tr("停止计时"));
         if (m_tickTimer == 0)
             m_tickTimer = startTimer(1000, Qt::PreciseTimer);
     } else {
-        ui->start[i]->setText(tr("开始计时"));
+        m_rows.start[i]->setText(tr("开始计时"));
         if (!anyCountdownRunning())
             stopTickTimer();
     }
@@ -237,9 +130,9 @@ void ManualTest::timerEvent(QTimerEvent* event)
         if (!c.counting)
             continue;
         const int remaining = qMax(0, c.countdownStart - int(c.elapsed.elapsed() / 1000));
-        ui->timer[i]->setValue(remaining);
+        m_rows.timer[i]->setValue(remaining);
         if (remaining < 1) {
-            ui->start[i]->setText(tr("开始计时"));
+            m_rows.start[i]->setText(tr("开始计时"));
             c.counting = false;
             // Channels 1-5 beep low, 6-10 high; the count of beeps tells the channel in its group.
             TqApp::playSound(1000 * (i / 5), 80, 40, i % 5 + 1);
@@ -291,9 +184,9 @@ bool ManualTest::startTest(int i)
         return false;
     c.testId = m_instrument->nextTestId();
 
-    const QString assayText = ui->assay[i]->currentText();
+    const QString assayText = m_rows.assay[i]->currentText();
     const QByteArray code = assayText.size() < 2 ? QByteArray("PT") : assayText.left(2).toUpper().toLatin1();
-    const int factor = InstrVela::dilutionFactor(eval(ui->dilution[i]->currentText()).toDouble());
+    const int factor = InstrVela::dilutionFactor(eval(m_rows.dilution[i]->currentText()).toDouble());
     const char letter = c.method == QStringLiteral("磁珠法") ? 'C' : 'L'; // magnetic bead
     const unsigned channel = unsigned(i + 1);
 
@@ -317,8 +210,8 @@ bool ManualTest::startTest(int i)
         return false;
     }
 
-    ui->test[i]->setText(tr("取消"));
-    ui->test[i]->setEnabled(false);
+    m_rows.test[i]->setText(tr("取消"));
+    m_rows.test[i]->setEnabled(false);
     m_thread->addTest(i);
     return true;
 }
@@ -337,15 +230,15 @@ bool ManualTest::isFailure(const QByteArray& reply)
 void ManualTest::cancelTest(int i)
 {
     Channel& c = m_channels[i];
-    ui->test[i]->setText(tr("开始"));
-    ui->test[i]->setEnabled(true);
+    m_rows.test[i]->setText(tr("开始"));
+    m_rows.test[i]->setEnabled(true);
     // The channel is no longer polled, so no result of the cancelled test
     // can arrive later as the channel's result.
     m_thread->removeTest(i);
     if (m_instrument)
         m_instrument->cancelTest(c.testId);
     if (c.countdownStart != 0)
-        ui->timer[i]->setValue(c.countdownStart);
+        m_rows.timer[i]->setValue(c.countdownStart);
 }
 
 void ManualTest::clearResult(int i)
@@ -353,24 +246,55 @@ void ManualTest::clearResult(int i)
     Channel& c = m_channels[i];
     c.hasResult = false;
     c.result = AnalysisResult();
-    ui->result[i]->setText(noResultText());
-    ui->calculation[i]->clear();
+    m_rows.result[i]->setText(noResultText());
+    m_rows.calculation[i]->clear();
+}
+
+// Channels whose results would be saved into one sample and assay. Every
+// channel opens with the same sample number and the assays repeat after the
+// end of the list, so two channels easily meet; saving both would keep only
+// the later result, and the next Save would swap them again.
+QString ManualTest::saveClash() const
+{
+    QMap<QPair<int, QString>, QList<int>> targets;
+    for (int i = 0; i < ChannelCount; ++i) {
+        const QString assayText = m_rows.assay[i]->currentText();
+        if (m_channels[i].hasResult && !assayText.isEmpty())
+            targets[qMakePair(m_rows.sampleNo[i]->value(), assayText)].append(i + 1);
+    }
+    QStringList clashes;
+    for (auto it = targets.cbegin(); it != targets.cend(); ++it) {
+        if (it.value().size() < 2)
+            continue;
+        QStringList channels;
+        for (int channel : it.value())
+            channels.append(QString::number(channel));
+        clashes.append(tr("通道 %1: 样本 %2, %3").arg(channels.join(QStringLiteral(", ")))
+                           .arg(it.key().first).arg(it.key().second));
+    }
+    return clashes.join(QLatin1Char('\n'));
 }
 
 void ManualTest::save()
 {
+    const QString clash = saveClash();
+    if (!clash.isEmpty()) {
+        m_workbench->information(tr("以下通道的结果属于同一样本的同一项目, 未保存:\n%1\n请更改样本号后再保存。").arg(clash),
+                                 QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
     for (int i = 0; i < ChannelCount; ++i) {
         const Channel& c = m_channels[i];
-        const QString assayText = ui->assay[i]->currentText();
+        const QString assayText = m_rows.assay[i]->currentText();
         // A result without an assay name would be stored under no item.
         if (!c.hasResult || assayText.isEmpty())
             continue;
-        Sample* sample = m_doc->addSample(QString::number(ui->sampleNo[i]->value()));
+        Sample* sample = m_doc->addSample(QString::number(m_rows.sampleNo[i]->value()));
         Assay* task = sample->task(assayText);
         if (!task)
             task = sample->add(assayText, 1);
 
-        const QString dilutionText = ui->dilution[i]->currentText();
+        const QString dilutionText = m_rows.dilution[i]->currentText();
         const double d = eval(dilutionText).toDouble();
         if (task->result().isCopyOf(c.result) && task->dilution() == d)
             continue; // saved before, unchanged
@@ -388,12 +312,12 @@ void ManualTest::reset()
         if (m_channels[i].testing)
             test(i);
         // No sample is made here: every channel is offered the same number.
-        ui->sampleNo[i]->setValue(m_doc->nextSampleId(tq::RoutineSample));
+        m_rows.sampleNo[i]->setValue(m_doc->nextSampleId(tq::RoutineSample));
 
-        QComboBox* assay = ui->assay[i];
+        QComboBox* assay = m_rows.assay[i];
         if (assay->count() > 0)
             assay->setCurrentIndex(i % assay->count());
-        QComboBox* dilution = ui->dilution[i];
+        QComboBox* dilution = m_rows.dilution[i];
         int index = 0;
         if (!assay->currentText().isEmpty()) {
             const QString preset = profile.value(QStringLiteral("%1/dilution").arg(assay->currentText())).toString();
@@ -401,10 +325,10 @@ void ManualTest::reset()
         }
         dilution->setCurrentIndex(index);
 
-        ui->result[i]->setText(noResultText());
-        ui->calculation[i]->clear();
+        m_rows.result[i]->setText(noResultText());
+        m_rows.calculation[i]->clear();
         if (m_channels[i].countdownStart != 0)
-            ui->timer[i]->setValue(m_channels[i].countdownStart);
+            m_rows.timer[i]->setValue(m_channels[i].countdownStart);
     }
 }
 
@@ -415,16 +339,16 @@ void ManualTest::setResult(int i, AnalysisResult r)
         return; // the test was cancelled while its result was on the way
     c.hasResult = true;
     c.result = r;
-    ui->result[i]->setText(r.toString(AnalysisResult::Decorated, 'g', 4));
-    ui->calculation[i]->clear();
+    m_rows.result[i]->setText(r.toString(AnalysisResult::Decorated, 'g', 4));
+    m_rows.calculation[i]->clear();
     updateCalculation(i);
 }
 
 void ManualTest::updateCalculation(int i)
 {
-    const QString assayText = ui->assay[i]->currentText();
+    const QString assayText = m_rows.assay[i]->currentText();
     if (assayText.isEmpty() || !m_channels[i].hasResult) {
-        ui->calculation[i]->clear();
+        m_rows.calculation[i]->clear();
         return;
     }
     AnalysisTask task(m_workbench, nullptr);
@@ -440,21 +364,30 @@ void ManualTest::updateCalculation(int i)
             pieces.append(QStringLiteral("%1: %2").arg(item->friendlyName(),
                                                        it.value().toString(AnalysisResult::Decorated, 'g', 4)));
     }
-    ui->calculation[i]->setText(pieces.join(QStringLiteral(", ")));
+    m_rows.calculation[i]->setText(pieces.join(QStringLiteral(", ")));
+}
+
+// Method names are the host's data ("磁珠法" selects the bead method letter);
+// the label and the menu show them in the interface language.
+QString ManualTest::methodText(const QString& method)
+{
+    static const char* const knownMethods[] = { QT_TR_NOOP("光学法"), QT_TR_NOOP("磁珠法") };
+    Q_UNUSED(knownMethods);
+    return tr(method.toUtf8().constData());
 }
 
 void ManualTest::setMethod(int i, QString method)
 {
     m_channels[i].method = method;
-    ui->method[i]->setText(QStringLiteral("<a href=#>%1</a>").arg(method));
+    m_rows.method[i]->setText(QStringLiteral("<a href=#>%1</a>").arg(methodText(method).toHtmlEscaped()));
 }
 
 void ManualTest::showMethodPopup(int i)
 {
-    QLabel* label = ui->method[i];
+    QLabel* label = m_rows.method[i];
     QMenu menu(this);
     for (const QString& m : std::as_const(m_methods))
-        menu.addAction(m);
+        menu.addAction(methodText(m))->setData(m);
     if (const QAction* chosen = menu.exec(label->mapToGlobal(label->rect().topRight())))
-        setMethod(i, chosen->text());
+        setMethod(i, chosen->data().toString());
 }

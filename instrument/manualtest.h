@@ -11,6 +11,10 @@
 #include <array>
 
 class AnalysisDoc;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
 class InstrVela;
 class ManualTestThread;
 class QTimerEvent;
@@ -78,11 +82,28 @@ private:
     bool isFailure(const QByteArray& reply);
     void cancelTest(int i);
     void clearResult(int i);
+    QString saveClash() const;
     bool anyCountdownRunning() const;
     void stopTickTimer();
     static QString noResultText();
+    static QString methodText(const QString& method);
+
+    // The form's row widgets by column, index = channel index.
+    struct Rows
+    {
+        QList<QSpinBox*> sampleNo;
+        QList<QComboBox*> assay;
+        QList<QComboBox*> dilution;
+        QList<QLabel*> method;
+        QList<QSpinBox*> timer;
+        QList<QPushButton*> start;
+        QList<QPushButton*> test;
+        QList<QLabel*> result;
+        QList<QLabel*> calculation;
+    };
 
     QScopedPointer<Ui::ManualTestClass> ui;
+    Rows m_rows;
     Workbench* m_workbench;
     QPointer<InstrVela> m_instrument;
     AnalysisDoc* m_doc;

@@ -3,16 +3,18 @@
 
 #include "instrvela.h"
 #include "navigatedialog.h"
+#include "commandcodec.h"
 #include "talkthread.h"
 
 #include "core/tqglobal.h"
 
 #include <tqcore/tqapp.h>
 
+#include <QEventLoop>
 #include <QProgressDialog>
+#include <QTimer>
 
 #include <cstdarg>
-#include <cstdio>
 
 namespace {
 
@@ -107,7 +109,7 @@ bool ProbePositionPage::runProbe(const QList<int>& codes, const char* format, ..
         char buffer[suffixSize];
         va_list args;
         va_start(args, format);
-        const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+        const int n = vformatCommand(buffer, sizeof buffer, format, args);
         va_end(args);
         suffix = QByteArray(buffer, qBound(0, n, suffixSize - 1));
     }
@@ -116,8 +118,13 @@ bool ProbePositionPage::runProbe(const QList<int>& codes, const char* format, ..
 
 bool ProbePositionPage::runProbeWithSuffix(const QList<int>& codes, const QByteArray& suffix)
 {
+    return runSteps(codes, suffix) != RunOutcome::Failed;
+}
+
+ProbePositionPage::RunOutcome ProbePositionPage::runSteps(const QList<int>& codes, const QByteArray& suffix)
+{
     if (codes.isEmpty())
-        return true;
+        return RunOutcome::Done;
     // Moving by an offset and taking the adjusted first position happen
     // while the operator guides the probe: no confirmation then.
     const bool guided = codes.size() == 1 && (codes.first() == MoveBy || codes.first() == TakeFirstPosition);
@@ -126,7 +133,7 @@ bool ProbePositionPage::runProbeWithSuffix(const QList<int>& codes, const QByteA
             warning(tr("<font size=24 mm color=red><p>警告</p><p>请确认已经移除所有的</p><p>试剂瓶、试管、测试杯</p><p>然后继续</p></font>"),
                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton);
         if (answer == QMessageBox::Cancel)
-            return true;
+            return RunOutcome::Declined;
     }
 
     QProgressDialog progress(window());
@@ -147,22 +154,31 @@ bool ProbePositionPage::runProbeWithSuffix(const QList<int>& codes, const QByteA
                                                            probe.constData(), suffix.constData());
         if (reply.isEmpty()) {
             reportLostLink();
-            return false;
+            return RunOutcome::Failed;
         }
         if (m_instrument->isErrorReply(reply)) {
-            if (!m_silent)
-                information(m_instrument->lastError(), QMessageBox::Ok);
-            return false;
+            reportLastError();
+            return RunOutcome::Failed;
         }
         const int poll = pollCodeOf(code);
-        if (poll && !waitForDone(poll, &progress)) {
-            reportLostLink();
-            return false;
+        if (poll) {
+            switch (pollUntilDone(poll, &progress)) {
+            case PollOutcome::Done:
+                break;
+            case PollOutcome::Cancelled:
+                return RunOutcome::Cancelled;
+            case PollOutcome::ErrorReplies:
+                reportLastError();
+                return RunOutcome::Failed;
+            case PollOutcome::LinkLost:
+                reportLostLink();
+                return RunOutcome::Failed;
+            }
         }
         if (progress.wasCanceled())
-            break;
+            return RunOutcome::Cancelled;
     }
-    return true;
+    return RunOutcome::Done;
 }
 
 QString ProbePositionPage::lostLinkText()
@@ -176,35 +192,60 @@ void ProbePositionPage::reportLostLink()
         information(lostLinkText(), QMessageBox::Ok);
 }
 
+void ProbePositionPage::reportLastError()
+{
+    if (!m_silent)
+        information(m_instrument->lastError(), QMessageBox::Ok);
+}
+
 bool ProbePositionPage::waitForDone(int pollCode, QProgressDialog* progress)
 {
-    char query[16];
-    char done[16];
-    std::snprintf(query, sizeof query, "%02hX%s", (unsigned short)pollCode, armDigit().constData());
-    std::snprintf(done, sizeof done, "%02hX00", (unsigned short)pollCode);
-    const QByteArray request(query);
+    const PollOutcome outcome = pollUntilDone(pollCode, progress);
+    return outcome == PollOutcome::Done || outcome == PollOutcome::Cancelled;
+}
+
+ProbePositionPage::PollOutcome ProbePositionPage::pollUntilDone(int pollCode, QProgressDialog* progress)
+{
+    const QByteArray request = formatCommand("%02hX%s", (unsigned short)pollCode, armDigit().constData());
+    const QByteArray done = formatCommand("%02hX00", (unsigned short)pollCode);
     int emptyReplies = 0;
+    int errorReplies = 0;
     for (;;) {
         const QByteArray reply = m_instrument->talkThread()->talk(request);
         if (reply.startsWith(done)) {
             TqApp::playSound(800, 200);
-            return true;
+            return PollOutcome::Done;
         }
         emptyReplies = reply.isEmpty() ? emptyReplies + 1 : 0;
         if (emptyReplies >= maxEmptyPolls)
-            return false;
-        if (progress) {
+            return PollOutcome::LinkLost;
+        errorReplies = m_instrument->isErrorReply(reply) ? errorReplies + 1 : 0;
+        if (errorReplies >= maxErrorPolls)
+            return PollOutcome::ErrorReplies;
+        if (progress)
             progress->setValue((progress->value() + 1) % 100);
-            QCoreApplication::processEvents();
-            if (progress->wasCanceled())
-                return true;
-        }
+        pauseBetweenPolls();
+        if (progress && progress->wasCanceled())
+            return PollOutcome::Cancelled;
     }
 }
 
+// Waits pollPauseMs with events processed, so that the window repaints and
+// the progress dialog's Cancel is seen while the analyzer works.
+void ProbePositionPage::pauseBetweenPolls()
+{
+    QEventLoop pause;
+    QTimer::singleShot(pollPauseMs, &pause, &QEventLoop::quit);
+    pause.exec();
+}
+
+// The adjustment dialog and the take-position command only follow a probe
+// that did reach the first position: a declined warning, a failed or
+// unanswered 4E, or a cancelled wait for it ends the teaching there.
 void ProbePositionPage::on_probeFirstPos_clicked()
 {
-    runProbe(FirstPosition);
+    if (runSteps({ FirstPosition }, QByteArray()) != RunOutcome::Done)
+        return;
     {
         const bool wasSilent = setSilent(true);
         NavigateDialog dialog(this);

@@ -36,17 +36,17 @@ public:
     // step to finish. Everything but a single 4F or 50 asks for the
     // operator's confirmation first; declining sends nothing and returns
     // true. False when a command got no reply or an error reply (reported
-    // in a box unless the page is silent) or when the link was lost while
-    // waiting.
+    // in a box unless the page is silent) or when the completion poll gave
+    // up (link lost, or error replies).
     bool runProbe(const QList<int>& codes, const char* format, ...) Q_ATTRIBUTE_FORMAT_PRINTF(3, 4);
     bool runProbe(int code);
 
     // Polls "<code><arm>" until the reply starts "<code>00" (true, with a
-    // sound). Cancelling the progress dialog ends the wait with true; other
-    // replies, error replies included, ask again. The link counts as lost,
-    // and the poll gives up with false, after maxEmptyPolls empty replies in
-    // a row (the talk thread answers at once, with nothing, once the link
-    // has gone).
+    // sound), pausing pollPauseMs between polls with events processed.
+    // Cancelling the progress dialog ends the wait with true; busy replies
+    // ask again. The poll gives up with false after maxEmptyPolls empty
+    // replies in a row (the talk thread answers at once, with nothing, once
+    // the link has gone) or maxErrorPolls error replies in a row.
     bool waitForDone(int pollCode, QProgressDialog* progress = nullptr);
 
     // While silent, probe runs show no message boxes. Returns the previous
@@ -54,6 +54,8 @@ public:
     bool setSilent(bool silent);
 
     static constexpr int maxEmptyPolls = 20;
+    static constexpr int maxErrorPolls = 5;
+    static constexpr int pollPauseMs = 40;
 
 private slots:
     void on_probeFirstPos_clicked();
@@ -71,11 +73,17 @@ private:
     void on_enableWell_clicked(int i);
     QToolButton* wellButton(int i) const;
     void updateWellButton(int i);
+    enum class RunOutcome { Done, Declined, Cancelled, Failed };
+    enum class PollOutcome { Done, Cancelled, LinkLost, ErrorReplies };
     bool runProbeWithSuffix(const QList<int>& codes, const QByteArray& suffix);
+    RunOutcome runSteps(const QList<int>& codes, const QByteArray& suffix);
+    PollOutcome pollUntilDone(int pollCode, QProgressDialog* progress);
+    static void pauseBetweenPolls();
     QByteArray armDigit() const;
     QByteArray probeDigit() const;
     static QString lostLinkText();
     void reportLostLink();
+    void reportLastError();
 
     Ui::ProbePositionPage* ui;
     InstrVela* m_instrument;

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the benchmarks and the
 # fuzz targets need, when any is missing (a CJK font too, so the Chinese
-# texts of the service windows and plots render). Non-interactive and idempotent.
+# texts of the service windows and plots render, and Qt's own translations
+# for the standard buttons and dates). Makes a comma-decimal locale
+# (de_DE.UTF-8) for the tests that format commands under one.
+# Non-interactive and idempotent.
 set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-declarative-dev
-    qt6-5compat-dev qt6-l10n-tools qt6-tools-dev-tools libgl-dev
+    qt6-5compat-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
     libbenchmark-dev sqlite3 python3 strace
-    fonts-wqy-microhei
+    fonts-wqy-microhei qt6-translations-l10n locales
 )
+
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,9 +27,12 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    sudo_cmd=""
-    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
     export DEBIAN_FRONTEND=noninteractive
     $sudo_cmd apt-get update -q
     $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+    echo "setup: making the locale de_DE.UTF-8"
+    $sudo_cmd localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

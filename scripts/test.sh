@@ -7,6 +7,13 @@ build=${VELA_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
 export QT_QPA_PLATFORM=offscreen
+# Qt wants a private runtime folder; without one every program it starts
+# warns first.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR="$build/runtime"
+    mkdir -p "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+fi
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300
 if [ -x "$root/fuzz/run.sh" ] || [ -f "$root/fuzz/run.sh" ]; then
     bash "$root/fuzz/run.sh"

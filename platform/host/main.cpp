@@ -31,6 +31,7 @@
 #include "core/messagepresenter.h"
 #include "core/profile.h"
 #include "core/tqglobal.h"
+#include "core/uilanguage.h"
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -169,6 +170,8 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TqApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velahost"));
+    // Windows in the system locale's language, or VELA_LANG's ("en", "zh_CN").
+    tq::installTranslations(tq::uiLanguage(), tq::translationsDir());
     TqApp::setHeadless(!interactive);
     std::optional<tq::MessageRecorder> recorder;
     if (!interactive) {

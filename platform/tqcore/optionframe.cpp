@@ -32,6 +32,9 @@ QTreeWidgetItem* OptionFrame::addItem(const QString& title, QTreeWidgetItem* par
     item->setText(0, title);
     if (parent)
         parent->setExpanded(true);
+    // Every title shown whole, however long it is in the interface language.
+    const int titles = static_cast<const QAbstractItemView*>(m_tree)->sizeHintForColumn(0);
+    m_tree->setMinimumWidth(qMax(m_tree->minimumWidth(), titles + 2 * m_tree->frameWidth()));
     return item;
 }
 

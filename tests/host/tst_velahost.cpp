@@ -70,6 +70,7 @@ private slots:
     void noLinkhub();
     void brokenLink();
     void runBound();
+    void serviceGrab_data();
     void serviceGrab();
 
 private:
@@ -241,8 +242,10 @@ void TestVelahost::badCsv()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
+    // In English, so that Qt's own file error reads as expected (in an
+    // unknown locale the host speaks Chinese).
     const Run r = velahost({QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--worklist"), csv},
-                           {QStringLiteral("VELA_LINKHUB=/nonexistent/Linkhub")});
+                           {QStringLiteral("VELA_LINKHUB=/nonexistent/Linkhub"), QStringLiteral("VELA_LANG=en")});
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.output.contains(expected), qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("nothing was run")), qPrintable(r.output));
@@ -304,16 +307,27 @@ void TestVelahost::runBound()
     QVERIFY2(r.ms < 30000, qPrintable(QString::number(r.ms)));
 }
 
+void TestVelahost::serviceGrab_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::newRow("Chinese") << QStringLiteral("zh_CN");
+    QTest::newRow("English") << QStringLiteral("en");
+}
+
+// Clean output: no runtime-folder warning (the tests provide one) and no
+// missing translation.
 void TestVelahost::serviceGrab()
 {
+    QFETCH(QString, language);
     if (!haveDriver)
         QSKIP("needs the InstrVela plug-in and Linkhub built beside velahost");
     QTemporaryDir dir;
     const QString grab = dir.filePath(QStringLiteral("grab"));
     const Run r = velahost({QStringLiteral("service"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
                             QStringLiteral("--grab"), grab},
-                           {}, 60000);
+                           {QStringLiteral("VELA_LANG=") + language}, 60000);
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    QVERIFY2(!r.output.contains(QStringLiteral("XDG_RUNTIME_DIR")), qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("Connected")), qPrintable(r.output));
     // The three option pages, shown in the window, and the manual test dialog.
     for (const char* name : {"connectionpage", "debugpage1", "probepositionpage", "manualtest"}) {

@@ -136,6 +136,7 @@ private slots:
     void failedStart();
     void resultAndSave_data();
     void resultAndSave();
+    void clashingChannelsNotSaved();
     void cancelAndReset();
     void countdown_data();
     void countdown();
@@ -365,6 +366,39 @@ void TestManualTest::resultAndSave()
     QVERIFY(changes.count() > 0);
     QCOMPARE(task->dilution(), 0.5);
     QCOMPARE(task->status(), tq::Finished);
+}
+
+// Channels 1 and 5 open on the same sample with the same assay (the list
+// wraps): Save refuses to put both results into one place, naming them.
+void TestManualTest::clashingChannelsNotSaved()
+{
+    Bench b;
+    b.open();
+    QCOMPARE(b.w<QComboBox>("assay", 5)->currentText(), QStringLiteral("PT"));
+    const int sampleNo = b.w<QSpinBox>("sampleNo", 1)->value();
+    b.start(1);
+    b.start(5);
+    b.start(2);
+    QTRY_COMPARE(b.text("result", 5), QStringLiteral("30"));
+    QTRY_COMPARE(b.text("result", 1), QStringLiteral("30"));
+    QTRY_COMPARE(b.text("result", 2), QStringLiteral("30"));
+
+    QPushButton* save = b.dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Save);
+    save->click();
+    const QString clash = QStringLiteral("通道 1, 5: 样本 %1, PT").arg(sampleNo);
+    QCOMPARE(b.rig.messages.texts().size(), 1);
+    QVERIFY2(b.rig.messages.texts().first().contains(clash), qPrintable(b.rig.messages.texts().first()));
+    QVERIFY(!b.rig.workbench->analysisDoc()->sample(QString::number(sampleNo)));
+
+    // On different samples both are kept.
+    b.rig.messages.clear();
+    b.w<QSpinBox>("sampleNo", 5)->setValue(sampleNo + 1);
+    save->click();
+    QCOMPARE(b.rig.messages.texts(), QStringList());
+    AnalysisDoc* doc = b.rig.workbench->analysisDoc();
+    QVERIFY(doc->sample(QString::number(sampleNo)) && doc->sample(QString::number(sampleNo + 1)));
+    QCOMPARE(doc->sample(QString::number(sampleNo))->tasks().size(), 2);
+    QVERIFY(doc->sample(QString::number(sampleNo + 1))->task("PT"));
 }
 
 void TestManualTest::cancelAndReset()

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include <cerrno>
@@ -91,6 +92,8 @@ private slots:
     void reopenAfterClose();
     void openWhileOpen();
     void closedPortFails();
+    void negativeSizeMovesNothing();
+    void notOpenModeRefused();
     void bareNameUnderDev();
     void bytesAvailableAndClear();
     void enumDevices();
@@ -420,6 +423,46 @@ void tst_Serial::closedPortFails()
     QCOMPARE(serial.writeData("x", 1), qint64(0));
     QVERIFY(serial.isSequential());
     QVERIFY(!serial.waitForReadyRead(10));
+}
+
+// A negative size must neither become a huge request that overruns the
+// caller's buffer nor take bytes off the line.
+void tst_Serial::negativeSizeMovesNothing()
+{
+    PtyPair pty;
+    Serial serial;
+    QVERIFY(pty.openWith(serial));
+    QVERIFY(serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStop));
+    QVERIFY(serial.setTimeouts(0, 100, 100));
+    pty.send("abc");
+
+    char buf[8];
+    std::fill(std::begin(buf), std::end(buf), '#');
+    for (qint64 size : { qint64(-1), qint64(-4096), std::numeric_limits<qint64>::min() }) {
+        QCOMPARE(serial.readData(buf + 2, size), qint64(0));
+        QCOMPARE(serial.writeData("xyz", size), qint64(0));
+    }
+    QCOMPARE(QByteArray(buf, sizeof buf), QByteArray(sizeof buf, '#'));
+    QCOMPARE(pty.receive(100), QByteArray());
+    QCOMPARE(serial.readData(buf, 3), qint64(3));
+    QCOMPARE(QByteArray(buf, 3), QByteArray("abc"));
+}
+
+void tst_Serial::notOpenModeRefused()
+{
+    PtyPair pty;
+    QVERIFY(pty.open());
+    Serial serial;
+    serial.setFileName(pty.slavePath);
+    QVERIFY(!serial.open(QIODevice::NotOpen));
+    QVERIFY(!serial.isOpen());
+    QCOMPARE(serial.handle(), Serial::InvalidHandle);
+    QVERIFY(!serial.errorString().isEmpty());
+
+    // Nothing was left holding the port.
+    Serial other;
+    other.setFileName(pty.slavePath);
+    QVERIFY2(other.open(), qPrintable(other.errorString()));
 }
 
 void tst_Serial::bareNameUnderDev()

@@ -16,6 +16,12 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <QElapsedTimer>
+#include <QScopeGuard>
+
+#include <clocale>
+#include <cstdio>
+#include <string>
 
 using Requests = QList<QByteArray>;
 Q_DECLARE_METATYPE(QList<int>)
@@ -48,6 +54,17 @@ QStringList boxes(const Rig& rig)
     return texts;
 }
 
+// Switches the process to a locale whose decimal separator is a comma;
+// false when the machine has none (scripts/setup.sh makes de_DE.UTF-8).
+bool useCommaDecimalLocale()
+{
+    for (const char* name : { "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8" }) {
+        if (std::setlocale(LC_ALL, name))
+            return true;
+    }
+    return false;
+}
+
 // Selects arm and probe on the page.
 void select(QWidget& page, int arm, int probe)
 {
@@ -78,6 +95,8 @@ private slots:
     void failedCommand_data();
     void failedCommand();
     void cancelEndsRunAfterCurrentCode();
+    void pollEnds_data();
+    void pollEnds();
     void lostLinkEndsPoll();
     void setTemperatures_data();
     void setTemperatures();
@@ -264,20 +283,57 @@ void TestProbePositionPage::cancelEndsRunAfterCurrentCode()
     QCOMPARE(boxes(rig), QStringList());
 }
 
-// Once the link has gone every poll comes back empty at once: the poll gives
-// up instead of spinning for ever.
+void TestProbePositionPage::pollEnds_data()
+{
+    QTest::addColumn<QByteArray>("pollReply");   // null: busy busyPolls times, then done
+    QTest::addColumn<int>("busyPolls");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("polls");
+    QTest::addColumn<QStringList>("shown");
+
+    QTest::newRow("done after five busy polls") << QByteArray() << 5 << true << 6 << QStringList();
+    // Once the link has gone every poll comes back empty at once.
+    QTest::newRow("link lost") << QByteArray("") << 0 << false << ProbePositionPage::maxEmptyPolls
+                               << QStringList{ lostLink };
+    QTest::newRow("analyzer error replies") << QByteArray("55XX") << 0 << false << ProbePositionPage::maxErrorPolls
+                                            << QStringList{ "55XX" };
+    QTest::newRow("link error replies") << QByteArray("Err:port closed") << 0 << false
+                                        << ProbePositionPage::maxErrorPolls << QStringList{ "Err:port closed" };
+}
+
+// The poll pauses between its questions, keeps the event loop running
+// meanwhile, and gives up on a run of empty or error replies instead of
+// asking for ever.
+void TestProbePositionPage::pollEnds()
+{
+    QFETCH(QByteArray, pollReply);
+    QFETCH(int, busyPolls);
+    QFETCH(bool, ok);
+    QFETCH(int, polls);
+    QFETCH(QStringList, shown);
+    PageRig rig;
+    if (pollReply.isNull())
+        rig.script->setBusyPolls(busyPolls);
+    else
+        rig.script->setPollReply(pollReply);
+    ProbePositionPage page(rig.instrument.data(), nullptr);
+    bool eventsRan = false;
+    QTimer::singleShot(0, &page, [&eventsRan] { eventsRan = true; });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QCOMPARE(page.runProbe(0x51), ok);
+    QVERIFY(elapsed.elapsed() >= (polls - 1) * ProbePositionPage::pollPauseMs);
+    QVERIFY(eventsRan || polls == 1);
+    QCOMPARE(rig.server.requests(), Requests{ "5113" } + Requests(polls, "551"));
+    QCOMPARE(boxes(rig), shown);
+}
+
 void TestProbePositionPage::lostLinkEndsPoll()
 {
-    PageRig rig;
-    rig.script->setPollReply(QByteArray());
-    ProbePositionPage page(rig.instrument.data(), nullptr);
-    QVERIFY(!page.runProbe({ 0x40, 0x41 }, "%s", ""));
-    QCOMPARE(rig.server.requests().size(), 1 + ProbePositionPage::maxEmptyPolls);
-    QCOMPARE(boxes(rig), QStringList{ lostLink });
-
     // a few busy replies in between start the count again
-    rig.server.clearRequests();
+    PageRig rig;
     rig.script->setPollReply("5501");
+    ProbePositionPage page(rig.instrument.data(), nullptr);
     QTimer::singleShot(50, &page, [&rig] { rig.script->setPollReply(QByteArray()); });
     QVERIFY(!page.runProbe(0x51));
     const Requests sent = rig.server.requests();
@@ -297,16 +353,21 @@ void TestProbePositionPage::setTemperatures_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<bool>("commaLocale");
 
     QTest::newRow("bias on the test area") << QList<double>{ 37, 37, 15 } << QList<double>{ 0, 0.5, 0 }
-                                           << QByteArray("7500") << QByteArray("7537.00 37.50 15.00") << QStringList();
+                                           << QByteArray("7500") << QByteArray("7537.00 37.50 15.00") << QStringList()
+                                           << false;
+    QTest::newRow("comma-decimal locale") << QList<double>{ 37, 37, 15 } << QList<double>{ 0, 0.5, -0.5 }
+                                          << QByteArray("7500") << QByteArray("7537.00 37.50 14.50") << QStringList()
+                                          << true;
     QTest::newRow("below 10 gets a leading blank")
         << QList<double>{ 36, 38.25, 10 } << QList<double>{ -1.5, 0, -0.5 } << QByteArray("7500")
-        << QByteArray("7534.50 38.25  9.50") << QStringList();
+        << QByteArray("7534.50 38.25  9.50") << QStringList() << false;
     QTest::newRow("error reply") << QList<double>{ 37, 37, 15 } << QList<double>{ 0, 0, 0 } << QByteArray("75XX")
-                                 << QByteArray("7537.00 37.00 15.00") << QStringList{ "75XX" };
+                                 << QByteArray("7537.00 37.00 15.00") << QStringList{ "75XX" } << false;
     QTest::newRow("no reply") << QList<double>{ 37, 37, 15 } << QList<double>{ 0, 0, 0 } << QByteArray()
-                              << QByteArray("7537.00 37.00 15.00") << QStringList{ lostLink };
+                              << QByteArray("7537.00 37.00 15.00") << QStringList{ lostLink } << false;
 }
 
 void TestProbePositionPage::setTemperatures()
@@ -316,6 +377,16 @@ void TestProbePositionPage::setTemperatures()
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, sent);
     QFETCH(QStringList, shown);
+    QFETCH(bool, commaLocale);
+    const std::string previousLocale = std::setlocale(LC_ALL, nullptr);
+    const auto restoreLocale = qScopeGuard([&] { std::setlocale(LC_ALL, previousLocale.c_str()); });
+    if (commaLocale) {
+        if (!useCommaDecimalLocale())
+            QSKIP("needs a comma-decimal locale such as de_DE.UTF-8 (scripts/setup.sh makes one)");
+        char probe[16];
+        std::snprintf(probe, sizeof probe, "%.2f", 37.5);
+        QCOMPARE(QByteArray(probe), QByteArray("37,50"));
+    }
     PageRig rig;
     rig.script->setCodeReply("75", reply);
     ProbePositionPage page(rig.instrument.data(), nullptr);
@@ -488,8 +559,27 @@ void TestProbePositionPage::saveParameters()
 void TestProbePositionPage::firstPosition_data()
 {
     QTest::addColumn<bool>("closeButton");
-    QTest::newRow("closed with Close") << true;
-    QTest::newRow("closed by the window") << false;
+    QTest::addColumn<bool>("declined");
+    QTest::addColumn<QByteArray>("reply4E");     // null: the usual 4E00
+    QTest::addColumn<QByteArray>("pollReply");   // null: done at the first poll
+    QTest::addColumn<Requests>("sent");
+    QTest::addColumn<QStringList>("shown");
+
+    const Requests taught{ "4E24", "532", "4F24X14Y00", "4F24XECY00", "5024", "532" };
+    QTest::newRow("closed with Close") << true << false << QByteArray() << QByteArray() << taught << QStringList();
+    QTest::newRow("closed by the window") << false << false << QByteArray() << QByteArray() << taught << QStringList();
+    // The teaching ends before the dialog: nothing tells the take-position
+    // command where the probe is.
+    QTest::newRow("warning declined") << true << true << QByteArray() << QByteArray() << Requests() << QStringList();
+    QTest::newRow("4E refused") << true << false << QByteArray("4EXX") << QByteArray() << Requests{ "4E24" }
+                                << QStringList{ "4EXX" };
+    QTest::newRow("4E unanswered") << true << false << QByteArray("") << QByteArray() << Requests{ "4E24" }
+                                   << QStringList{ lostLink };
+    Requests errorPolls{ "4E24" };
+    for (int i = 0; i < ProbePositionPage::maxErrorPolls; ++i)
+        errorPolls << "532";
+    QTest::newRow("4E never completes") << true << false << QByteArray() << QByteArray("53XX") << errorPolls
+                                        << QStringList{ "53XX" };
 }
 
 // 4E (with the warning) and its completion, the moves made in the dialog
@@ -497,12 +587,26 @@ void TestProbePositionPage::firstPosition_data()
 void TestProbePositionPage::firstPosition()
 {
     QFETCH(bool, closeButton);
+    QFETCH(bool, declined);
+    QFETCH(QByteArray, reply4E);
+    QFETCH(QByteArray, pollReply);
+    QFETCH(Requests, sent);
+    QFETCH(QStringList, shown);
     PageRig rig;
     rig.script->setReply("4F24XECY00", "4FXX");
+    if (!reply4E.isNull())
+        rig.script->setReply("4E24", reply4E);
+    if (!pollReply.isNull())
+        rig.script->setPollReply(pollReply);
+    if (declined)
+        rig.messages.setAnswer(QMessageBox::Cancel);
     ProbePositionPage page(rig.instrument.data(), nullptr);
     select(page, 2, 4);
     bool reached = false;
-    QTimer::singleShot(0, &page, [&] {
+    const bool taught = sent.contains("5024");
+    // 4E completes at the first poll here, so the first event loop to run
+    // is the dialog's.
+    auto adjust = [&] {
         auto* dialog = page.findChild<NavigateDialog*>();
         QVERIFY(dialog);
         QVERIFY(dialog->isModal());
@@ -514,13 +618,15 @@ void TestProbePositionPage::firstPosition()
             child<QDialogButtonBox>(*dialog, QStringLiteral("buttonBox"))->button(QDialogButtonBox::Close)->click();
         else
             dialog->close();
-    });
+    };
+    if (taught)
+        QTimer::singleShot(0, &page, adjust);
     click(page, QStringLiteral("probeFirstPos"));
-    QVERIFY(reached);
+    QCOMPARE(reached, taught);
     QVERIFY(!page.findChild<NavigateDialog*>());
-    QCOMPARE(rig.server.requests(), (Requests{ "4E24", "532", "4F24X14Y00", "4F24XECY00", "5024", "532" }));
+    QCOMPARE(rig.server.requests(), sent);
     QCOMPARE(warnings(rig), 1);
-    QCOMPARE(boxes(rig), QStringList());
+    QCOMPARE(boxes(rig), shown);
     QCOMPARE(page.setSilent(false), false);
 }
 

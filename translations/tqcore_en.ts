@@ -1,0 +1,11 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>CounterDialog</name>
+    <message>
+        <source>倒计时</source>
+        <translation>Countdown</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,11 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>QObject</name>
+    <message>
+        <source>手动测试</source>
+        <translation>Manual Test</translation>
+    </message>
+</context>
+</TS>
