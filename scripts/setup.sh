@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks and the
-# fuzz targets need, when any is missing (a CJK font too, so the Chinese
+# Installs the Debian packages the build, the tests, the benchmarks, the
+# fuzz targets and the .deb packaging (dpkg-shlibdeps, file, readelf, unshare)
+# need, when any is missing (a CJK font too, so the Chinese
 # texts of the service windows and plots render). Non-interactive and idempotent.
 set -euo pipefail
 
@@ -9,6 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-declarative-dev
     qt6-5compat-dev qt6-l10n-tools qt6-tools-dev-tools libgl-dev
     libbenchmark-dev sqlite3 python3
+    dpkg-dev file binutils util-linux
     fonts-wqy-microhei
 )
 
