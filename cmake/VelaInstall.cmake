@@ -90,8 +90,7 @@ function(vela_install_translations component)
     install(CODE "
         file(GLOB_RECURSE qm_files RELATIVE \"${VELA_BIN_DIR}\" \"${VELA_BIN_DIR}/*.qm\")
         foreach(qm IN LISTS qm_files)
-            get_filename_component(sub \"\${qm}\" DIRECTORY)
-            file(INSTALL \"${VELA_BIN_DIR}/\${qm}\"
-                 DESTINATION \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${VELA_INSTALL_APPDIR}/\${sub}\")
+            get_filename_component(sub \"${VELA_INSTALL_APPDIR}/\${qm}\" DIRECTORY)
+            file(INSTALL \"${VELA_BIN_DIR}/\${qm}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${sub}\")
         endforeach()" COMPONENT ${component})
 endfunction()

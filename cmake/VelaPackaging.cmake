@@ -13,7 +13,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vela)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Vela workstation developers <vela-dev@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Workstation software of a blood-coagulation analyzer")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 
