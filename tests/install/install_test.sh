@@ -108,8 +108,10 @@ done < <(find "$build/bin" -name '*.qm' -print0)
 
 # RUNPATHs: all relative to the file itself, so the tree works wherever it
 # is unpacked; none leads back into the build.
+failures_before=$failures elf_files=0
 while IFS= read -r -d '' file; do
     [ "$(head -c4 "$file" | od -An -c | tr -d ' ')" = '177ELF' ] || continue
+    elf_files=$((elf_files + 1))
     runpath=$(readelf -d "$file" | sed -n 's/.*(R\(UN\)\?PATH).*\[\(.*\)\]/\2/p')
     for entry in ${runpath//:/ }; do
         case "$entry" in
@@ -118,6 +120,7 @@ while IFS= read -r -d '' file; do
         esac
     done
 done < <(find "$root" -type f -print0)
+[ "$failures" != "$failures_before" ] || pass "RUNPATHs of all $elf_files installed binaries are relative to \$ORIGIN"
 
 # --- Run with the build out of sight ----------------------------------------
 # Source and build folders are covered by empty mounts in a mount namespace
