@@ -158,6 +158,10 @@ bare() {
 hub_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
 cd "$work/elsewhere"
+for program in velasim Linkhub; do
+    check "$program starts from the PATH and prints its usage" \
+        grep -q "^Usage: $program" <(bare "help-$program" "$program" --help 2>&1)
+done
 bare info velahost info --data "$work/data" >"$work/info.out" 2>&1 || true
 check "velahost info loads the installed plug-in" grep -qxF "Plug-in:    $plugin" "$work/info.out"
 
