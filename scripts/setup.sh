@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks, the
-# fuzz targets and the .deb packaging (dpkg-shlibdeps, file, readelf, unshare)
-# need, when any is missing (a CJK font too, so the Chinese
+# Installs the Debian packages the build, the tests, the benchmarks and the
+# fuzz targets need, when any is missing (a CJK font too, so the Chinese
 # texts of the service windows and plots render). Non-interactive and idempotent.
 set -euo pipefail
 
-packages=(
+# The .deb packaging and the install test: dpkg-shlibdeps, file, readelf, unshare.
+packages=(dpkg-dev file binutils util-linux)
+packages+=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-declarative-dev
     qt6-5compat-dev qt6-l10n-tools qt6-tools-dev-tools libgl-dev
     libbenchmark-dev sqlite3 python3
-    dpkg-dev file binutils util-linux
     fonts-wqy-microhei
 )
 
