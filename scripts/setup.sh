@@ -7,7 +7,9 @@
 # Non-interactive and idempotent.
 set -euo pipefail
 
-packages=(
+# The .deb packaging and the install test: dpkg-shlibdeps, file, readelf, unshare.
+packages=(dpkg-dev file binutils util-linux)
+packages+=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-declarative-dev
     qt6-5compat-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev

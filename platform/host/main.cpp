@@ -61,7 +61,9 @@ int failWith(const QString& text)
     return 1;
 }
 
-// The factory of the first plug-in in bin/instruments that offers the key.
+// The factory of the first plug-in that offers the key, from the folder
+// "instruments" below the program's own: bin/instruments when built,
+// <libdir>/vela/instruments when installed.
 InstrumentFactoryInterface* findFactory(QString* pluginFile, QString* error)
 {
     const QDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/instruments"));

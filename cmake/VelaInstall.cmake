@@ -1,0 +1,96 @@
+# Install layout (Debian, GNUInstallDirs; the prefix defaults to /usr):
+#
+#   <libdir>/libcore.so.*              core, for host applications to link
+#   <includedir>/vela/core/*.h         its public headers
+#   <libdir>/cmake/core/               its package config: find_package(core)
+#   <libdir>/vela/                     the application folder: velahost, Linkhub,
+#                                      velasim, dbupdate, libtqcore, translations
+#   <libdir>/vela/instruments/         the driver plug-in
+#   <bindir>/<program>                 relative links into the application folder
+#
+# The application folder is an image of the build's bin folder. Programs find
+# their neighbours by their own folder (the host runs dbupdate and looks for
+# plug-ins below it, the driver starts Linkhub beside it; a link on the PATH
+# resolves to the real program first), and libraries by RUNPATHs relative to
+# $ORIGIN. So the same files work under /usr, under a DESTDIR, or unpacked
+# from the packages into any folder.
+#
+# Components: "vela" holds the deliverables (core, the plug-in, dbupdate),
+# "standins" the host framework, host program, Linkhub and the simulator.
+
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+    set(CMAKE_INSTALL_PREFIX /usr CACHE PATH "Install prefix" FORCE)
+endif()
+include(GNUInstallDirs)
+
+set(VELA_INSTALL_APPDIR ${CMAKE_INSTALL_LIBDIR}/vela)
+set(VELA_INSTALL_PLUGINDIR ${VELA_INSTALL_APPDIR}/instruments)
+set(VELA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/vela)
+set(VELA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake)
+
+# vela_install(<target> <component> <folder> [ON_PATH])
+#
+# Installs a program or library into <folder> (relative to the prefix), with
+# a RUNPATH that finds libraries beside it, in the application folder and in
+# the library folder. ON_PATH adds a relative link in the bin folder.
+function(vela_install target component folder)
+    cmake_parse_arguments(I "ON_PATH" "" "" ${ARGN})
+    set(rpath)
+    foreach(dir ${folder} ${VELA_INSTALL_APPDIR} ${CMAKE_INSTALL_LIBDIR})
+        file(RELATIVE_PATH rel ${CMAKE_INSTALL_PREFIX}/${folder} ${CMAKE_INSTALL_PREFIX}/${dir})
+        string(REGEX REPLACE "/$" "" rel "${rel}")
+        if(rel STREQUAL "")
+            list(APPEND rpath "$ORIGIN")
+        else()
+            list(APPEND rpath "$ORIGIN/${rel}")
+        endif()
+    endforeach()
+    list(REMOVE_DUPLICATES rpath)
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH "${rpath}")
+    install(TARGETS ${target}
+            RUNTIME DESTINATION ${folder} COMPONENT ${component}
+            LIBRARY DESTINATION ${folder} COMPONENT ${component} NAMELINK_SKIP)
+    if(I_ON_PATH)
+        # A relative link made now and installed as it is, so it points into
+        # the same tree wherever that tree is unpacked.
+        set(link ${CMAKE_BINARY_DIR}/install-links/${target})
+        file(RELATIVE_PATH rel ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${folder}/${target})
+        file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install-links)
+        file(CREATE_LINK ${rel} ${link} SYMBOLIC)
+        install(FILES ${link} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
+    endif()
+endfunction()
+
+# vela_install_package_config(<target> <component> <Qt components...>)
+#
+# Exports <target> under its own name with a package config of the same
+# name, so that a consumer does find_package(<target>) and links <target>.
+# The Qt components are those the target links publicly.
+function(vela_install_package_config target component)
+    include(CMakePackageConfigHelpers)
+    set(dir ${VELA_INSTALL_CMAKEDIR}/${target})
+    string(REPLACE ";" " " VELA_PACKAGE_QT_COMPONENTS "${ARGN}")
+    configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/${target}Config.cmake.in
+        ${CMAKE_CURRENT_BINARY_DIR}/${target}Config.cmake INSTALL_DESTINATION ${dir})
+    write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/${target}ConfigVersion.cmake
+        VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+    install(EXPORT ${target}Targets DESTINATION ${dir} COMPONENT ${component})
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${target}Config.cmake
+                  ${CMAKE_CURRENT_BINARY_DIR}/${target}ConfigVersion.cmake
+            DESTINATION ${dir} COMPONENT ${component})
+endfunction()
+
+# vela_install_translations(<component>)
+#
+# Installs every .qm file the build left in its bin folder into the same
+# place below the application folder, where the programs look for them by
+# their own folder. Collected when installing, so translations added by any
+# target are taken without a list to keep.
+function(vela_install_translations component)
+    install(CODE "
+        file(GLOB_RECURSE qm_files RELATIVE \"${VELA_BIN_DIR}\" \"${VELA_BIN_DIR}/*.qm\")
+        foreach(qm IN LISTS qm_files)
+            get_filename_component(sub \"${VELA_INSTALL_APPDIR}/\${qm}\" DIRECTORY)
+            file(INSTALL \"${VELA_BIN_DIR}/\${qm}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${sub}\")
+        endforeach()" COMPONENT ${component})
+endfunction()
