@@ -49,6 +49,7 @@ private slots:
     void pipelinedLinesAnsweredInOrder();
     void silentAnalyzerGetsTimeoutError();
     void dropLinkClosesClient();
+    void strayLineInItsOwnWrite_data();
     void strayLineInItsOwnWrite();
     void exitAfterLines();
     void secondClientIsBusy();
@@ -274,14 +275,32 @@ void tst_Linkhub::dropLinkClosesClient()
     QVERIFY(next.exchange("73").startsWith("73 "));
 }
 
+// The stray fault of VELA_SIM_FAULTS: on "SIM" the simulated analyzer's,
+// on a serial port the hub's own (the framing would drop a repeated frame).
+void tst_Linkhub::strayLineInItsOwnWrite_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::newRow("SIM") << false;
+    QTest::newRow("serial port") << true;
+}
+
 void tst_Linkhub::strayLineInItsOwnWrite()
 {
+    QFETCH(bool, serial);
+    Velasim sim;
+    if (serial)
+        QVERIFY(sim.start({}));
     Hub hub;
     hub.env.insert(QStringLiteral("VELA_SIM_FAULTS"), QStringLiteral("stray:74,ms=150"));
     QVERIFY(hub.start());
     Client client;
     QVERIFY(client.connectTo(hub.port));
-    QVERIFY(openSim(client));
+    if (serial) {
+        QCOMPARE(client.exchange("/00" + sim.device().toLocal8Bit()), QByteArray("/00OK"));
+        QCOMPARE(client.exchange("/02VELA01"), QByteArray("/02OK"));
+    } else {
+        QVERIFY(openSim(client));
+    }
     const QByteArray reply = client.exchange("74");
     QVERIFY(reply.startsWith("74-"));
     // Nothing more at once: the extra line comes later, on its own.
