@@ -337,7 +337,8 @@ void TestVelahost::linkFaultsSurvived()
 }
 
 // The analyzer on a pseudo-terminal outlives Linkhub, which ends every 70
-// lines as if it crashed: the driver starts it again and the run goes on.
+// lines as if it crashed and sends stray copies of 32 replies: the driver
+// starts it again and the run goes on.
 void TestVelahost::linkhubRestartWithAnalyzerOnPty()
 {
     if (!haveDriver || !QFile::exists(QStringLiteral(VELASIM_PROGRAM)))
@@ -354,7 +355,8 @@ void TestVelahost::linkhubRestartWithAnalyzerOnPty()
 
     const Run r = velahost({ QStringLiteral("run"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
                              QStringLiteral("--port"), tty, QStringLiteral("--speed"), QStringLiteral("300") },
-                           { QStringLiteral("VELA_LINKHUB_EXIT_AFTER=70") });
+                           { QStringLiteral("VELA_LINKHUB_EXIT_AFTER=70"),
+                             QStringLiteral("VELA_SIM_FAULTS=stray:32,after=3,count=40") });
     velasim.terminate();
     velasim.waitForFinished(5000);
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
