@@ -12,9 +12,24 @@ bool isHexDigit(char c)
 
 } // namespace
 
+namespace {
+
+QList<SimFault> strayFaults(const QList<SimFault>& faults)
+{
+    QList<SimFault> strays;
+    for (const SimFault& f : faults) {
+        if (f.kind == SimFault::Stray)
+            strays << f;
+    }
+    return strays;
+}
+
+} // namespace
+
 HubSession::HubSession(const HubOptions& options, WireTrace* trace)
     : m_options(options)
     , m_trace(trace)
+    , m_strays(strayFaults(options.sim.faults))
 {
 }
 
@@ -41,8 +56,14 @@ HubReply HubSession::handleLine(const QByteArray& line)
         return HubReply::error("no analyzer selected");
 
     HubReply reply = m_port->exchange(m_selected, line);
-    if (!m_port->isUsable())
+    if (!m_port->isUsable()) {
         closePort();
+    } else if (m_port->name() != QLatin1String("SIM") && reply.action == HubReply::Send) {
+        if (const SimFault* stray = m_strays.next(line.left(2))) {
+            reply.stray = reply.line;
+            reply.strayDelayMs = stray->delayMs;
+        }
+    }
     return reply;
 }
 

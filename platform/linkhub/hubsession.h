@@ -4,6 +4,7 @@
 #include "platform/linkhub/serialport.h"
 
 #include "sim/simconfig.h"
+#include "sim/simfaultinjector.h"
 
 #include <QByteArray>
 #include <memory>
@@ -29,6 +30,10 @@ struct HubOptions
 //
 // The port stays open from one client to the next (the analyzers keep their
 // state); the selection belongs to a client and is cleared when it leaves.
+//
+// The `stray` faults of VELA_SIM_FAULTS also apply to the replies of a
+// serial port: its framing drops a repeated frame, so the hub itself sends
+// the extra line to its client.
 class HubSession
 {
 public:
@@ -54,4 +59,5 @@ private:
     QList<QByteArray> m_ids;
     bool m_listed = false;
     QByteArray m_selected;
+    SimFaultInjector m_strays;  // serial ports only; "SIM" has its own
 };
