@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang in their own build folder and runs
-# each for a bounded time on a freshly generated seed corpus. Exits non-zero
-# when a target crashes, leaks, times out or exceeds the allocation limit.
+# Builds the libFuzzer targets with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer in their own build folder and runs each for a
+# bounded time on its seeds (fuzz/<name>/seeds/ and, where there is one, the
+# corpus its seed program writes), with its dictionary. Exits non-zero when
+# a target crashes, fails one of its checks, leaks, times out on one input
+# or allocates over the limit; the reproducer's path is printed.
 #
 #   VELA_FUZZ_BUILD_DIR  build folder (default: build-fuzz in the project root)
-#   VELA_FUZZ_SECONDS    run time per target (default: 30)
+#   VELA_FUZZ_SECONDS    run time per target (default: 15)
 #   VELA_FUZZ_JOBS       build jobs (default: 2)
+#   VELA_FUZZ_TARGETS    names of the targets to run (default: all), e.g.
+#                        "fuzz_linkframe fuzz_worklist"
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELA_FUZZ_BUILD_DIR:-$root/build-fuzz}
-seconds=${VELA_FUZZ_SECONDS:-30}
+seconds=${VELA_FUZZ_SECONDS:-15}
 jobs=${VELA_FUZZ_JOBS:-2}
 
-# target name -> seed generator program
-targets=(fuzz_clotcurve)
-declare -A seeders=([fuzz_clotcurve]=fuzz_clotcurve_seeds)
+# Every fuzz/<name>/fuzz_<name>.cpp is a target.
+all=()
+for src in "$root"/fuzz/*/fuzz_*.cpp; do
+    all+=("$(basename "$src" .cpp)")
+done
+read -r -a targets <<<"${VELA_FUZZ_TARGETS:-${all[*]}}"
+
+seeder_of() { # target -> its seed program, when it has one
+    local dir=$root/fuzz/${1#fuzz_}
+    [ -f "$dir/make_seeds.cpp" ] && echo "${1}_seeds"
+    return 0
+}
 
 cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -22,26 +36,47 @@ cmake -S "$root" -B "$build" -G Ninja \
     -DVELA_FUZZ=ON -DVELA_BENCH=OFF >/dev/null
 build_targets=()
 for t in "${targets[@]}"; do
-    build_targets+=("$t" "${seeders[$t]}")
+    build_targets+=("$t")
+    s=$(seeder_of "$t")
+    [ -n "$s" ] && build_targets+=("$s")
 done
 cmake --build "$build" -j"$jobs" --target "${build_targets[@]}"
 
+# Undefined behaviour stops the run, except what ubsan.supp lists from
+# outside the project; the stack says where.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1:suppressions=$root/fuzz/ubsan.supp}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+
 status=0
 for t in "${targets[@]}"; do
+    name=${t#fuzz_}
     work="$build/fuzz-work/$t"
     rm -rf "$work"
     mkdir -p "$work/corpus" "$work/artifacts"
-    "$build/fuzz/${seeders[$t]}" "$work/corpus"
+    if [ -d "$root/fuzz/$name/seeds" ]; then
+        cp "$root/fuzz/$name/seeds/"* "$work/corpus/"
+    fi
+    s=$(seeder_of "$t")
+    [ -n "$s" ] && "$build/fuzz/$s" "$work/corpus"
+    dict=()
+    [ -f "$root/fuzz/$name/$name.dict" ] && dict=(-dict="$root/fuzz/$name/$name.dict")
     echo "== $t: ${seconds}s, $(ls "$work/corpus" | wc -l) seeds"
-    if ! "$build/fuzz/$t" "$work/corpus" \
+    if ! "$build/fuzz/$t" "$work/corpus" "${dict[@]}" \
             -max_total_time="$seconds" -malloc_limit_mb=64 -rss_limit_mb=2048 \
             -timeout=10 -max_len=65536 -print_final_stats=1 \
             -artifact_prefix="$work/artifacts/" 2>"$work/log"; then
         status=1
         tail -n 60 "$work/log" >&2
+        for a in "$work/artifacts"/*; do
+            [ -e "$a" ] && echo "== $t reproducer: $a" >&2
+        done
         echo "== $t FAILED; reproducer(s) in $work/artifacts/" >&2
     else
-        grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb|^stat::new_units_added' "$work/log" || true
+        execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+        rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log")
+        rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$work/log")
+        echo "== $t: ${execs:-?} runs, ${rate:-?}/s, corpus $(ls "$work/corpus" | wc -l) inputs" \
+             "($(cat "$work/corpus"/* | wc -c) bytes), peak RSS ${rss:-?} MB"
         echo "== $t passed"
     fi
 done

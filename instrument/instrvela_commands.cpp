@@ -5,6 +5,7 @@
 #include "commandcodec.h"
 #include "linktrace.h"
 #include "replyerror.h"
+#include "replyparser.h"
 
 #include "core/tqglobal.h"
 
@@ -135,22 +136,20 @@ void InstrVela::readReagentVolumes()
         const QByteArray reply = sendCommand("78%s", reagentItemCode(group.first).constData());
         if (isErrorReply(reply))
             continue;
-        for (int i = 2; i <= reply.size() - 4; i += 4) {
-            const QByteArray code = reply.mid(i, 2);
-            if (hexField(reply, i + 2, 2) < 0) {
-                qCWarning(lcLink).noquote() << "fill level is no number:" << escapeBytes(reply.mid(i, 4));
-                continue;
-            }
-            const double volume = hexToVolume(reply.mid(i + 2, 2));
-            const QString name = positionName(code);
+        QList<QByteArray> badGroups;
+        const QList<ReplyParser::ReagentVolume> volumes = ReplyParser::parseReagentVolumes(reply, &badGroups);
+        for (const QByteArray& bad : std::as_const(badGroups))
+            qCWarning(lcLink).noquote() << "fill level is no number:" << escapeBytes(bad);
+        for (const ReplyParser::ReagentVolume& bottle : volumes) {
+            const QString name = positionName(bottle.positionCode);
             ResourcePosition* position = rm->position(name);
             if (!position) {
-                qDebug().noquote() << "不存在位置" << name << QString::fromLatin1(code);
+                qDebug().noquote() << "不存在位置" << name << QString::fromLatin1(bottle.positionCode);
                 continue;
             }
             Resource* resource = position->resource();
             if (resource && resource->name() == group.first)
-                resource->setVolumePercent(volume);
+                resource->setVolumePercent(bottle.volume);
         }
     }
 }

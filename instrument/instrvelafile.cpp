@@ -1,14 +1,10 @@
 #include "instrvelafile.h"
 
 #include "instrvela.h"
+#include "replyparser.h"
 
 #include <algorithm>
 #include <cstring>
-
-static bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
 
 InstrVelaFile::InstrVelaFile(InstrVela* instrument, QObject* parent)
     : QIODevice(parent)
@@ -35,14 +31,10 @@ qint64 InstrVelaFile::readData(char* data, qint64 maxSize)
         const QByteArray reply = m_instrument->sendCommand("4C%04hX%02hX", (unsigned short)address, (unsigned short)n);
         if (reply.size() <= 2 || m_instrument->isErrorReply(reply))
             break;
-        const int d = int((reply.size() - 2) / 2);
-        if (d == 0)
-            break;
-        const QByteArray hex = reply.mid(2, 2 * d);
         // Anything but hexadecimal digits is no memory content.
-        if (!std::all_of(hex.begin(), hex.end(), isHexDigit))
+        const QByteArray bytes = ReplyParser::parseMemoryReply(reply);
+        if (bytes.isEmpty())
             break;
-        const QByteArray bytes = QByteArray::fromHex(hex);
         const int take = int(qMin<qint64>(bytes.size(), maxSize - done));
         std::memcpy(data + done, bytes.constData(), size_t(take));
         done += take;

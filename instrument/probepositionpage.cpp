@@ -4,6 +4,7 @@
 #include "instrvela.h"
 #include "navigatedialog.h"
 #include "commandcodec.h"
+#include "replyparser.h"
 #include "talkthread.h"
 
 #include "core/tqglobal.h"
@@ -304,19 +305,14 @@ void ProbePositionPage::on_setTemp_clicked()
 void ProbePositionPage::on_readTemp_clicked()
 {
     const QByteArray reply = m_instrument->sendCommand("74");
-    if (!reply.startsWith("74-")) {
+    const ReplyParser::SetPointReply setPoints = ReplyParser::parseSetPointReply(reply);
+    if (!setPoints.valid) {
         information(tr("读取失败, 指令返回'%1'").arg(QString::fromLatin1(reply)), QMessageBox::Ok);
         return;
     }
-    const QList<QByteArray> parts = reply.mid(3).split(' ');
-    QList<double> values;
-    for (const QByteArray& part : parts) {
-        if (!part.isEmpty())
-            values.append(part.toDouble());
-    }
-    ui->tempSet_1->setValue(values.value(0));
-    ui->tempSet_2->setValue(values.value(1));
-    ui->tempSet_3->setValue(values.value(2));
+    ui->tempSet_1->setValue(setPoints.values.value(0));
+    ui->tempSet_2->setValue(setPoints.values.value(1));
+    ui->tempSet_3->setValue(setPoints.values.value(2));
 }
 
 // The button's label tells the state the operator sees; a click switches

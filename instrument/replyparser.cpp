@@ -1,7 +1,11 @@
 #include "replyparser.h"
 
+#include "commandcodec.h"
+
 #include <QRegularExpression>
 #include <QTextCodec>
+
+#include <cmath>
 
 namespace ReplyParser {
 
@@ -166,6 +170,50 @@ StatusReply parseStatusReply(const QByteArray& reply)
 QStringList parseTemperatureTexts(const QByteArray& reply)
 {
     return QString::fromLatin1(reply.mid(3)).split(u' ', Qt::SkipEmptyParts);
+}
+
+SetPointReply parseSetPointReply(const QByteArray& reply)
+{
+    SetPointReply r;
+    r.valid = reply.startsWith("74-");
+    if (!r.valid)
+        return r;
+    for (const QByteArray& part : reply.mid(3).split(' ')) {
+        if (part.isEmpty())
+            continue;
+        // "nan" and "inf" read as numbers but are no set points.
+        bool ok = false;
+        const double v = part.toDouble(&ok);
+        r.values.append(ok && std::isfinite(v) ? v : 0.0);
+    }
+    return r;
+}
+
+QList<ReagentVolume> parseReagentVolumes(const QByteArray& reply, QList<QByteArray>* badGroups)
+{
+    QList<ReagentVolume> volumes;
+    for (int i = 2; i <= reply.size() - 4; i += 4) {
+        if (hexField(reply, i + 2, 2) < 0) {
+            if (badGroups)
+                badGroups->append(reply.mid(i, 4));
+            continue;
+        }
+        volumes.append({ reply.mid(i, 2), hexToVolume(reply.mid(i + 2, 2)) });
+    }
+    return volumes;
+}
+
+QByteArray parseMemoryReply(const QByteArray& reply)
+{
+    const int d = int((reply.size() - 2) / 2);
+    if (d <= 0)
+        return QByteArray();
+    const QByteArray hex = reply.mid(2, 2 * d);
+    for (char c : hex) {
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')))
+            return QByteArray();
+    }
+    return QByteArray::fromHex(hex);
 }
 
 } // namespace ReplyParser

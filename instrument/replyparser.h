@@ -77,4 +77,31 @@ StatusReply parseStatusReply(const QByteArray& reply);
 // decimal texts separated by spaces. Returns the texts, empty parts dropped.
 QStringList parseTemperatureTexts(const QByteArray& reply);
 
+// Reply to "74": "74-" and the three set points (pre-warm, test area,
+// cooling) as decimal texts separated by blanks. Empty parts are dropped; a
+// part that does not read as a finite number counts 0.
+struct SetPointReply
+{
+    bool valid = false;         // begins with "74-"
+    QList<double> values;       // one per non-empty part, in order
+};
+
+SetPointReply parseSetPointReply(const QByteArray& reply);
+
+// Reply to "78<item>": two characters, then per bottle its position code
+// (2 characters) and fill level (2 upper-case hex digits). A group whose
+// fill level is no number is left out and its bytes listed in badGroups.
+struct ReagentVolume
+{
+    QByteArray positionCode;
+    double volume = 0.0;        // fraction of the bottle, 0 .. 1
+};
+
+QList<ReagentVolume> parseReagentVolumes(const QByteArray& reply, QList<QByteArray>* badGroups = nullptr);
+
+// Reply to "4C<address><count>": two characters, then the bytes read as hex
+// digits (either case), two per byte; an odd last digit is ignored. Empty
+// when there is no whole byte or anything but hex digits.
+QByteArray parseMemoryReply(const QByteArray& reply);
+
 } // namespace ReplyParser

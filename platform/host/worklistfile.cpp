@@ -170,18 +170,23 @@ bool read(const QString& fileName, QList<WorklistEntry>* entries, QString* error
         *error = QStringLiteral("%1: %2").arg(fileName, file.errorString());
         return false;
     }
-    const QByteArray bytes = file.readAll();
-    QString text = QString::fromUtf8(bytes);
-    if (text.contains(QChar::ReplacementCharacter)) {
-        *error = QStringLiteral("%1: not UTF-8 text").arg(fileName);
-        return false;
-    }
     QString message;
-    if (!parse(text, entries, &message)) {
+    if (!parseBytes(file.readAll(), entries, &message)) {
         *error = QStringLiteral("%1: %2").arg(fileName, message);
         return false;
     }
     return true;
+}
+
+bool parseBytes(const QByteArray& bytes, QList<WorklistEntry>* entries, QString* error)
+{
+    const QString text = QString::fromUtf8(bytes);
+    if (text.contains(QChar::ReplacementCharacter)) {
+        entries->clear();
+        *error = QStringLiteral("not UTF-8 text");
+        return false;
+    }
+    return parse(text, entries, error);
 }
 
 QList<WorklistEntry> demo(int firstSample)

@@ -34,6 +34,8 @@ QStringList samplePositions();
 // Parses text; on failure returns false and sets *error to a message
 // naming the line ("line 3: unknown position 'C7' ...").
 bool parse(const QString& text, QList<WorklistEntry>* entries, QString* error);
+// Parses the bytes of a file: UTF-8 text, else "not UTF-8 text".
+bool parseBytes(const QByteArray& bytes, QList<WorklistEntry>* entries, QString* error);
 // Reads and parses a file; the error names the file.
 bool read(const QString& fileName, QList<WorklistEntry>* entries, QString* error);
 

@@ -24,6 +24,9 @@ bool unescape(QByteArrayView bytes, QByteArray* out)
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
         if (c != DLE) {
+            // STX and ETX cannot reach here; a bare CR is a broken frame.
+            if (c == CR)
+                return false;
             out->append(c);
             continue;
         }

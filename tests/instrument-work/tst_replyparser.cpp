@@ -38,6 +38,8 @@ private slots:
     void statusReply();
     void temperatureTexts_data();
     void temperatureTexts();
+    void setPointReply_data();
+    void setPointReply();
     void stability_data();
     void stability();
     void settledTest_data();
@@ -224,6 +226,32 @@ void TestReplyParser::temperatureTexts()
     QFETCH(QByteArray, reply);
     QFETCH(QStringList, texts);
     QCOMPARE(parseTemperatureTexts(reply), texts);
+}
+
+void TestReplyParser::setPointReply_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QList<double>>("values");
+
+    QTest::newRow("three") << QByteArray("74-37.00 37.50 15.00") << true << QList<double>{37.0, 37.5, 15.0};
+    QTest::newRow("two, blanks") << QByteArray("74- 36.9  37.1 ") << true << QList<double>{36.9, 37.1};
+    QTest::newRow("unreadable counts 0") << QByteArray("74-36.9 x 15") << true << QList<double>{36.9, 0.0, 15.0};
+    // "nan" and "inf" read as numbers; as set points they are unreadable.
+    QTest::newRow("nan and inf count 0") << QByteArray("74-nan inf -inf") << true << QList<double>{0.0, 0.0, 0.0};
+    QTest::newRow("overflow counts 0") << QByteArray("74-1e400 37") << true << QList<double>{0.0, 37.0};
+    QTest::newRow("no dash") << QByteArray("7437.00 37.00 15.00") << false << QList<double>{};
+    QTest::newRow("error reply") << QByteArray("74XX") << false << QList<double>{};
+}
+
+void TestReplyParser::setPointReply()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, valid);
+    QFETCH(QList<double>, values);
+    const SetPointReply r = parseSetPointReply(reply);
+    QCOMPARE(r.valid, valid);
+    QCOMPARE(r.values, values);
 }
 
 void TestReplyParser::stability_data()

@@ -192,6 +192,9 @@ void tst_LinkFrame::damaged_data()
     QTest::newRow("bad address") << withCrc("5VE LA:73") << int(Event::Malformed);
     QTest::newRow("bad escape") << withCrc("5VELA01:\x10Z") << int(Event::Malformed);
     QTest::newRow("escape at end") << withCrc("5VELA01:ab\x10") << int(Event::Malformed);
+    // A CR travels escaped; one bare in the payload is a broken frame, even
+    // under a matching check (it could not be sent back as it came).
+    QTest::newRow("bare CR in payload") << withCrc("5VELA01:73\rab") << int(Event::Malformed);
     QTest::newRow("cut by new STX") << good.left(8) + good << int(Event::Malformed);
 }
 

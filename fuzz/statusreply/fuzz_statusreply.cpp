@@ -1,0 +1,57 @@
+// The reply to "24": the error codes are the groups of four upper-case hex
+// digits ahead of the sensor field, in order and without overlap; the
+// sensor word is the hex number between "Sensor-" and the next dash and
+// fits 16 bits.
+#include "instrument/replyparser.h"
+
+#include "fuzzcheck.h"
+
+using namespace ReplyParser;
+
+namespace {
+
+bool isUpperHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzz::silenceLogs();
+    const QByteArray reply = fuzz::bytes(data, size);
+    const StatusReply r = parseStatusReply(reply);
+
+    // The first "Sensor-" with hex digits and a dash after it.
+    qsizetype codesEnd = reply.size();
+    qint64 word = -1;
+    for (qsizetype q = reply.indexOf("Sensor-"); q >= 0; q = reply.indexOf("Sensor-", q + 1)) {
+        qsizetype i = q + 7;
+        while (i < reply.size() && fuzz::isHexDigit(QLatin1Char(reply.at(i))))
+            ++i;
+        if (i > q + 7 && i < reply.size() && reply.at(i) == '-') {
+            codesEnd = q;
+            bool ok = false;
+            const qulonglong w = reply.mid(q + 7, i - q - 7).toULongLong(&ok, 16);
+            word = ok && w <= 0xFFFF ? qint64(w) : -1;
+            break;
+        }
+    }
+    FUZZ_CHECK(r.hasSensorWord == (word >= 0));
+    if (r.hasSensorWord)
+        FUZZ_CHECK(r.sensorWord == word);
+
+    QList<int> codes;
+    for (qsizetype i = 0; i + 4 <= codesEnd;) {
+        const QByteArray group = reply.mid(i, 4);
+        if (std::all_of(group.begin(), group.end(), isUpperHex)) {
+            codes.append(group.toInt(nullptr, 16));
+            i += 4;
+        } else {
+            ++i;
+        }
+    }
+    FUZZ_CHECK(r.errorCodes == codes);
+    return 0;
+}
