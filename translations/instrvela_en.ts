@@ -192,6 +192,14 @@
         <source>没有给%1指定位置</source>
         <translation>No position assigned to %1</translation>
     </message>
+    <message>
+        <source>与仪器的连接已断开，所选仪器已不在列表中，不再自动重新连接</source>
+        <translation>The connection to the instrument was lost; the chosen analyzer is no longer listed, so the driver no longer reconnects by itself</translation>
+    </message>
+    <message>
+        <source>仪器%1已不在列表中</source>
+        <translation>Analyzer %1 is no longer listed</translation>
+    </message>
 </context>
 <context>
     <name>ManualTest</name>
