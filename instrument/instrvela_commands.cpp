@@ -33,11 +33,11 @@ int InstrVela::moduleWaitTimeout()
 // dilution factor (2 decimal), method letter (C bead, L optical).
 // Accepted: "3111" and the number of further tests the analyzer takes now
 // (2 hex).
-bool InstrVela::startTest(TestRecord& record, int* freeCount)
+bool InstrVela::startTest(TestRecord& record, int* freeCount, QByteArray* replyOut)
 {
-    QString method;
-    if (Assay* assay = record.assay)
-        method = assay->method();
+    // The method was read from the assay when the record was prepared: the
+    // host may delete the assay at any time, so it is not looked at here.
+    QString method = record.method;
     if (method.isEmpty())
         method = m_defaultMethod;
     const char letter = method == QStringLiteral("磁珠法") ? 'C' : 'L';
@@ -46,6 +46,8 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount)
                                          zeroPadded(record.positionCode, 2).constData(),
                                          zeroPadded(record.itemCode, 2).constData(),
                                          record.dilutionFactor, letter);
+    if (replyOut)
+        *replyOut = reply;
     if (!reply.startsWith("3111"))
         return false;
     if (freeCount) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QPointer>
+#include <QString>
 #include <QtGlobal>
 
 class Assay;
@@ -21,7 +22,9 @@ struct TestRecord
     QByteArray positionCode;   // two characters, sample position
     QByteArray itemCode;       // first two characters of the assay name
     int dilutionFactor = 1;    // reciprocal of the assay's dilution
+    QString method;            // the assay's method; empty: the instrument's default
     QPointer<Assay> assay;     // null once the host deleted the assay
     bool shadow = false;       // demonstration test, never sent to the analyzer
-    int failedQueries = 0;     // result queries in a row that gave no answer
+    int failedQueries = 0;     // result replies in a row that did not parse
+    int refusals = 0;          // placements in a row the analyzer refused
 };

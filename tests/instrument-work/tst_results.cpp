@@ -170,7 +170,10 @@ void TestResults::curveEnds_data()
     QTest::newRow("end mark at once") << QList<QByteArray>{"60-0000-"} << true << 0 << 1;
     QTest::newRow("no closing dash") << QList<QByteArray>{"60-00010002-", "60-0003"} << false << -1 << 2;
     QTest::newRow("broken link") << QList<QByteArray>{"60-00010002-", ""} << false << -1 << 2;
-    QTest::newRow("same points again: stop") << QList<QByteArray>{"60-00010002-"} << true << 2 << 2;
+    // equal points in a row are a flat stretch of the curve, not a repeated reply
+    QTest::newRow("120 equal points, read whole")
+        << QList<QByteArray>{"60-" + QByteArray("1234").repeated(55) + "-", "60-" + QByteArray("1234").repeated(55) + "-",
+                             "60-" + QByteArray("1234").repeated(10) + "0000-"} << true << 120 << 3;
 }
 
 void TestResults::curveEnds()
