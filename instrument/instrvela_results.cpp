@@ -200,13 +200,17 @@ bool InstrVela::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
             break;
         }
         const QByteArray reply = sendCommand("60%08X%04X%02X", id, start, pointsPerCommand);
-        if (isErrorReply(reply))
-            break; // keep what was read
-        const ReplyParser::CurveReply c = ReplyParser::parseCurveReply(reply);
+        // An error reply leaves the curve unfinished as surely as a reply
+        // that does not parse: the points read so far are kept, and the read
+        // is not passed off as whole. No reply, or Linkhub's "Err:" (the
+        // analyzer did not answer on the line), is a fault of the link.
+        const bool errorReply = isErrorReply(reply);
+        const ReplyParser::CurveReply c = errorReply ? ReplyParser::CurveReply()
+                                                     : ReplyParser::parseCurveReply(reply);
         if (c.noCurve)
             return true;
         if (!c.parsed) {
-            *linkLost = reply.isEmpty();
+            *linkLost = reply.isEmpty() || reply.startsWith("Err:");
             whole = false;
             break;
         }

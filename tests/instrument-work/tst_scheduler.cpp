@@ -72,6 +72,7 @@ private slots:
     void refusals();
     void queryFailures_data();
     void queryFailures();
+    void curveFailureKeepsClotTime_data();
     void curveFailureKeepsClotTime();
     void unknownTest_data();
     void unknownTest();
@@ -466,15 +467,23 @@ void TestScheduler::queryFailures()
     QCOMPARE(a->result().curve().size(), 120);
 }
 
+void TestScheduler::curveFailureKeepsClotTime_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("no closing dash") << QByteArray("60-0003");
+    QTest::newRow("error reply") << QByteArray("60XX");
+}
+
 void TestScheduler::curveFailureKeepsClotTime()
 {
     // The curve read breaks after its first reply, pass after pass: the
     // clot time stands with the points read, and the message says so.
+    QFETCH(QByteArray, reply);
     Rig rig;
     rig.analyzer.runningReplies = 0;
-    rig.server.setHandler([&rig](const QByteArray& request) -> QByteArray {
+    rig.server.setHandler([&rig, reply](const QByteArray& request) -> QByteArray {
         if (request.startsWith("60") && request.mid(10, 4) != "0000")
-            return "60-0003";
+            return reply;
         return rig.analyzer.handle(request);
     });
     Assay* a = rig.addAssay("S1", "A1", "PT");
