@@ -17,12 +17,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -63,7 +65,7 @@ bool FaultCampaign::Tally::meetsTarget() const
         if (it.key().startsWith(QLatin1String("other")))
             return false;
     }
-    return lost == 0 && misattributed == 0 && crashes == 0 && !hang
+    return lost == 0 && misattributed == 0 && crashes == 0 && hangs == 0
         && trueResults + errorCount() + deleted == assays;
 }
 
@@ -82,7 +84,7 @@ QString FaultCampaign::Tally::line() const
         .arg(lost)
         .arg(misattributed)
         .arg(crashes)
-        .arg(hang ? 1 : 0)
+        .arg(hangs)
         .arg(wallSeconds, 0, 'f', 1);
 }
 
@@ -98,49 +100,83 @@ bool FaultCampaign::run(Tally* tally, QString* error)
         *error = QStringLiteral("no temporary directory");
         return false;
     }
-    const QString truthFile = dir.filePath(QStringLiteral("truth.txt"));
+    QElapsedTimer wall;
+    wall.start();
+    const int firstStage = m_options.assays - m_options.assays / 2;
+    bool ok = runStage(FaultPlan::InLinkhub, 0, firstStage, dir.filePath(QStringLiteral("truth1.txt")), tally, error);
+    if (ok && m_options.assays > firstStage) {
+        ok = runStage(FaultPlan::OnTerminal, firstStage, m_options.assays - firstStage,
+                      dir.filePath(QStringLiteral("truth2.txt")), tally, error);
+    }
+    tally->wallSeconds = wall.elapsed() / 1000.0;
+    return ok;
+}
+
+bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const QString& truthFile,
+                             Tally* tally, QString* error)
+{
     FaultPlan plan;
-    plan.assays = m_options.assays;
+    plan.stage = stage;
+    plan.assays = count;
     plan.seed = m_options.seed;
     plan.linkFaults = m_options.linkFaults;
+    const QByteArray faults = m_options.faults ? plan.spec().toLatin1() : QByteArray();
     qputenv("VELA_LINKHUB", m_options.linkhub.toLocal8Bit());
+    // Each stage its own Linkhub: the last one may still wait for clients.
     qputenv("VELA_LINKHUB_PORT", QByteArray::number(freePort()));
-    qputenv("VELA_LINKHUB_KEY", "campaign-" + QByteArray::number(QCoreApplication::applicationPid()));
-    // Linkhub, and the simulated analyzer in it, outlive a dropped link.
+    qputenv("VELA_LINKHUB_KEY", "campaign-" + QByteArray::number(QCoreApplication::applicationPid())
+                                    + '-' + QByteArray::number(int(stage)));
+    // Linkhub, and an analyzer in it, outlive a dropped link.
     qputenv("VELA_LINKHUB_IDLE", "8000");
+    qputenv("VELA_LINKHUB_EXIT_AFTER", QByteArray::number(m_options.faults ? plan.linkhubExitAfter() : 0));
     qputenv("VELA_SIM_SPEED", QByteArray::number(m_options.speed));
-    qputenv("VELA_SIM_SEED", QByteArray::number(m_options.seed));
+    qputenv("VELA_SIM_SEED", QByteArray::number(m_options.seed + uint(stage)));
     qputenv("VELA_SIM_TRUTH", truthFile.toLocal8Bit());
     qputenv("VELA_TALK_TIMEOUT_MS", QByteArray::number(plan.talkTimeoutMs));
-    if (m_options.faults)
-        qputenv("VELA_SIM_FAULTS", plan.spec().toLatin1());
-    else
+    qputenv("VELA_SIM_FAULTS", faults);
+    if (m_options.verbose) {
+        std::fprintf(stderr, "stage %d: %d assays; faults: %s; Linkhub exits after %d lines\n", int(stage) + 1,
+                     count, faults.constData(), plan.linkhubExitAfter());
+    }
+
+    // The analyzer on a terminal outlives Linkhub; the faults strike there.
+    QProcess velasim;
+    QString port = QStringLiteral("SIM");
+    if (stage == FaultPlan::OnTerminal) {
+        velasim.setProgram(m_options.velasim);
+        velasim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        velasim.start();
+        if (!velasim.waitForReadyRead(15000)) {
+            *error = QStringLiteral("velasim did not start: ") + velasim.errorString();
+            return false;
+        }
+        port = QString::fromLocal8Bit(velasim.readLine().trimmed());
+        // Linkhub's own SIM port is not used in this stage.
         qunsetenv("VELA_SIM_FAULTS");
-    if (m_options.verbose && m_options.faults)
-        std::fprintf(stderr, "faults: %s\n", qPrintable(plan.spec()));
-    Profile::instance().setValue(QStringLiteral("instrument/port"), QStringLiteral("SIM"), false);
+    }
+    Profile::instance().setValue(QStringLiteral("instrument/port"), port, false);
 
     tq::MessageRecorder messages;
     messages.setEcho(m_options.verbose);
     Workbench workbench;
     InstrVela instrument(&workbench);
     workbench.setInstrument(&instrument);
-
-    QElapsedTimer wall;
-    wall.start();
     instrument.connectToHost();
     if (!instrument.isConnected()) {
         *error = QStringLiteral("no connection: ") + messages.texts().join(QStringLiteral("; "));
         return false;
     }
-    buildWorklist(&workbench);
+    m_items.clear();
+    buildWorklist(&workbench, first, count);
     instrument.startWork();
 
     const int bound = m_options.timeoutSeconds > 0
         ? m_options.timeoutSeconds
-        : int(60 + m_options.assays * (1.0 + 600.0 / m_options.speed));
+        : int(60 + count * (1.0 + 600.0 / m_options.speed));
     const QDeadlineTimer deadline(bound * 1000LL);
-    QRandomGenerator rng(m_options.seed ^ 0x5EED);
+    const int quota = count * m_options.deletePercent / 100;
+    int deleted = 0;
+    QRandomGenerator rng(m_options.seed ^ (0x5EED + uint(stage)));
     QEventLoop loop;
     QTimer tick;
     int ticks = 0;
@@ -157,23 +193,31 @@ bool FaultCampaign::run(Tally* tally, QString* error)
         }
         if (!instrument.isRunning())
             instrument.startWork();
-        const int quota = m_options.assays * m_options.deletePercent / 100;
-        if (m_deleted < quota && rng.bounded(100) < 15)
-            deleteOneRunning(&workbench);
+        if (deleted < quota && rng.bounded(100) < 15 && deleteOneRunning(&workbench, &rng))
+            ++deleted;
     });
     tick.start(200);
     loop.exec();
-    tally->hang = !allDone();
+    if (!allDone())
+        ++tally->hangs;
     instrument.disconnectFromHost();
-    tally->wallSeconds = wall.elapsed() / 1000.0;
+
+    if (velasim.state() != QProcess::NotRunning) {
+        velasim.terminate();
+        if (!velasim.waitForFinished(10000))
+            velasim.kill();
+    } else if (stage == FaultPlan::OnTerminal) {
+        ++tally->crashes; // the analyzer ended by itself
+    }
+    velasim.waitForFinished(5000);
     judge(truthFile, tally);
     return true;
 }
 
-void FaultCampaign::buildWorklist(Workbench* workbench)
+void FaultCampaign::buildWorklist(Workbench* workbench, int first, int count)
 {
-    QRandomGenerator rng(m_options.seed);
-    for (int i = 0; i < m_options.assays; ++i) {
+    QRandomGenerator rng(m_options.seed + quint32(first));
+    for (int i = first; i < first + count; ++i) {
         Item item;
         const int sample = i / 4;
         item.sample = QStringLiteral("S%1").arg(sample + 1, 4, 10, QLatin1Char('0'));
@@ -190,7 +234,7 @@ void FaultCampaign::buildWorklist(Workbench* workbench)
     }
 }
 
-void FaultCampaign::deleteOneRunning(Workbench* workbench)
+bool FaultCampaign::deleteOneRunning(Workbench* workbench, QRandomGenerator* rng)
 {
     QList<int> running;
     for (int i = 0; i < m_items.size(); ++i) {
@@ -199,12 +243,11 @@ void FaultCampaign::deleteOneRunning(Workbench* workbench)
             running << i;
     }
     if (running.isEmpty())
-        return;
-    Item& item = m_items[running.at(QRandomGenerator::global()->bounded(int(running.size())))];
-    item.testId = item.assay->tempValue(QStringLiteral("vela/id")).toUInt();
+        return false;
+    Item& item = m_items[running.at(rng->bounded(int(running.size())))];
     item.deleted = true;
-    ++m_deleted;
     workbench->worklist()->remove(item.assay.data());
+    return true;
 }
 
 bool FaultCampaign::allDone() const
@@ -220,7 +263,7 @@ void FaultCampaign::judge(const QString& truthFile, Tally* tally) const
 {
     const QHash<quint32, simtruth::Entry> truth = simtruth::read(truthFile);
     const int maxClot = Profile::instance().value(QStringLiteral("max_clot_time"), 120).toInt();
-    tally->assays = int(m_items.size());
+    tally->assays += int(m_items.size());
     for (const Item& item : m_items) {
         const QString name = QStringLiteral("%1 %2 %3").arg(item.sample, item.item, item.dilution);
         if (item.deleted) {

@@ -2,20 +2,23 @@
 
 #include "faultplan.h"
 
-#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 class Assay;
-class InstrVela;
+class QRandomGenerator;
 class Workbench;
 
 // A worklist through the real stack (the instrument object, its talk
-// thread, Linkhub on its simulated port) while the simulator's faults strike
-// and the host deletes assays whose tests run; at the end every assay is
-// compared with the simulator's own record of its test.
+// thread, Linkhub, the simulated analyzer) while the simulator's faults
+// strike and the host deletes assays whose tests run; at the end every assay
+// is compared with the simulator's own record of its test. The list runs in
+// two stages: first with the analyzer inside Linkhub, where the link itself
+// fails; then with the analyzer in velasim on a pseudo-terminal, where
+// Linkhub exits again and again and the analyzer outlives it.
 class FaultCampaign
 {
 public:
@@ -27,8 +30,9 @@ public:
         bool faults = true;
         bool linkFaults = true;
         int deletePercent = 4;    // of the assays, deleted while their tests run
-        int timeoutSeconds = 0;   // 0: from the list and the speed
+        int timeoutSeconds = 0;   // per stage; 0: from the list and the speed
         QString linkhub;          // the Linkhub program
+        QString velasim;          // the velasim program
         bool verbose = false;
     };
 
@@ -40,8 +44,8 @@ public:
         int deleted = 0;
         int lost = 0;              // no result, no reason, or a curve cut short unsaid
         int misattributed = 0;     // a result that is not its own test's
-        int crashes = 0;
-        bool hang = false;         // the run did not end within its bound
+        int crashes = 0;           // simulator processes that died by themselves
+        int hangs = 0;             // stages that did not end within their bound
         double wallSeconds = 0;
         QStringList details;       // one line per assay that is not as it should be
 
@@ -51,7 +55,7 @@ public:
     };
 
     explicit FaultCampaign(const Options& options);
-    // Runs the campaign; false when it could not start (no connection).
+    // Runs the campaign; false when it could not start a stage.
     bool run(Tally* tally, QString* error);
 
 private:
@@ -59,16 +63,16 @@ private:
     {
         QPointer<Assay> assay;
         QString sample, item, dilution, method;
-        quint32 testId = 0;
         bool deleted = false;
     };
 
-    void buildWorklist(Workbench* workbench);
-    void deleteOneRunning(Workbench* workbench);
+    bool runStage(FaultPlan::Stage stage, int first, int count, const QString& truthFile,
+                  Tally* tally, QString* error);
+    void buildWorklist(Workbench* workbench, int first, int count);
+    bool deleteOneRunning(Workbench* workbench, QRandomGenerator* rng);
     bool allDone() const;
     void judge(const QString& truthFile, Tally* tally) const;
 
     Options m_options;
-    QList<Item> m_items;
-    int m_deleted = 0;
+    QList<Item> m_items;       // of the stage that runs
 };

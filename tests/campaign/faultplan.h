@@ -8,13 +8,19 @@
 // first, scaled to what a worklist of the given size sends.
 struct FaultPlan
 {
+    // Where the analyzer lives: inside Linkhub (its port "SIM"), where the
+    // link to the driver can be dropped, or in velasim on a pseudo-terminal,
+    // where it outlives a Linkhub that exits.
+    enum Stage { InLinkhub, OnTerminal };
+
+    Stage stage = InLinkhub;
     int assays = 200;
     quint32 seed = 1;
     bool linkFaults = true;   // faults that break the link (need the driver's reconnect)
-    int talkTimeoutMs = 1500; // the driver's reply time-out; silence lasts past it
+    int talkTimeoutMs = 1500; // the driver's reply time-out
 
     // The fault list in the simulator's grammar (VELA_SIM_FAULTS).
     QString spec() const;
-    // Kinds struck, for the report.
-    QStringList kinds() const;
+    // Linkhub exits after this many lines (0: never), and again after its restart.
+    int linkhubExitAfter() const;
 };

@@ -25,8 +25,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption noLinkFaults(QStringLiteral("no-link-faults"), QStringLiteral("No faults that break the link."));
     const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Bound of the run in seconds (default from the list)."), QStringLiteral("s"), QStringLiteral("0"));
     const QCommandLineOption linkhub(QStringLiteral("linkhub"), QStringLiteral("The Linkhub program."), QStringLiteral("path"), QStringLiteral(LINKHUB_PROGRAM));
+    const QCommandLineOption velasim(QStringLiteral("velasim"), QStringLiteral("The velasim program."), QStringLiteral("path"), QStringLiteral(VELASIM_PROGRAM));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Print the faults, the boxes and every assay that is not as it should be."));
-    parser.addOptions({assays, speed, seed, noFaults, noLinkFaults, timeout, linkhub, verbose});
+    parser.addOptions({assays, speed, seed, noFaults, noLinkFaults, timeout, linkhub, velasim, verbose});
     parser.process(app);
 
     FaultCampaign::Options options;
@@ -37,6 +38,7 @@ int main(int argc, char* argv[])
     options.linkFaults = !parser.isSet(noLinkFaults);
     options.timeoutSeconds = parser.value(timeout).toInt();
     options.linkhub = parser.value(linkhub);
+    options.velasim = parser.value(velasim);
     options.verbose = parser.isSet(verbose);
 
     FaultCampaign campaign(options);
