@@ -65,6 +65,9 @@ int main(int argc, char* argv[])
     trace.note(QStringLiteral("listening on 127.0.0.1:%1").arg(server.port()));
     releaseStart(start);
 
+    server.setExitAfterLines(config.exitAfterLines);
+    QObject::connect(&server, &HubServer::exitRequested, &app, [] { QCoreApplication::exit(3); },
+                     Qt::QueuedConnection);
     QObject::connect(&server, &HubServer::idle, &app, [&trace] {
         trace.note(QStringLiteral("idle, exiting"));
         QCoreApplication::quit();
