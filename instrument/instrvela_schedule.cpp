@@ -93,6 +93,9 @@ int InstrVela::dilutionFactor(double dilution)
 
 void InstrVela::schedulePass(const std::atomic<bool>* stop)
 {
+    // A lost link keeps every record as it is until the link is back.
+    if (m_linkLost)
+        return;
     // Collect: results of the running tests, then their release.
     for (int i = 0; i < m_running.size() && !*stop;) {
         TestRecord& r = m_running[i];
@@ -151,6 +154,8 @@ void InstrVela::placePending(const std::atomic<bool>* stop)
         TestRecord& r = m_pending.first();
         QByteArray reply;
         if (r.assay.isNull()) {
+            if (r.placementUnknown)
+                cancelTest(r.testId);   // it may have arrived all the same
             m_pending.removeFirst();
         } else if (startTest(r, &freeCount, &reply)) {
             r.phase = TestRecord::Placed;

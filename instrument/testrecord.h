@@ -27,4 +27,7 @@ struct TestRecord
     bool shadow = false;       // demonstration test, never sent to the analyzer
     int failedQueries = 0;     // result replies in a row that did not parse
     int refusals = 0;          // placements in a row the analyzer refused
+    // A 31 went out and its answer was lost: the analyzer may hold the test.
+    // Before it is placed again, a 32 asks (the same test id either way).
+    bool placementUnknown = false;
 };
