@@ -42,6 +42,9 @@ bool answersCurve(const QByteArray& request, const QByteArray& reply)
 bool answers(const QByteArray& request, const QByteArray& reply)
 {
     const QByteArray code = request.left(2);
+    // A blank line reads as no answer at all: the caller treats it as one.
+    if (reply.isEmpty())
+        return true;
     if (matchesErrorReply(reply)) {
         // "NNXX" carries the code of the command it refuses.
         const QByteArray echoed = reply.left(2);

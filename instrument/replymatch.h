@@ -15,8 +15,9 @@
 //   60               the code, and the test number (and the first point
 //                    after it) in the echo before the first "-".
 // An error reply is taken as it is ("Err:...", "XX"), except one that
-// echoes another command's code ("31XX" while a 32 waits). Every other
-// request, the Linkhub control lines among them, takes the next line.
+// echoes another command's code ("31XX" while a 32 waits); so is a blank
+// line, which the caller reads as no answer. Every other request, the
+// Linkhub control lines among them, takes the next line.
 namespace ReplyMatch {
 
 bool answers(const QByteArray& request, const QByteArray& reply);

@@ -82,6 +82,13 @@ int HostRun::bound() const
     return int(60 + 5 * n + (600.0 + 240.0 * n) / m_options.speed);
 }
 
+int HostRun::linkBound() const
+{
+    // Long enough for an analyzer switched off and on again, and for the
+    // driver's back-off (at most 10 s between tries).
+    return qMax(120, m_options.stallSeconds);
+}
+
 int HostRun::exec(const QList<WorklistEntry>& entries)
 {
     m_clock.start();
@@ -125,9 +132,23 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
             .arg(m_options.stallSeconds > 0 ? m_options.stallSeconds
                                             : int(20 + 300.0 / m_options.speed)));
 
+    // A lost link is the driver's to bring back: the run waits for it,
+    // within a bound of its own, and goes on.
     connect(m_instrument, &Instrument::stateChanged, this, [this](int state) {
-        if (state != Instrument::Connected && !m_finished)
-            fail(QStringLiteral("the link to the analyzer was lost"));
+        if (m_finished)
+            return;
+        const qint64 now = m_clock.elapsed();
+        if (state != Instrument::Connected && m_lostSince < 0) {
+            m_lostSince = now;
+            ++m_linkLosses;
+            out(QStringLiteral("Link to the analyzer lost (%1 s); waiting for the driver to reconnect ...")
+                    .arg(now / 1000.0, 0, 'f', 1));
+        } else if (state == Instrument::Connected && m_lostSince >= 0) {
+            m_lostTotal += now - m_lostSince;
+            out(QStringLiteral("Link to the analyzer back after %1 s.").arg((now - m_lostSince) / 1000.0, 0, 'f', 1));
+            m_lostSince = -1;
+            m_lastProgress = now;   // time without a link is no stall
+        }
     });
     if (m_instrument->metaObject()->indexOfSignal("temp1Changed(QString)") >= 0)
         connect(m_instrument, SIGNAL(temp1Changed(QString)), this, SLOT(onPrewarmTemperature(QString)));
@@ -174,6 +195,10 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
             .arg(withResult)
             .arg(total)
             .arg(m_clock.elapsed() / 1000.0, 0, 'f', 1));
+    if (m_linkLosses > 0)
+        out(QStringLiteral("Link lost %1 times, %2 s without a link in all.")
+                .arg(m_linkLosses)
+                .arg(m_lostTotal / 1000.0, 0, 'f', 1));
     if (!m_failure.isEmpty()) {
         out(QStringLiteral("velahost: run failed: %1").arg(m_failure));
         return 1;
@@ -252,7 +277,12 @@ void HostRun::check()
         return;
     }
     if (!m_instrument->isConnected()) {
-        fail(QStringLiteral("the link to the analyzer was lost"));
+        if (m_lostSince < 0) {  // lost without a state change seen
+            m_lostSince = now;
+            ++m_linkLosses;
+        }
+        if (now - m_lostSince > qint64(linkBound()) * 1000)
+            fail(QStringLiteral("the link to the analyzer was lost and not back within %1 s").arg(linkBound()));
         return;
     }
     const int stall = m_options.stallSeconds > 0 ? m_options.stallSeconds
@@ -283,7 +313,7 @@ void HostRun::check()
         fail(why);
         return;
     }
-    if (now > qint64(bound()) * 1000) {
+    if (now - m_lostTotal > qint64(bound()) * 1000) {
         fail(QStringLiteral("the run did not finish within %1 s (%2 of %3 done)")
                  .arg(bound())
                  .arg(done)

@@ -73,6 +73,7 @@ private:
     void printResults() const;
     bool writeJson(QString* error) const;
     int bound() const;
+    int linkBound() const;  // s a lost link may take to come back
 
     Workbench* m_workbench;
     Instrument* m_instrument;
@@ -92,4 +93,7 @@ private:
     bool m_finished = false;
     bool m_connected = false;
     qint64 m_lastRestart = 0;
+    qint64 m_lostSince = -1;    // when the link was lost; -1 while it is up
+    qint64 m_lostTotal = 0;     // ms without a link so far
+    int m_linkLosses = 0;
 };

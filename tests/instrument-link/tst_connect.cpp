@@ -57,6 +57,7 @@ private slots:
     void analyzerNoLongerListed();
     void analyzerSwitchedOffAndOn();
     void linkLostDuringConnect();
+    void previousParamBlockDoesNotSurvive();
     void cancelledChoiceIgnoresOtherThreadsErrors();
 
 private:
@@ -592,6 +593,31 @@ void TestConnect::linkLostDuringConnect()
     QCOMPARE(m_instr->state(), 0);
     QCOMPARE(m_boxes->texts(), QStringList{ QStringLiteral("与仪器的连接已断开") });
     QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Critical);
+}
+
+// One analyzer's parameter block (its channel mask) never reaches another:
+// it is gone after a disconnection and after a connection whose block
+// cannot be read.
+void TestConnect::previousParamBlockDoesNotSurvive()
+{
+    LineServer server([](const QByteArray& line) {
+        if (line.startsWith("/"))
+            return LineServer::line(line == "/010" ? QByteArray("VELA09") : line.left(3) + "OK");
+        return LineServer::line(line.left(2) + (line.startsWith("4C") ? "" : "00"));
+    });
+    qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
+    qputenv("VELA_LINKHUB_PORT", server.portText());
+    const ParamBlock other { 8, 0x3 };
+    m_instr->setParamData(&other);
+    QVERIFY(m_instr->isValidParam());
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    QVERIFY(!m_instr->isValidParam());
+    QVERIFY(m_instr->isChannelEnabled(0));
+
+    m_instr->setParamData(&other);
+    m_instr->disconnectFromHost();
+    QVERIFY(!m_instr->isValidParam());
 }
 
 // The operator cancels the choice while another thread has just met an

@@ -30,6 +30,7 @@ void TestReplyMatch::answers_data()
     QTest::newRow("31XX while 32 waits") << q32 << QByteArray("31XX") << false;
     QTest::newRow("bare XX") << q32 << QByteArray("XX") << true;
     QTest::newRow("link error") << q32 << QByteArray("Err: no reply") << true;
+    QTest::newRow("blank line: no answer") << q32 << QByteArray() << true;
     QTest::newRow("31 accepted") << QByteArray("3100001234B1PT01L") << QByteArray("311103") << true;
     QTest::newRow("31 full") << QByteArray("3100001234B1PT01L") << QByteArray("3100") << true;
     QTest::newRow("31 answered by 34") << QByteArray("3100001234B1PT01L") << QByteArray("3400") << false;
