@@ -75,7 +75,7 @@ QString FaultCampaign::Tally::line() const
     for (auto it = errors.cbegin(); it != errors.cend(); ++it)
         why << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
     return QStringLiteral("campaign: assays %1, true result %2, explicit error %3%4, deleted by host %5, "
-                          "lost %6, misattributed %7, crashes %8, hangs %9, wall %10 s")
+                          "lost %6, misattributed %7, crashes %8, hangs %9, link lost %10 times, wall %11 s")
         .arg(assays)
         .arg(trueResults)
         .arg(errorCount())
@@ -85,6 +85,7 @@ QString FaultCampaign::Tally::line() const
         .arg(misattributed)
         .arg(crashes)
         .arg(hangs)
+        .arg(linkLosses)
         .arg(wallSeconds, 0, 'f', 1);
 }
 
@@ -166,6 +167,10 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
         *error = QStringLiteral("no connection: ") + messages.texts().join(QStringLiteral("; "));
         return false;
     }
+    QObject::connect(&instrument, &Instrument::stateChanged, [tally](int state) {
+        if (state != Instrument::Connected)
+            ++tally->linkLosses;
+    });
     m_items.clear();
     buildWorklist(&workbench, first, count);
     instrument.startWork();

@@ -46,6 +46,7 @@ public:
         int misattributed = 0;     // a result that is not its own test's
         int crashes = 0;           // simulator processes that died by themselves
         int hangs = 0;             // stages that did not end within their bound
+        int linkLosses = 0;        // times the driver saw the link lost
         double wallSeconds = 0;
         QStringList details;       // one line per assay that is not as it should be
 
