@@ -662,9 +662,9 @@ void TestScheduler::destroyDuringPass()
     // waiting for it from any other.
     const tq::MessagePresenter previous = tq::setMessagePresenter(
         [&](QMessageBox::Icon, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) {
-            if (QThread::currentThread() != qApp->thread()) {
+            if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
                 boxInWorker = true;
-                QMetaObject::invokeMethod(qApp, [] {}, Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::BlockingQueuedConnection);
             }
             ++boxes;
             return QMessageBox::Ok;
