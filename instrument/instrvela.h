@@ -2,6 +2,8 @@
 
 #include "testrecord.h"
 
+#include "core/analysisresult.h"
+
 #include <tqcore/instrument.h>
 
 #include <QByteArray>
@@ -15,7 +17,6 @@
 #include <atomic>
 #include <functional>
 
-class AnalysisResult;
 class Blink;
 class ReconnectThread;
 class QMainWindow;
@@ -89,7 +90,8 @@ public:
     void setLastError(const QString& text);
 
     // Command set.
-    bool startTest(TestRecord& record, int* freeCount);
+    // replyOut, when given, receives the analyzer's reply.
+    bool startTest(TestRecord& record, int* freeCount, QByteArray* replyOut = nullptr);
     bool cancelTest(quint32 id);
     bool waitModuleIdle(int module);
 
@@ -127,11 +129,13 @@ public:
 
     // ---- run scheduler, results and monitoring ----
     // Result of a test (command 32); when final, with its curve (command 60).
-    // False while the test runs and when a query fails. assay may be null.
+    // False while the test runs and when a query fails. assay may be null;
+    // the caller keeps it alive for the call.
     bool fetchResult(quint32 id, AnalysisResult* out, Assay* assay);
     bool readCurve(quint32 id, AnalysisResult* result);
     // One pass of the run scheduler (worker thread): collect, release, place.
-    void schedulePass(const bool* stop);
+    // stop is read between records and may be set from any thread.
+    void schedulePass(const std::atomic<bool>* stop);
     bool prepareNextTest(TestRecord& record);
     bool fetchAssayResult(Assay* assay);
     int countPlaceableAssays();
@@ -139,28 +143,68 @@ public:
     // Factor sent with a test: the reciprocal of the dilution fraction,
     // rounded half away from zero (0.5 -> 2, 0.4 -> 3); 1 without a fraction.
     static int dilutionFactor(double dilution);
-    // A test whose result queries fail this many times in a row is given up
-    // with an error result and released.
+    // The dilution field of command 31 has two digits.
+    static constexpr int maxDilutionFactor = 99;
+    // A test whose result replies do not parse this many times in a row is
+    // given up with an error result and released. Replies that never came
+    // (the link is down) and Linkhub's own "Err:" replies do not count.
     static constexpr int maxFailedQueries = 10;
+    // After this many refusals in a row of one test the host is told through
+    // the assay's message; the test is still offered at every pass.
+    static constexpr int refusalNotice = 30;
 
-    WorkerThread* m_worker = nullptr;
-    QList<TestRecord> m_running;
-    QList<TestRecord> m_pending;
     QVector<float> m_temperatures;
     QList<float> m_tempHistory;
     QStringList m_lastTempTexts;
 
 private:
+    friend class TestScheduler;
+    friend class TestResults;
+    friend class TestEndToEnd;
+    friend class WorkerThread;
+
     enum class ResultQuery { Final, Running, Failed };
-    ResultQuery queryResult(quint32 id, AnalysisResult* out, Assay* assay, QString* reason);
-    ResultQuery queryAssayResult(Assay* assay, QString* reason);
+    // What the host's assay tells a result query; read before the exchanges.
+    struct AssayFacts
+    {
+        bool present = false;
+        QString item;            // Assay::assay(), for its maximum clot time
+        bool demonstration = false;
+        AnalysisResult own;      // demonstration mode: the result the assay has
+    };
+    // What one result query found, before anything is handed to the host.
+    struct ResultReport
+    {
+        ResultQuery outcome = ResultQuery::Failed;
+        QString reason;          // failed: why
+        bool counts = false;     // failed: a reply that did not parse
+        bool lost = false;       // final: the analyzer no longer knows the test
+        bool curveIncomplete = false; // the result stands, its curve read failed
+        bool hasPrewarmTime = false;
+        int prewarmTime = 0;
+        int testSeconds = 0;     // elapsed measuring time; 0: not reported
+        QString testReport;      // final: the report for the assay's message
+        AnalysisResult result;   // final (and a final whose curve read failed)
+    };
+    static AssayFacts factsOf(const Assay* assay, bool demonstration);
+    ResultReport queryResult(quint32 id, const AssayFacts& facts);
+    void applyReport(const ResultReport& report, Assay* assay);
+    bool readCurve(quint32 id, AnalysisResult* result, bool* linkLost);
     bool collectResult(TestRecord& record);
+    void placePending(const std::atomic<bool>* stop);
+    void noteRefusal(TestRecord& record, const QByteArray& reply);
+    bool refuseDilution(Assay* assay, int factor);
+    void raiseCritical(const QString& text);
     Assay* nextPlaceableAssay(const QList<Assay*>& assays);
     int m_finishedLead = 0;             // leading worklist assays known finished
     QPointer<Assay> m_finishedLeadMark; // the last of them
     bool addDemonstrationShadow();
     bool isDemonstrationActive() const;
     void emitTemperatureText(int zone, const QString& text);
+
+    WorkerThread* m_worker = nullptr;
+    QList<TestRecord> m_running;        // worker thread only
+    QList<TestRecord> m_pending;        // worker thread only
 
 public:
     // ---- end of run scheduler, results and monitoring ----

@@ -40,7 +40,7 @@ int InstrVela::moduleWaitTimeout()
 // and the next try asks "32" for its test id first. A known test counts as
 // placed (freeCount -1: not known); "32XX" means it never arrived, and the
 // 31 goes out again with the same id. So a test is placed once, never twice.
-bool InstrVela::startTest(TestRecord& record, int* freeCount)
+bool InstrVela::startTest(TestRecord& record, int* freeCount, QByteArray* replyOut)
 {
     if (record.placementUnknown) {
         const QByteArray known = sendCommand("32%08X", record.testId);
@@ -57,9 +57,9 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount)
         }
     }
 
-    QString method;
-    if (Assay* assay = record.assay)
-        method = assay->method();
+    // The method was read from the assay when the record was prepared: the
+    // host may delete the assay at any time, so it is not looked at here.
+    QString method = record.method;
     if (method.isEmpty())
         method = m_defaultMethod;
     const char letter = method == QStringLiteral("磁珠法") ? 'C' : 'L';
@@ -68,6 +68,8 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount)
                                          zeroPadded(record.positionCode, 2).constData(),
                                          zeroPadded(record.itemCode, 2).constData(),
                                          record.dilutionFactor, letter);
+    if (replyOut)
+        *replyOut = reply;
     if (!reply.startsWith("3111")) {
         record.placementUnknown = reply.isEmpty() || reply.startsWith("Err:");
         return false;

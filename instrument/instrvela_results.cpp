@@ -59,79 +59,139 @@ bool InstrVela::isDemonstrationActive() const
     return wb && wb->value(QStringLiteral("debug/active")).toBool();
 }
 
-bool InstrVela::fetchResult(quint32 id, AnalysisResult* out, Assay* assay)
+InstrVela::AssayFacts InstrVela::factsOf(const Assay* assay, bool demonstration)
 {
-    return queryResult(id, out, assay, nullptr) == ResultQuery::Final;
+    AssayFacts facts;
+    if (!assay)
+        return facts;
+    facts.present = true;
+    facts.item = assay->assay();
+    facts.demonstration = demonstration;
+    if (demonstration)
+        facts.own = assay->result();
+    return facts;
 }
 
-InstrVela::ResultQuery InstrVela::queryResult(quint32 id, AnalysisResult* out, Assay* assay,
-                                              QString* reason)
+bool InstrVela::fetchResult(quint32 id, AnalysisResult* out, Assay* assay)
 {
-    const QByteArray reply = sendCommand("32%08X", id);
-    const ReplyParser::TestReply r = ReplyParser::parseTestReply(reply);
+    const ResultReport report = queryResult(id, factsOf(assay, isDemonstrationActive()));
+    if (assay)
+        applyReport(report, assay);
+    if (report.outcome != ResultQuery::Final)
+        return false;
+    *out = report.result;
+    return true;
+}
+
+InstrVela::ResultReport InstrVela::queryResult(quint32 id, const AssayFacts& facts)
+{
+    ResultReport report;
+    QByteArray reply = sendCommand("32%08X", id);
+    ReplyParser::TestReply r = ReplyParser::parseTestReply(reply);
+    if (r.unknownTest) {
+        // One "32XX" may be a fault of the line; a test the analyzer has
+        // really lost is unknown when asked again, too.
+        reply = sendCommand("32%08X", id);
+        r = ReplyParser::parseTestReply(reply);
+    }
 
     if (r.unknownTest) {
         // The analyzer does not know the test: it counts as final, empty.
-        *out = assay && isDemonstrationActive() ? assay->result() : AnalysisResult(0.0);
-        return ResultQuery::Final;
+        report.outcome = ResultQuery::Final;
+        report.lost = true;
+        report.result = facts.present && facts.demonstration ? facts.own : AnalysisResult(0.0);
+        return report;
     }
-    auto failed = [&](const QString& why) {
-        if (reason)
-            *reason = why;
-        return ResultQuery::Failed;
-    };
     if (!r.parsed) {
-        if (reply.isEmpty())
-            return failed(tr("没有回应"));
+        if (reply.isEmpty()) {
+            // No reply: the link is down. The test runs on; it waits.
+            report.reason = tr("没有回应");
+            return report;
+        }
         isErrorReply(reply);
-        return failed(r.text.left(64));
+        report.reason = r.text.left(64);
+        // Linkhub's "Err:" says the analyzer did not answer on the line: a
+        // fault of the line, not of the test.
+        report.counts = !reply.startsWith("Err:");
+        return report;
     }
 
     const bool final = r.isFinal();
-    if (final) {
-        if (!r.hasTestTime)
-            return failed(r.text.left(64));
-        if (assay)
-            assay->setMessage(testReport(r, findMessage(r.errorNumber())));
+    if (final && !r.hasTestTime) {
+        report.reason = r.text.left(64);
+        report.counts = true;
+        return report;
     }
-
-    if (assay) {
-        // The pre-warm time counts only while the test runs.
-        if (!final && r.hasPrewarmTime)
-            assay->setIncubationElapsed(r.prewarmTime);
-        if (r.hasTestTime && r.testTime / 100 != 0) {
-            assay->setTestElapsed(r.testTime / 100);
-            if (assay->status() < tq::Measuring)
-                assay->setStatus(tq::Measuring);
-        }
+    // The pre-warm time counts only while the test runs.
+    if (!final && r.hasPrewarmTime) {
+        report.hasPrewarmTime = true;
+        report.prewarmTime = r.prewarmTime;
     }
-    if (!final)
-        return ResultQuery::Running;
+    if (r.hasTestTime)
+        report.testSeconds = r.testTime / 100;
+    if (!final) {
+        report.outcome = ResultQuery::Running;
+        return report;
+    }
+    if (facts.present)
+        report.testReport = testReport(r, findMessage(r.errorNumber()));
 
     AnalysisResult result(r.testTime / 100.0);
     if (!r.channel.isEmpty() && r.channelNumber() >= 0)
         result.setCh(r.channelNumber());
-    if (assay && isDemonstrationActive())
-        result = assay->result();
+    if (facts.present && facts.demonstration)
+        result = facts.own;
 
-    const int maxClotTime = assay
-        ? Profile::instance().value2(assay->assay() + QStringLiteral("/max_clot_time"),
+    const int maxClotTime = facts.present
+        ? Profile::instance().value2(facts.item + QStringLiteral("/max_clot_time"),
                                      QStringLiteral("max_clot_time"), 120).toInt()
         : Profile::instance().value(QStringLiteral("max_clot_time"), 120).toInt();
     if (maxClotTime < result.value())
         result.setValue(AnalysisResult::notClottedValue);
 
-    *out = result;
-    if (!readCurve(id, out))
-        return failed(tr("曲线数据不完整"));
-    return ResultQuery::Final;
+    bool linkLost = false;
+    const bool curveRead = readCurve(id, &result, &linkLost);
+    report.result = result;
+    if (curveRead) {
+        report.outcome = ResultQuery::Final;
+        return report;
+    }
+    // The clot time stands; the curve is asked for again with the next
+    // query. The result with the points read so far is kept for the case
+    // that the curve never comes whole.
+    report.reason = tr("曲线数据不完整");
+    report.counts = !linkLost;
+    report.curveIncomplete = true;
+    return report;
+}
+
+void InstrVela::applyReport(const ResultReport& report, Assay* assay)
+{
+    if (!report.testReport.isEmpty() && report.outcome == ResultQuery::Final)
+        assay->setMessage(report.testReport);
+    if (report.hasPrewarmTime)
+        assay->setIncubationElapsed(report.prewarmTime);
+    if (report.testSeconds != 0) {
+        assay->setTestElapsed(report.testSeconds);
+        if (assay->status() < tq::Measuring)
+            assay->setStatus(tq::Measuring);
+    }
 }
 
 bool InstrVela::readCurve(quint32 id, AnalysisResult* result)
 {
+    bool linkLost = false;
+    return readCurve(id, result, &linkLost);
+}
+
+bool InstrVela::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
+{
+    // Equal points in a row are real (a flat or saturated stretch), so a
+    // reply that repeats the one before is taken as it is; an analyzer that
+    // never ends its curve is stopped by the four-digit first-point field.
     QVector<double> points;
-    QByteArray previousField;
     bool done = false;
+    bool whole = true;
     while (!done) {
         const int start = points.size();
         if (start > lastAddressablePoint) {
@@ -140,29 +200,30 @@ bool InstrVela::readCurve(quint32 id, AnalysisResult* result)
             break;
         }
         const QByteArray reply = sendCommand("60%08X%04X%02X", id, start, pointsPerCommand);
-        if (isErrorReply(reply))
-            break; // keep what was read
-        const ReplyParser::CurveReply c = ReplyParser::parseCurveReply(reply);
+        // An error reply leaves the curve unfinished as surely as a reply
+        // that does not parse: the points read so far are kept, and the read
+        // is not passed off as whole. No reply, or Linkhub's "Err:" (the
+        // analyzer did not answer on the line), is a fault of the link.
+        const bool errorReply = isErrorReply(reply);
+        const ReplyParser::CurveReply c = errorReply ? ReplyParser::CurveReply()
+                                                     : ReplyParser::parseCurveReply(reply);
         if (c.noCurve)
             return true;
-        if (!c.parsed)
-            return false;
-        if (c.field.size() / 4 == 0)
-            break;
-        // An analyzer that ignores the first-point field sends the same
-        // points again and again; the curve is complete as far as it goes.
-        if (!c.ended && c.field == previousField) {
-            qWarning("InstrVela: curve of test %08X: points from %d repeat the previous reply",
-                     id, start);
+        if (!c.parsed) {
+            *linkLost = reply.isEmpty() || reply.startsWith("Err:");
+            whole = false;
             break;
         }
+        if (c.field.size() / 4 == 0)
+            break;
         points += c.points;
         done = c.ended;
-        previousField = c.field;
     }
 
+    // A curve whose read failed keeps the points read so far, so that a
+    // result that must stand without its whole curve has them.
     ClotCurve curve;
     curve.append(0.0, curveInterval(result->value()), points);
     result->setCurve(curve);
-    return true;
+    return whole;
 }

@@ -4,7 +4,6 @@
 #include "instrvela.h"
 
 #include "commandcodec.h"
-#include "talkthread.h"
 #include "workerthread.h"
 
 #include <tqcore/assay.h>
@@ -17,17 +16,49 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <memory>
+
 #include <cmath>
 
 namespace {
 
 // A shadow test of the demonstration mode ends after 2 to 5 s; the wait
 // gives way to a stop request.
-void demonstrationDelay(const bool* stop)
+void demonstrationDelay(const std::atomic<bool>* stop)
 {
     QDeadlineTimer deadline(QRandomGenerator::global()->bounded(2000, 5000));
     while (!*stop && !deadline.hasExpired())
         QThread::msleep(qMin<qint64>(50, qMax<qint64>(1, deadline.remainingTime())));
+}
+
+// The host deletes its assays only through the worklist, under the
+// worklist's walking lock. Holding that lock while a record's guarded pointer
+// is read and the host is called keeps the assay alive for those calls, so
+// the pointer is looked up again after every exchange with the analyzer and
+// never kept across one; the lock is never held during an exchange.
+class HeldAssay
+{
+public:
+    HeldAssay(Worklist* list, const QPointer<Assay>& assay)
+        : m_lock(list ? list->mutex() : nullptr), m_assay(assay.data())
+    {
+    }
+    Assay* get() const { return m_assay; }
+    Assay* operator->() const { return m_assay; }
+    explicit operator bool() const { return m_assay != nullptr; }
+
+private:
+    QMutexLocker<QMutex> m_lock;
+    Assay* m_assay;
+};
+
+bool isOursRunning(const QList<TestRecord>& running)
+{
+    for (const TestRecord& r : running) {
+        if (!r.shadow)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -60,7 +91,7 @@ int InstrVela::dilutionFactor(double dilution)
     return int(std::lround(factor));
 }
 
-void InstrVela::schedulePass(const bool* stop)
+void InstrVela::schedulePass(const std::atomic<bool>* stop)
 {
     // A lost link keeps every record as it is until the link is back.
     if (m_linkLost)
@@ -68,36 +99,50 @@ void InstrVela::schedulePass(const bool* stop)
     // Collect: results of the running tests, then their release.
     for (int i = 0; i < m_running.size() && !*stop;) {
         TestRecord& r = m_running[i];
-        Assay* assay = r.assay.data();
-        if (assay) {
-            if (r.phase < TestRecord::Final) {
-                if (r.shadow) {
-                    if (i != 0) {
-                        ++i;
-                        continue;
-                    }
-                    demonstrationDelay(stop);
-                    if (*stop)
-                        break;
-                } else if (!collectResult(r)) {
-                    ++i;
-                    continue;
-                }
-                r.phase = TestRecord::Final;
-            }
-            if (r.shadow || cancelTest(r.testId)) {
-                endAssay(assay, false);
+        if (r.shadow) {
+            // Never on the analyzer: it ends after its delay, first in line;
+            // at once when its assay is gone.
+            if (r.assay.isNull()) {
                 m_running.removeAt(i);
                 continue;
             }
-        } else if (r.shadow || cancelTest(r.testId)) {
-            // The host deleted the assay: release the test, tell nobody.
+            if (i != 0) {
+                ++i;
+                continue;
+            }
+            demonstrationDelay(stop);
+            if (*stop)
+                break;
+            HeldAssay assay(worklist(), r.assay);
+            if (assay)
+                endAssay(assay.get(), false);
+            m_running.removeAt(i);
+            continue;
+        }
+        if (r.phase < TestRecord::Final) {
+            // A record whose assay the host deleted is released without a query.
+            if (!collectResult(r)) {
+                ++i;
+                continue;
+            }
+            r.phase = TestRecord::Final;
+        }
+        if (cancelTest(r.testId)) {
+            // Released on the analyzer; the host hears of it only while the
+            // assay lives.
+            HeldAssay assay(worklist(), r.assay);
+            if (assay)
+                endAssay(assay.get(), false);
             m_running.removeAt(i);
             continue;
         }
         ++i;
     }
+    placePending(stop);
+}
 
+void InstrVela::placePending(const std::atomic<bool>* stop)
+{
     // Place: offer pending tests while the analyzer reports room.
     if (m_pending.isEmpty()) {
         TestRecord r;
@@ -106,22 +151,32 @@ void InstrVela::schedulePass(const bool* stop)
     }
     int freeCount = -1; // not yet known
     while (!m_pending.isEmpty() && freeCount != 0 && !*stop) {
-        TestRecord r = m_pending.first();
-        Assay* assay = r.assay.data();
-        if (!assay) {
+        TestRecord& r = m_pending.first();
+        QByteArray reply;
+        if (r.assay.isNull()) {
             if (r.placementUnknown)
                 cancelTest(r.testId);   // it may have arrived all the same
             m_pending.removeFirst();
-        } else if (startTest(r, &freeCount)) {
-            beginAssay(assay);
-            assay->setStatus(tq::Started);
+        } else if (startTest(r, &freeCount, &reply)) {
             r.phase = TestRecord::Placed;
+            {
+                // Deleted during the exchange: the test is on the analyzer
+                // all the same; the collect step releases it.
+                HeldAssay assay(worklist(), r.assay);
+                if (assay) {
+                    beginAssay(assay.get());
+                    assay->setStatus(tq::Started);
+                    if (r.refusals >= refusalNotice)
+                        assay->setMessage(QString());
+                }
+            }
+            r.refusals = 0;
             m_running.append(r);
             m_pending.removeFirst();
             if (!addDemonstrationShadow())
                 break;
         } else {
-            m_pending.first() = r;  // keeps what startTest learnt of it
+            noteRefusal(r, reply);
             freeCount = 0;
         }
         if (m_pending.isEmpty() && freeCount != 0) {
@@ -132,31 +187,75 @@ void InstrVela::schedulePass(const bool* stop)
     }
 }
 
+void InstrVela::noteRefusal(TestRecord& r, const QByteArray& reply)
+{
+    // No reply: the link is down, nothing was refused. "3100" (no room) is
+    // the analyzer's ordinary answer while tests of ours fill it; it counts
+    // only when none of ours is there to make room.
+    if (reply.isEmpty())
+        return;
+    if (reply.startsWith("3100") && isOursRunning(m_running))
+        return;
+    if (++r.refusals != refusalNotice)
+        return;
+    qWarning("InstrVela: test %08X refused %d times in a row (%s)", r.testId, r.refusals,
+             reply.left(64).constData());
+    HeldAssay assay(worklist(), r.assay);
+    if (assay)
+        assay->setMessage(tr("仪器连续%1次拒绝此测试（%2），仍在重试，请检查仪器")
+                              .arg(r.refusals)
+                              .arg(QString::fromLatin1(reply.left(64))));
+}
+
 bool InstrVela::collectResult(TestRecord& r)
 {
-    Assay* assay = r.assay.data();
-    QString reason;
-    const ResultQuery outcome = queryAssayResult(assay, &reason);
-    if (outcome == ResultQuery::Final) {
+    // Worker thread. The facts the query needs are read before the
+    // exchanges, and what came of them is handed to the assay after, each
+    // time with the assay looked up again.
+    AssayFacts facts;
+    {
+        HeldAssay assay(worklist(), r.assay);
+        if (!assay)
+            return true; // deleted: released without a word to the host
+        facts = factsOf(assay.get(), isDemonstrationActive());
+    }
+    ResultReport report = queryResult(r.testId, facts);
+
+    HeldAssay assay(worklist(), r.assay);
+    if (!assay)
+        return true;
+    applyReport(report, assay.get());
+    if (report.outcome == ResultQuery::Running) {
         r.failedQueries = 0;
+        return false;
+    }
+    if (report.outcome == ResultQuery::Final) {
+        r.failedQueries = 0;
+        if (report.lost && !facts.demonstration) {
+            // The analyzer lost the test (switched off and on, say): no
+            // result, and the operator is told to run the sample again.
+            const QString lost = tr("仪器已丢失此测试，没有结果，请重新测定此样本");
+            report.result.setErrorText(lost);
+            assay->setMessage(lost);
+        }
+        assay->setResult(report.result);
         return true;
     }
-    if (outcome == ResultQuery::Running) {
-        r.failedQueries = 0;
+    // Only replies that do not parse count toward giving up: without a
+    // reply the link is down and the test waits for it.
+    if (!report.counts || ++r.failedQueries < maxFailedQueries)
         return false;
+    qWarning("InstrVela: test %08X: %d result replies in a row did not parse (%s); releasing it",
+             r.testId, r.failedQueries, qPrintable(report.reason));
+    if (report.curveIncomplete) {
+        // The clot time stands with the points that could be read.
+        assay->setMessage(report.testReport + QLatin1Char('\n')
+                          + tr("曲线数据不完整，只读到%1个点").arg(report.result.curve().size()));
+        assay->setResult(report.result);
+        return true;
     }
-    // No answer because the link is down is no failure of the test.
-    if (!m_talk->isConnected())
-        return false;
-    // A test whose queries keep failing is given up: it gets an error result
-    // that says why, and is released and ended like any other, so that it
-    // cannot hold the worker for good.
-    if (++r.failedQueries < maxFailedQueries)
-        return false;
-    qWarning("InstrVela: test %08X: %d result queries failed in a row (%s); releasing it",
-             r.testId, r.failedQueries, qPrintable(reason));
     AnalysisResult failed;
-    failed.setErrorText(tr("测试结果查询失败: %1").arg(reason));
+    failed.setErrorText(tr("测试结果查询失败: %1").arg(report.reason));
     assay->setResult(failed);
     return true;
 }
@@ -180,11 +279,11 @@ bool InstrVela::addDemonstrationShadow()
         shadow = m_pending.first();
     else if (!prepareNextTest(shadow))
         return false;
-    Assay* assay = shadow.assay.data();
+    HeldAssay assay(worklist(), shadow.assay);
     if (!assay)
         return true;
     shadow.shadow = true;
-    beginAssay(assay);
+    beginAssay(assay.get());
     assay->setStatus(tq::Started);
     shadow.phase = TestRecord::Placed;
     m_running.append(shadow);
@@ -201,15 +300,22 @@ bool InstrVela::prepareNextTest(TestRecord& record)
     {
         QMutexLocker lock(list->mutex());
         const QList<Assay*> assays = list->assays();
-        Assay* next = nextPlaceableAssay(assays);
-        if (!next)
-            return false;
+        for (;;) {
+            Assay* next = nextPlaceableAssay(assays);
+            if (!next)
+                return false;
 
-        const QString position = next->samplePos();
-        const QByteArray code = positionCode(position);
-        if (position.isEmpty() || code.isEmpty()) {
-            unplacedSample = next->sampleId();
-        } else {
+            const QString position = next->samplePos();
+            const QByteArray code = positionCode(position);
+            if (position.isEmpty() || code.isEmpty()) {
+                unplacedSample = next->sampleId();
+                break;
+            }
+            const int factor = dilutionFactor(next->dilution());
+            if (factor > maxDilutionFactor) {
+                refuseDilution(next, factor); // ends it: the walk goes on past it
+                continue;
+            }
             record = TestRecord();
             record.positionCode = code;
             record.testId = nextTestId();
@@ -217,16 +323,57 @@ bool InstrVela::prepareNextTest(TestRecord& record)
             record.assay = next;
             record.phase = TestRecord::Prepared;
             record.itemCode = next->assay().left(2).toLatin1();
-            record.dilutionFactor = dilutionFactor(next->dilution());
+            record.dilutionFactor = factor;
+            record.method = next->method();
             record.shadow = false;
             return true;
         }
     }
     // The box waits for the operator; the worklist's lock is given back
     // first, so that the host may change the list meanwhile.
-    if (Workbench* wb = workbench())
-        wb->critical(tr("没有给%1指定位置").arg(unplacedSample), QMessageBox::Ok);
+    raiseCritical(tr("没有给%1指定位置").arg(unplacedSample));
     return false;
+}
+
+bool InstrVela::refuseDilution(Assay* assay, int factor)
+{
+    // The analyzer takes the dilution as two decimal digits; a larger factor
+    // would make a malformed command. The assay ends with the reason.
+    const QString text = tr("稀释倍数1/%1超出仪器范围（最大1/%2），此项目不能在仪器上测定")
+                             .arg(factor)
+                             .arg(maxDilutionFactor);
+    qWarning("InstrVela: sample %s %s: dilution factor %d refused",
+             qUtf8Printable(assay->sampleId()), qUtf8Printable(assay->assay()), factor);
+    AnalysisResult refused;
+    refused.setErrorText(text);
+    assay->setResult(refused);
+    assay->setMessage(text);
+    endAssay(assay, false);
+    return true;
+}
+
+void InstrVela::raiseCritical(const QString& text)
+{
+    Workbench* wb = workbench();
+    if (!wb)
+        return;
+    if (QThread::currentThread() == thread() || !m_worker || QThread::currentThread() != m_worker) {
+        wb->critical(text, QMessageBox::Ok);
+        return;
+    }
+    // From the worker the box is shown in the instrument's own thread, and
+    // the worker waits for it only until it is asked to stop: destroying the
+    // instrument object there must not wait for a box that it keeps from
+    // being shown. A box not yet shown then goes with the object.
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    QPointer<Workbench> bench(wb);
+    QMetaObject::invokeMethod(this, [bench, text, answered] {
+        if (bench)
+            bench->critical(text, QMessageBox::Ok);
+        *answered = true;
+    }, Qt::QueuedConnection);
+    while (!*answered && !m_worker->isStopping())
+        QThread::msleep(20);
 }
 
 Assay* InstrVela::nextPlaceableAssay(const QList<Assay*>& assays)
@@ -269,19 +416,14 @@ Assay* InstrVela::nextPlaceableAssay(const QList<Assay*>& assays)
 
 bool InstrVela::fetchAssayResult(Assay* assay)
 {
-    return queryAssayResult(assay, nullptr) == ResultQuery::Final;
-}
-
-InstrVela::ResultQuery InstrVela::queryAssayResult(Assay* assay, QString* reason)
-{
     if (!assay)
-        return ResultQuery::Failed;
+        return false;
     const quint32 id = assay->tempValue(QStringLiteral("vela/id")).toUInt();
     AnalysisResult result;
-    const ResultQuery outcome = queryResult(id, &result, assay, reason);
-    if (outcome == ResultQuery::Final)
-        assay->setResult(result);
-    return outcome;
+    if (!fetchResult(id, &result, assay))
+        return false;
+    assay->setResult(result);
+    return true;
 }
 
 int InstrVela::countPlaceableAssays()

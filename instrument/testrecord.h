@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QPointer>
+#include <QString>
 #include <QtGlobal>
 
 class Assay;
@@ -21,9 +22,11 @@ struct TestRecord
     QByteArray positionCode;   // two characters, sample position
     QByteArray itemCode;       // first two characters of the assay name
     int dilutionFactor = 1;    // reciprocal of the assay's dilution
+    QString method;            // the assay's method; empty: the instrument's default
     QPointer<Assay> assay;     // null once the host deleted the assay
     bool shadow = false;       // demonstration test, never sent to the analyzer
-    int failedQueries = 0;     // result queries in a row that gave no answer
+    int failedQueries = 0;     // result replies in a row that did not parse
+    int refusals = 0;          // placements in a row the analyzer refused
     // A 31 went out and its answer was lost: the analyzer may hold the test.
     // Before it is placed again, a 32 asks (the same test id either way).
     bool placementUnknown = false;

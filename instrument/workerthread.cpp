@@ -4,6 +4,7 @@
 
 #include <tqcore/workbench.h>
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 
 WorkerThread::WorkerThread(InstrVela* instrument)
@@ -18,7 +19,12 @@ WorkerThread::~WorkerThread()
         m_stop = true;
         m_condition.wakeOne();
     }
-    wait();
+    // Every wait of a pass gives way to the stop flag, and no pass waits for
+    // this thread: the join is bounded by the exchange in progress.
+    if (!wait(QDeadlineTimer(60000))) {
+        qWarning("WorkerThread: the scheduler's pass has not ended within 60 s; still waiting");
+        wait();
+    }
 }
 
 void WorkerThread::wake()

@@ -4,6 +4,8 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
+
 class InstrVela;
 
 // Runs the scheduler's passes of one instrument object, at most one second
@@ -12,11 +14,16 @@ class WorkerThread : public QThread
 {
 public:
     explicit WorkerThread(InstrVela* instrument);
+    // Asks the thread to stop and waits for it. A pass gives way to the stop
+    // between records, in a shadow test's delay and while it waits for a
+    // message box; an exchange in progress ends within the reply time-out.
     ~WorkerThread() override;
 
     // Asks for a pass now: wakes the running thread, or starts it again and
     // returns once its run has begun.
     void wake();
+    // True once the thread has been asked to stop (any thread).
+    bool isStopping() const { return m_stop; }
 
 protected:
     void run() override;
@@ -25,8 +32,8 @@ private:
     InstrVela* m_instrument;
     QMutex m_mutex;
     QWaitCondition m_condition;
-    bool m_wake = false;     // a pass was asked for since the last one began
-    bool m_stop = false;     // the thread is to end
-    bool m_ending = false;   // run() has decided to return
-    bool m_begun = false;    // run() has begun since the last start()
+    bool m_wake = false;            // a pass was asked for since the last one began
+    std::atomic<bool> m_stop{false}; // the thread is to end; read by the pass without the lock
+    bool m_ending = false;          // run() has decided to return
+    bool m_begun = false;           // run() has begun since the last start()
 };

@@ -5,6 +5,7 @@
 #include "sim/simhex.h"
 #include "sim/simmemory.h"
 #include "sim/simthermal.h"
+#include "sim/simtruth.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -132,6 +133,7 @@ public:
     QByteArray dispatch(const QByteArray& request);
     QByteArray status24() const;
     QByteArray place31(const QByteArray& r);
+    static void recordTruth(const Test& t);
     QByteArray result32(const QByteArray& r);
     QByteArray release34(const QByteArray& r);
     QByteArray probe(const QByteArray& r);
@@ -443,6 +445,7 @@ QByteArray SimAnalyzerPrivate::place31(const QByteArray& r)
     t.errorCode = t.clotted ? 0 : errorNoClot;
     t.curve = simassay::makeCurve(clot, t.clotted, t.method == 'L', rng.generate());
     tests.emplace(testId, t);
+    recordTruth(t);
     dropOldFinals();
     startWorkAt(time);
     int free = capacity;
@@ -452,6 +455,20 @@ QByteArray SimAnalyzerPrivate::place31(const QByteArray& r)
             --free;
     }
     return "3111" + simhex::field(quint32(std::max(0, free)), 2);
+}
+
+// What an accepted test will report, for tools that check a run against it.
+void SimAnalyzerPrivate::recordTruth(const Test& t)
+{
+    simtruth::Entry e;
+    e.id = t.id;
+    e.clotHundredths = t.curve.reportedHundredths;
+    e.pointCount = t.curve.points.size();
+    e.position = t.position;
+    e.item = t.item;
+    e.dilution = t.dilution;
+    e.method = QByteArray(1, t.method);
+    simtruth::record(e);
 }
 
 // 32 SS _ id(8) pos(2) item(2) dil(2) M date(16) _ CH _ EE ___ then the

@@ -163,7 +163,7 @@ Figures runWorklist(int size, int stepMs)
     }
     f.tests = size;
 
-    const bool stop = false;
+    const std::atomic<bool> stop{false};
     QElapsedTimer wall;
     const qint64 maxPasses = qint64(size) * 200 + 1000;
     do {

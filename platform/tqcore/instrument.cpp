@@ -128,7 +128,7 @@ QHash<int, int> Instrument::activeStatusCodes() const
 bool Instrument::containsAssay(Assay* assay) const
 {
     QMutexLocker locker(&m_mutex);
-    return assay && m_onInstrument.contains(assay);
+    return assay && m_onInstrument.contains(static_cast<const QObject*>(assay));
 }
 
 bool Instrument::loadParam()
@@ -269,7 +269,7 @@ void Instrument::beginAssay(Assay* assay)
         return;
     {
         QMutexLocker locker(&m_mutex);
-        m_onInstrument.insert(assay);
+        m_onInstrument.insert(static_cast<const QObject*>(assay));
     }
     // A deleted assay is taken off at once, from whichever thread deletes it.
     connect(assay, &QObject::destroyed, this, &Instrument::assayDestroyed,
@@ -283,7 +283,7 @@ void Instrument::endAssay(Assay* assay, bool ok)
         return;
     {
         QMutexLocker locker(&m_mutex);
-        m_onInstrument.remove(assay);
+        m_onInstrument.remove(static_cast<const QObject*>(assay));
     }
     assay->setFinished(true);
     if (assay->status() != tq::Finished)
@@ -293,12 +293,14 @@ void Instrument::endAssay(Assay* assay, bool ok)
 
 void Instrument::assayDestroyed(QObject* assay)
 {
+    // Called from QObject's destructor: the Assay part of the object is
+    // gone already, so the pointer is compared as the QObject it still is.
     QMutexLocker locker(&m_mutex);
-    m_onInstrument.remove(static_cast<Assay*>(assay));
+    m_onInstrument.remove(assay);
 }
 
 void Instrument::removeAssay(Assay* assay)
 {
     QMutexLocker locker(&m_mutex);
-    m_onInstrument.remove(assay);
+    m_onInstrument.remove(static_cast<const QObject*>(assay));
 }

@@ -157,6 +157,9 @@ public slots:
     // begin: marks the assay as on the analyzer, emits assayBegun.
     // end: takes it off, marks it finished (status Finished when it was not
     // already), emits assayEnded(assay, ok). Null assays are ignored.
+    // A driver's worker calls them holding the worklist's walking lock, so
+    // that the assay cannot be deleted meanwhile: a slot connected directly
+    // must not change the worklist.
     virtual void beginAssay(Assay* assay);
     virtual void endAssay(Assay* assay, bool ok);
     // The host deleted an assay: it is no longer on the analyzer.
@@ -176,5 +179,7 @@ private:
     };
     QHash<int, Message> m_messages;
     QHash<int, int> m_statusCodes;
-    QSet<Assay*> m_onInstrument;
+    // The assays between beginAssay and endAssay, kept as QObject pointers:
+    // assayDestroyed gets them while only their QObject part is left.
+    QSet<const QObject*> m_onInstrument;
 };

@@ -396,14 +396,12 @@ void TestInstrVela::startTest()
 
     m_analyzer->setReply(command, reply);
     openOn(*m_server);
-    Assay assay;
-    assay.setMethod(method);
     TestRecord record;
     record.testId = id;
     record.positionCode = position;
     record.itemCode = item;
     record.dilutionFactor = factor;
-    record.assay = &assay;
+    record.method = method;
     int freeCount = -1;
     QCOMPARE(m_instr->startTest(record, &freeCount), accepted);
     QCOMPARE(freeCount, free);

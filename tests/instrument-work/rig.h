@@ -44,7 +44,7 @@ struct Rig
     }
     void pass()
     {
-        bool stop = false;
+        const std::atomic<bool> stop{false};
         instrument->schedulePass(&stop);
     }
 

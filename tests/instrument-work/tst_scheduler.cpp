@@ -7,6 +7,8 @@
 #include <tqcore/tqapp.h>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +23,15 @@ QByteArray idText(quint32 id)
 quint32 testIdOf(Assay* a)
 {
     return a->tempValue(QStringLiteral("vela/id")).toUInt();
+}
+
+bool hasAssay(const QSignalSpy& spy, const void* address)
+{
+    for (const QList<QVariant>& args : spy) {
+        if (static_cast<const void*>(args.at(0).value<Assay*>()) == address)
+            return true;
+    }
+    return false;
 }
 
 int shadowCount(const QList<TestRecord>& records)
@@ -52,13 +63,24 @@ private slots:
     void refusedPlacementStaysPending();
     void refusedReleaseRetriedWithoutQuery();
     void deletedAssayReleasedSilently();
+    void deletedDuringExchange_data();
+    void deletedDuringExchange();
     void missingPosition_data();
     void missingPosition();
-    void failingQueriesGiveUp();
-    void unknownTestEndsEmpty();
+    void dilutionOutOfRange();
+    void refusals_data();
+    void refusals();
+    void queryFailures_data();
+    void queryFailures();
+    void curveFailureKeepsClotTime_data();
+    void curveFailureKeepsClotTime();
+    void unknownTest_data();
+    void unknownTest();
     void worklistRunsThroughWorker();
     void finishedHeadIsSkipped();
     void demonstrationShadows();
+    void destroyDuringPass_data();
+    void destroyDuringPass();
 
 private:
     QTemporaryDir m_dir;
@@ -252,6 +274,55 @@ void TestScheduler::deletedAssayReleasedSilently()
     QCOMPARE(begun.count(), 0);
 }
 
+void TestScheduler::deletedDuringExchange_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::newRow("placing (31)") << QByteArray("31");
+    QTest::newRow("result query (32)") << QByteArray("32");
+    QTest::newRow("curve read (60)") << QByteArray("60");
+    QTest::newRow("release (34)") << QByteArray("34");
+}
+
+void TestScheduler::deletedDuringExchange()
+{
+    // The host deletes the assay from its own thread while the worker waits
+    // for the reply to one of the assay's commands.
+    QFETCH(QByteArray, command);
+    Rig rig;
+    rig.analyzer.runningReplies = 0;
+    Assay* doomed = rig.addAssay("S1", "A1", "PT");
+    Assay* other = rig.addAssay("S2", "A2", "TT");
+    const void* doomedAddress = doomed;
+    QPointer<Assay> watch(doomed);
+    Worklist* list = rig.worklist();
+    QObject host; // lives in the host's thread
+    struct Strike { std::atomic<bool> done{false}; std::atomic<quint32> id{0}; };
+    auto strike = std::make_shared<Strike>();
+    rig.server.setHandler([&rig, &host, command, strike, list, watch](const QByteArray& request) {
+        if (request.startsWith(command) && !strike->done.exchange(true)) {
+            strike->id = request.mid(2, 8).toUInt(nullptr, 16);
+            QMetaObject::invokeMethod(&host, [list, watch] {
+                if (watch)
+                    list->remove(watch.data());
+            }, Qt::BlockingQueuedConnection);
+        }
+        return rig.analyzer.handle(request);
+    });
+    QSignalSpy begun(rig.instrument.data(), &Instrument::assayBegun);
+    QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
+
+    QVERIFY(rig.instrument->startWork());
+    QTRY_VERIFY_WITH_TIMEOUT(strike->done && !rig.instrument->m_worker->isRunning(), 30000);
+    QVERIFY(watch.isNull());
+    QVERIFY(!hasAssay(ended, doomedAddress));
+    if (command == "31")
+        QVERIFY(!hasAssay(begun, doomedAddress));
+    QVERIFY(rig.analyzer.test(strike->id).released);
+    QVERIFY(!rig.instrument->hasScheduledTests());
+    QVERIFY(other->isFinished());
+    QCOMPARE(other->result().value(), 30.0);
+}
+
 void TestScheduler::missingPosition_data()
 {
     QTest::addColumn<QString>("position");
@@ -273,38 +344,198 @@ void TestScheduler::missingPosition()
     QVERIFY(!rig.instrument->hasScheduledTests());
 }
 
-void TestScheduler::failingQueriesGiveUp()
+void TestScheduler::dilutionOutOfRange()
 {
+    // The 31 command has two digits for the factor: 1/100 cannot be sent.
     Rig rig;
-    rig.analyzer.resultReplyOverride = "32ZZ garbled";
+    Assay* tooFar = rig.addAssay("S1", "A1", "PT", "1/100");
+    Assay* edge = rig.addAssay("S2", "A2", "PT", "1/99");
+    QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
+    rig.pass();
+    const QList<QByteArray> placed = rig.server.requests("31");
+    QCOMPARE(placed, QList<QByteArray>{"31" + idText(testIdOf(edge)) + "B2PT99L"});
+    QVERIFY(tooFar->isFinished());
+    QVERIFY(!rig.instrument->containsAssay(tooFar));
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(ended.at(0).at(1).toBool(), false);
+    QCOMPARE(tooFar->result().error(), AnalysisResult::UnknownError);
+    QVERIFY2(tooFar->result().errorText().contains(QStringLiteral("1/100")),
+             qPrintable(tooFar->result().errorText()));
+    QCOMPARE(tooFar->message(), tooFar->result().errorText());
+}
+
+void TestScheduler::refusals_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("oursRunning");
+    QTest::addColumn<bool>("told");
+    QTest::newRow("intake full, nothing of ours on it") << QByteArray("3100") << false << true;
+    QTest::newRow("error reply") << QByteArray("31XX") << false << true;
+    QTest::newRow("error reply while ours run") << QByteArray("31XX") << true << true;
+    QTest::newRow("intake full while ours run") << QByteArray("3100") << true << false;
+}
+
+void TestScheduler::refusals()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, oursRunning);
+    QFETCH(bool, told);
+    Rig rig;
+    rig.analyzer.runningReplies = 1000000;
+    if (oursRunning) {
+        rig.addAssay("S0", "A9", "PT");
+        rig.pass();
+        QCOMPARE(rig.instrument->m_running.size(), 1);
+    }
+    Assay* a = rig.addAssay("S1", "A1", "PT");
+    auto refusing = std::make_shared<std::atomic<bool>>(true);
+    rig.server.setHandler([&rig, reply, refusing](const QByteArray& request) {
+        if (request.startsWith("31") && *refusing)
+            return reply;
+        return rig.analyzer.handle(request);
+    });
+    for (int i = 1; i < InstrVela::refusalNotice; ++i)
+        rig.pass();
+    QVERIFY(a->message().isEmpty());
+    rig.pass();
+    QCOMPARE(a->message().contains(QStringLiteral("拒绝")), told);
+    QCOMPARE(rig.server.requests("31" + idText(testIdOf(a))).size(), InstrVela::refusalNotice);
+    QCOMPARE(a->status(), tq::Waiting);
+
+    // still offered, and placed once the analyzer takes it
+    *refusing = false;
+    rig.pass();
+    QCOMPARE(a->status(), tq::Started);
+    QVERIFY(a->message().isEmpty());
+}
+
+void TestScheduler::queryFailures_data()
+{
+    // to 32 while the fault lasts, "<id>" standing for the test's; empty: no link
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("givesUp");
+    QTest::newRow("no link") << QByteArray() << false;
+    QTest::newRow("analyzer silent on the line (Linkhub's Err:)") << QByteArray("Err:timeout") << false;
+    QTest::newRow("replies that do not parse") << QByteArray("32ZZ garbled") << true;
+    QTest::newRow("final reply without test time")
+        << FakeAnalyzer::gbk(QStringLiteral("320F <id>B1PT01L2024120814300000 03 00   预温时间:0010")) << true;
+}
+
+void TestScheduler::queryFailures()
+{
+    // A fault that outlasts ten passes: only replies that do not parse end
+    // the test; without an answer it waits and ends with its true result.
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, givesUp);
+    Rig rig;
+    rig.analyzer.runningReplies = 0;
+    auto faulty = std::make_shared<std::atomic<bool>>(false);
+    rig.server.setHandler([&rig, reply, faulty](const QByteArray& request) {
+        if (request.startsWith("32") && *faulty)
+            return QByteArray(reply).replace("<id>", request.mid(2, 8));
+        return rig.analyzer.handle(request);
+    });
     Assay* a = rig.addAssay("S1", "A1", "PT");
     QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
     rig.pass(); // placed
+    *faulty = true;
+    if (reply.isEmpty())
+        rig.instrument->talkThread()->close();
     for (int i = 1; i < InstrVela::maxFailedQueries; ++i)
         rig.pass();
-    QCOMPARE(rig.server.requests("32").size(), InstrVela::maxFailedQueries - 1);
     QCOMPARE(ended.count(), 0);
-    QCOMPARE(rig.instrument->m_running.size(), 1);
+    rig.pass();
+    if (givesUp) {
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(a->result().error(), AnalysisResult::UnknownError);
+        QVERIFY2(a->result().errorText().contains(QString::fromLatin1(reply.left(5))),
+                 qPrintable(a->result().errorText()));
+        QCOMPARE(rig.analyzer.released(), 1);
+        return;
+    }
+    for (int i = 0; i < 5; ++i)
+        rig.pass();
+    QCOMPARE(ended.count(), 0);
+    QVERIFY(a->result().isNull());
 
-    rig.pass(); // the last failure: given up, released, ended
-    QCOMPARE(rig.server.requests("32").size(), InstrVela::maxFailedQueries);
-    QCOMPARE(rig.server.requests("34").size(), 1);
+    *faulty = false;
+    if (reply.isEmpty())
+        QVERIFY(rig.instrument->talkThread()->open());
+    rig.pass();
     QCOMPARE(ended.count(), 1);
-    QVERIFY(rig.instrument->m_running.isEmpty());
-    QCOMPARE(a->result().error(), AnalysisResult::UnknownError);
-    QVERIFY2(a->result().errorText().contains(QStringLiteral("32ZZ garbled")),
-             qPrintable(a->result().errorText()));
+    QCOMPARE(a->result().value(), 30.0);
+    QCOMPARE(a->result().curve().size(), 120);
 }
 
-void TestScheduler::unknownTestEndsEmpty()
+void TestScheduler::curveFailureKeepsClotTime_data()
 {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("no closing dash") << QByteArray("60-0003");
+    QTest::newRow("error reply") << QByteArray("60XX");
+}
+
+void TestScheduler::curveFailureKeepsClotTime()
+{
+    // The curve read breaks after its first reply, pass after pass: the
+    // clot time stands with the points read, and the message says so.
+    QFETCH(QByteArray, reply);
     Rig rig;
+    rig.analyzer.runningReplies = 0;
+    rig.server.setHandler([&rig, reply](const QByteArray& request) -> QByteArray {
+        if (request.startsWith("60") && request.mid(10, 4) != "0000")
+            return reply;
+        return rig.analyzer.handle(request);
+    });
+    Assay* a = rig.addAssay("S1", "A1", "PT");
+    QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
+    rig.pass();
+    for (int i = 1; i < InstrVela::maxFailedQueries; ++i)
+        rig.pass();
+    QCOMPARE(ended.count(), 0);
+    QVERIFY(a->result().isNull());
+    rig.pass();
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(a->result().isValid());
+    QCOMPARE(a->result().value(), 30.0);
+    QCOMPARE(a->result().curve().size(), 55);
+    QVERIFY(a->message().startsWith(QStringLiteral("测试编号:")));
+    QVERIFY2(a->message().contains(QStringLiteral("曲线数据不完整")), qPrintable(a->message()));
+}
+
+void TestScheduler::unknownTest_data()
+{
+    QTest::addColumn<int>("unknownReplies");
+    QTest::addColumn<bool>("lost");
+    QTest::newRow("unknown when asked again: lost") << 1000 << true;
+    QTest::newRow("one 32XX, then known") << 1 << false;
+}
+
+void TestScheduler::unknownTest()
+{
+    QFETCH(int, unknownReplies);
+    QFETCH(bool, lost);
+    Rig rig;
+    rig.analyzer.runningReplies = 0;
     Assay* a = rig.addAssay("S1", "A1", "PT");
     rig.pass();
-    rig.analyzer.resultReplyOverride = "32XX";
+    auto left = std::make_shared<std::atomic<int>>(unknownReplies);
+    rig.server.setHandler([&rig, left](const QByteArray& request) -> QByteArray {
+        if (request.startsWith("32") && (*left)-- > 0)
+            return "32XX";
+        return rig.analyzer.handle(request);
+    });
     rig.pass();
     QVERIFY(a->isFinished());
-    QVERIFY(a->result().isNull());
+    if (!lost) {
+        QCOMPARE(a->result().value(), 30.0);
+        QCOMPARE(a->result().curve().size(), 120);
+        return;
+    }
+    // the zero value, with a reason, also in the assay's message
+    QCOMPARE(a->result().value(), 0.0);
+    QCOMPARE(a->result().error(), AnalysisResult::UnknownError);
+    QVERIFY(a->result().errorText().contains(QStringLiteral("丢失")));
+    QCOMPARE(a->message(), a->result().errorText());
     QVERIFY(a->result().curve().isEmpty());
     QVERIFY(rig.server.requests("60").isEmpty());
 }
@@ -410,6 +641,57 @@ void TestScheduler::demonstrationShadows()
         QVERIFY2(!r.contains(shadowId), r.constData());
     QVERIFY(assays.at(4)->isFinished());
     QVERIFY(assays.at(4)->result().isCopyOf(own));
+}
+
+void TestScheduler::destroyDuringPass_data()
+{
+    QTest::addColumn<bool>("shadow");
+    QTest::newRow("worker raising a message box") << false;
+    QTest::newRow("worker in a shadow test's delay") << true;
+}
+
+void TestScheduler::destroyDuringPass()
+{
+    // The instrument object is destroyed in the host's thread while its
+    // worker is busy; the host's thread must not wait for good.
+    QFETCH(bool, shadow);
+    Rig rig;
+    std::atomic<int> boxes{0};
+    std::atomic<bool> boxInWorker{false};
+    // Shows boxes as the modal presenter does: in the host's thread,
+    // waiting for it from any other.
+    const tq::MessagePresenter previous = tq::setMessagePresenter(
+        [&](QMessageBox::Icon, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) {
+            if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+                boxInWorker = true;
+                QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::BlockingQueuedConnection);
+            }
+            ++boxes;
+            return QMessageBox::Ok;
+        });
+    if (shadow) {
+        Profile::instance().setValue(QStringLiteral("debug/active"), true, false);
+        rig.analyzer.runningReplies = 0;
+        for (int i = 0; i < 10; ++i)
+            rig.addAssay(QStringLiteral("S%1").arg(i), QStringLiteral("A%1").arg(i + 1), "PT");
+        QVERIFY(rig.instrument->startWork());
+        // the four tests before the shadow are released; then its delay begins
+        QTRY_VERIFY_WITH_TIMEOUT(rig.analyzer.released() >= 4, 20000);
+    } else {
+        rig.addAssay("S1", QString(), "PT");
+        QVERIFY(rig.instrument->startWork());
+        QTRY_VERIFY_WITH_TIMEOUT(boxes >= 1, 20000);
+        // The box comes back at every pass (at most 1 s apart); give the
+        // worker time to ask for the next one without serving it.
+        QDeadlineTimer asked(2500);
+        while (!boxInWorker && !asked.hasExpired())
+            QThread::msleep(10);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    rig.instrument.reset();
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    tq::setMessagePresenter(previous);
 }
 
 QTEST_GUILESS_MAIN(TestScheduler)
