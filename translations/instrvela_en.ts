@@ -200,6 +200,22 @@
         <source>仪器%1已不在列表中</source>
         <translation>Analyzer %1 is no longer listed</translation>
     </message>
+    <message>
+        <source>仪器连续%1次拒绝此测试（%2），仍在重试，请检查仪器</source>
+        <translation>The analyzer refused this test %1 times in a row (%2); still retrying, please check the analyzer</translation>
+    </message>
+    <message>
+        <source>仪器已丢失此测试，没有结果，请重新测定此样本</source>
+        <translation>The analyzer lost this test; there is no result, please run this sample again</translation>
+    </message>
+    <message>
+        <source>曲线数据不完整，只读到%1个点</source>
+        <translation>Curve incomplete: only %1 points were read</translation>
+    </message>
+    <message>
+        <source>稀释倍数1/%1超出仪器范围（最大1/%2），此项目不能在仪器上测定</source>
+        <translation>Dilution 1/%1 is beyond the analyzer&apos;s range (at most 1/%2); this assay cannot be run on the analyzer</translation>
+    </message>
 </context>
 <context>
     <name>ManualTest</name>
