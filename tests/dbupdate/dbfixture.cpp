@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include "testtime.h"
 
 namespace fixture {
 
@@ -340,7 +341,7 @@ Run runDbUpdate(const QString &dir, const QStringList &arguments, const QString 
     QProcess process;
     process.setWorkingDirectory(dir);
     process.start(dbUpdateProgram(), all);
-    run.finished = process.waitForFinished(30000);
+    run.finished = process.waitForFinished(testsupport::scaled(30000));
     if (!run.finished) {
         process.kill();
         process.waitForFinished();

@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <memory>
+#include "testtime.h"
 
 Q_DECLARE_METATYPE(ParamBlock)
 
@@ -531,7 +532,7 @@ void TestInstrVela::waitModuleIdleGivesUpOnBrokenLink()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!m_instr->waitModuleIdle(1));
-    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(5000));
     QCOMPARE(m_server->lines().size(), 1);
 }
 
@@ -544,7 +545,7 @@ void TestInstrVela::waitModuleIdleIsBounded()
     timer.start();
     QVERIFY(!m_instr->waitModuleIdle(1));
     QVERIFY(timer.elapsed() >= 350);
-    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(5000));
 }
 
 void TestInstrVela::runModuleSequence()
@@ -565,7 +566,7 @@ void TestInstrVela::runModuleSequenceLinkDropped()
     QElapsedTimer timer;
     timer.start();
     m_instr->runModuleSequence();
-    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(5000));
     QCOMPARE(m_server->lines(), (QList<QByteArray>{ "5113", "5123", "552", "552", "5124" }));
     QVERIFY(!QGuiApplication::overrideCursor());
 }

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include "testtime.h"
 
 class TestTalkThread : public QObject
 {
@@ -128,7 +129,7 @@ void TestTalkThread::refusedConnection()
     QVERIFY(!talk.isConnected());
     QCOMPARE(talk.socketError(), QAbstractSocket::ConnectionRefusedError);
     QVERIFY2(talk.errorString().contains(QLatin1String("refused"), Qt::CaseInsensitive), qPrintable(talk.errorString()));
-    QVERIFY(talk.wait(5000));
+    QVERIFY(talk.wait(testsupport::scaled(5000)));
     QCOMPARE(talk.talk("24"), QByteArray());
 }
 
@@ -146,7 +147,7 @@ void TestTalkThread::linkBreaksWhileWaiting()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(talk.talk("ping"), QByteArray());
     QCOMPARE(server.lines(), (QList<QByteArray>{ "ping", "drop" }));
-    QVERIFY(talk.wait(5000));
+    QVERIFY(talk.wait(testsupport::scaled(5000)));
 
     // The request handed over after the end never reaches a new link.
     QVERIFY(talk.open());
@@ -169,7 +170,7 @@ void TestTalkThread::silentServerTimesOut()
     const QByteArray reply = talk.talk("late");
     QVERIFY2(reply.startsWith("Err:"), reply.constData());
     QVERIFY(timer.elapsed() >= 250);
-    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(5000));
     QVERIFY(!talk.isConnected());
     QCOMPARE(talk.talk("next"), QByteArray());
     QCOMPARE(server.lines(), (QList<QByteArray>{ "late" }));
