@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QSemaphore>
+#include <QThread>
 #include <QWaitCondition>
 
 #if defined(__SANITIZE_THREAD__)
@@ -80,6 +81,20 @@ inline bool wait(QWaitCondition& condition, QMutex* mutex, QDeadlineTimer deadli
 inline bool wait(QWaitCondition& condition, QMutex* mutex, unsigned long ms)
 {
     return wait(condition, mutex, QDeadlineTimer(qint64(ms)));
+}
+
+// Qt's threads are detached and record their end under a mutex inside the
+// library, so QThread::wait orders nothing the sanitizer can see. A thread
+// whose last writes are read after the wait calls ending() last in run();
+// the waiter calls join() instead of wait().
+inline void ending(const QThread* thread) { released(thread); }
+
+inline bool join(QThread* thread, QDeadlineTimer deadline = QDeadlineTimer::Forever)
+{
+    const bool ended = thread->wait(deadline);
+    if (ended)
+        acquired(thread);
+    return ended;
 }
 
 } // namespace handoff

@@ -1,7 +1,7 @@
 // Two threads started as the driver starts its own (QThread), one counter
 // written by both with no lock: a data race ThreadSanitizer must report.
-// Beside it, the same hand-off made correctly through a semaphore and a wait
-// condition (core/threadhandoff.h), which it must not report. The sanitizer
+// Beside it, hand-offs made correctly through a semaphore, a wait condition
+// and the end of a thread (core/threadhandoff.h), which it must not report. The sanitizer
 // script runs this program and looks for the report naming plantedRace.
 
 #include "core/threadhandoff.h"
@@ -46,9 +46,12 @@ int main(int argc, char* argv[])
     QThread* producer = QThread::create([] {
         handedOver = 42;
         handoff::release(ready);
-        QMutexLocker lock(&mutex);
-        flag = true;
-        changed.wakeAll();
+        {
+            QMutexLocker lock(&mutex);
+            flag = true;
+            changed.wakeAll();
+        }
+        handoff::ending(QThread::currentThread());
     });
     producer->start();
     handoff::acquire(ready);
@@ -58,7 +61,7 @@ int main(int argc, char* argv[])
         while (!flag)
             handoff::wait(changed, &mutex);
     }
-    producer->wait();
+    handoff::join(producer);
     delete producer;
     std::printf("%d %d\n", counter, got);
     return 0;
