@@ -3,6 +3,7 @@
 #include "commandcodec.h"
 #include "instrvelafile.h"
 #include "linktrace.h"
+#include "reconnectthread.h"
 #include "replyerror.h"
 #include "talkthread.h"
 #include "workerthread.h"
@@ -40,6 +41,12 @@ InstrVela::InstrVela(Workbench* workbench)
 
     m_worker = new WorkerThread(this);
     m_talk = new TalkThread(this);
+    m_talk->setLinkLostHandler([this] { onLinkLost(); });
+    m_reconnect = new ReconnectThread([this](int attempt) {
+        return ReconnectThread::Outcome(reconnectAttempt(attempt));
+    }, this);
+    addMessage(LinkLostCode, 2, tr("与仪器的连接已断开"));
+    addMessage(LinkGivenUpCode, 2, tr("与仪器的连接已断开，所选仪器已不在列表中，不再自动重新连接"));
 
     if (workbench)
         m_defaultMethod = workbench->instrInfo().value(QStringLiteral("method")).toStringList().value(0);
@@ -50,6 +57,8 @@ InstrVela::InstrVela(Workbench* workbench)
 
 InstrVela::~InstrVela()
 {
+    m_wantLink = false;
+    m_reconnect->stop();
     delete m_worker;
     m_worker = nullptr;
     m_talk->close();
@@ -202,14 +211,22 @@ void InstrVela::checkReply(const QByteArray& reply)
         throw ReplyError(reply);
 }
 
+// The last error belongs to the thread that met it: an error reply the
+// worker or the manual-test poller got never shows up in a box of the GUI
+// thread's connect, page or dialog.
 QString InstrVela::lastError() const
 {
     QMutexLocker lock(&m_errorMutex);
-    return m_lastError;
+    return m_lastErrors.value(QThread::currentThreadId());
 }
 
 void InstrVela::setLastError(const QString& text)
 {
+    const Qt::HANDLE thread = QThread::currentThreadId();
     QMutexLocker lock(&m_errorMutex);
-    m_lastError = text;
+    // Threads come and go (the worker starts again for every run): keep a
+    // handful, the caller's own among them.
+    if (m_lastErrors.size() >= 16 && !m_lastErrors.contains(thread))
+        m_lastErrors.clear();
+    m_lastErrors.insert(thread, text);
 }

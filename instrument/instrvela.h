@@ -5,6 +5,7 @@
 #include <tqcore/instrument.h>
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -16,6 +17,7 @@
 
 class AnalysisResult;
 class Blink;
+class ReconnectThread;
 class QMainWindow;
 class Resource;
 class ResourceManager;
@@ -94,6 +96,22 @@ public:
     QByteArray selectedInstrument() const { return m_selected; }
     TalkThread* talkThread() const { return m_talk; }
 
+    // ---- link supervision ----
+    // A link that breaks while the host is connected (connectToHost, no
+    // disconnectFromHost since) is seen: state 0, the status message below
+    // on its own source, no tests placed, every test record kept; the
+    // driver then reconnects by itself ("instrument/reconnect", default
+    // true) to the analyzer chosen at the first connection.
+    static constexpr int LinkLostCode = 0x20001;
+    // In place of LinkLostCode once the analyzer chosen at the first
+    // connection is no longer listed: no more retries.
+    static constexpr int LinkGivenUpCode = 0x20002;
+    static constexpr int LinkStatusSource = 512;
+    // Test records stay as they are while this is true.
+    bool isLinkLost() const { return m_linkLost; }
+    // Text shown in place of a temperature while the link is down.
+    static QString noReadingText() { return QStringLiteral("--"); }
+
     // Picks one of several analyzers during connection; an empty answer
     // cancels. The default asks with a QInputDialog parented to the active
     // window. Tests and headless hosts may install their own (empty function:
@@ -164,15 +182,25 @@ public:
     Blink* m_blink = nullptr;
 
 private:
+    enum class LinkStep { Ok, Lost, Failed, Cancelled, NotListed };
     bool openLink();
-    bool selectAnalyzer();
+    LinkStep selectAnalyzer(const QByteArray& wanted);
+    void finishConnection();
+    void onLinkLost();                  // talk thread
+    void showLinkLost();                // GUI thread
+    int reconnectAttempt(int attempt);  // reconnect thread
+    void zeroParam();
     QString chooseInstrument(const QStringList& ids);
     // Reagents included in the reagent table, grouped by name (ascending).
     QList<QPair<QString, QList<Resource*>>> reagentGroups() const;
 
     QByteArray m_selected;          // analyzer chosen at connection; empty when disconnected
-    mutable QMutex m_errorMutex;    // the last error is written from every thread
-    QString m_lastError;
+    mutable QMutex m_errorMutex;    // the last error is kept per calling thread
+    QHash<Qt::HANDLE, QString> m_lastErrors;
+    std::atomic<bool> m_wantLink{false};    // connected by the host and not disconnected
+    std::atomic<bool> m_linkLost{false};    // lost while wanted, not yet back
+    std::atomic<quint64> m_linkEpoch{0};    // counts losses: a late "back" is void
+    ReconnectThread* m_reconnect = nullptr;
     QString m_defaultMethod;
     ParamBlock m_param;
     TalkThread* m_talk = nullptr;

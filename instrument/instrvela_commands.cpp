@@ -16,8 +16,8 @@
 #include <QMap>
 
 namespace {
-// waitModuleIdle gives the link up after this many replies in a row that
-// are empty (the link is closed) or link failures ("Err:").
+// waitModuleIdle gives up after this many replies in a row that are empty
+// (the link is closed) or error replies ("Err:", "55XX").
 const int MaxLinkFailures = 5;
 const int DefaultModuleWait = 120000;
 } // namespace
@@ -33,8 +33,29 @@ int InstrVela::moduleWaitTimeout()
 // dilution factor (2 decimal), method letter (C bead, L optical).
 // Accepted: "3111" and the number of further tests the analyzer takes now
 // (2 hex).
+//
+// A 31 may reach the analyzer and its answer be lost (no reply, the link
+// broke or timed out, Linkhub said "Err:..."): the record is then marked,
+// and the next try asks "32" for its test id first. A known test counts as
+// placed (freeCount -1: not known); "32XX" means it never arrived, and the
+// 31 goes out again with the same id. So a test is placed once, never twice.
 bool InstrVela::startTest(TestRecord& record, int* freeCount)
 {
+    if (record.placementUnknown) {
+        const QByteArray known = sendCommand("32%08X", record.testId);
+        if (known.startsWith("32XX")) {
+            record.placementUnknown = false;
+        } else if (known.startsWith("32") && !matchesErrorReply(known)) {
+            qCInfo(lcLink).nospace() << "test " << Qt::hex << record.testId << " had arrived before its answer was lost";
+            record.placementUnknown = false;
+            if (freeCount)
+                *freeCount = -1;
+            return true;
+        } else {
+            return false;   // still no answer: ask again on the next try
+        }
+    }
+
     QString method;
     if (Assay* assay = record.assay)
         method = assay->method();
@@ -46,8 +67,10 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount)
                                          zeroPadded(record.positionCode, 2).constData(),
                                          zeroPadded(record.itemCode, 2).constData(),
                                          record.dilutionFactor, letter);
-    if (!reply.startsWith("3111"))
+    if (!reply.startsWith("3111")) {
+        record.placementUnknown = reply.isEmpty() || reply.startsWith("Err:");
         return false;
+    }
     if (freeCount) {
         const int free = hexField(reply, 4, 2);
         *freeCount = free < 0 ? 0 : free;
@@ -55,11 +78,12 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount)
     return true;
 }
 
-// 34 cancels a test or releases a finished one; "3400C0" refuses.
+// 34 cancels a test or releases a finished one; "3400C0" refuses. No reply
+// is no release: the record stays and is released later.
 bool InstrVela::cancelTest(quint32 id)
 {
     const QByteArray reply = sendCommand("34%08X", id);
-    return !isErrorReply(reply) && !reply.startsWith("3400C0");
+    return !reply.isEmpty() && !isErrorReply(reply) && !reply.startsWith("3400C0");
 }
 
 QList<QPair<QString, QList<Resource*>>> InstrVela::reagentGroups() const
@@ -90,7 +114,12 @@ bool InstrVela::sendReagentTable()
             text += volumeToHex(resource->volumePercent());
         }
         qDebug().noquote() << "reagent table:" << QString::fromLatin1(text);
-        sendCommand("77%s", text.constData());
+        // The reply is not examined, but none at all means the analyzer
+        // never got the table.
+        if (sendCommand("77%s", text.constData()).isEmpty()) {
+            setLastError(tr("与仪器的连接已断开"));
+            return false;
+        }
     }
     return true;
 }
@@ -152,7 +181,7 @@ bool InstrVela::waitModuleIdle(int module)
         const QByteArray reply = sendCommand("55%X", unsigned(module));
         if (reply.startsWith("5500"))
             return true;
-        if (reply.isEmpty() || reply.startsWith("Err:")) {
+        if (reply.isEmpty() || isErrorReply(reply)) {
             if (++linkFailures >= MaxLinkFailures) {
                 if (reply.isEmpty())
                     setLastError(tr("与仪器的连接已断开"));

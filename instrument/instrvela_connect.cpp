@@ -5,8 +5,10 @@
 
 #include "linkhubstart.h"
 #include "linktrace.h"
+#include "reconnectthread.h"
 #include "replyerror.h"
 #include "talkthread.h"
+#include "workerthread.h"
 
 #include "core/serial.h"
 
@@ -16,6 +18,9 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QInputDialog>
+#include <QMetaObject>
+
+#include <cstring>
 
 namespace {
 const int DefaultLinkhubStart = 15000;
@@ -67,45 +72,83 @@ bool InstrVela::openLink()
     }
 }
 
-// Names the serial port, lists the analyzers found there and selects one.
-// False when the sequence failed; the last error says why (empty when the
-// operator cancelled the choice).
-bool InstrVela::selectAnalyzer()
+// Names the serial port, lists the analyzers found there and selects one:
+// wanted when it is not empty (a reconnection: no dialog), else the only
+// one or the operator's choice. The last error says why it failed (empty
+// when the operator cancelled the choice).
+InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
 {
+    const QString lost = tr("与仪器的连接已断开");
+    // Linkhub answers every line: no answer at all means the link has gone.
+    auto answered = [this, &lost](const QByteArray& reply) {
+        if (!reply.isEmpty())
+            return true;
+        setLastError(lost);
+        return false;
+    };
     try {
         const QString defaultPort = Serial::EnumDevices().value(0);
         const QString port = workbench() ? workbench()->value(QStringLiteral("instrument/port"), defaultPort).toString()
                                          : defaultPort;
-        sendCommand("/%02X%s", 0u, port.toLocal8Bit().constData());
+        if (!answered(sendCommand("/%02X%s", 0u, port.toLocal8Bit().constData())))
+            return LinkStep::Lost;
 
         const QByteArray list = sendCommand("/%02X0", 1u);
+        if (!answered(list))
+            return LinkStep::Lost;
         checkReply(list);
         const QStringList ids = QString::fromLatin1(list).split(QLatin1Char(','), Qt::SkipEmptyParts);
         if (ids.isEmpty()) {
             setLastError(tr("没有可用设备"));
-            return false;
+            return LinkStep::Failed;
         }
-        const QString choice = ids.size() == 1 ? ids.first() : chooseInstrument(ids);
+        QString choice;
+        if (!wanted.isEmpty()) {
+            if (!ids.contains(QString::fromLatin1(wanted))) {
+                setLastError(tr("仪器%1已不在列表中").arg(QString::fromLatin1(wanted)));
+                return LinkStep::NotListed;
+            }
+            choice = QString::fromLatin1(wanted);
+        } else {
+            choice = ids.size() == 1 ? ids.first() : chooseInstrument(ids);
+        }
         if (choice.isEmpty())
-            return false;
+            return LinkStep::Cancelled;
         m_selected = choice.toLatin1();
 
-        checkReply(sendCommand("/%02X%s", 2u, m_selected.constData()));
+        const QByteArray selected = sendCommand("/%02X%s", 2u, m_selected.constData());
+        if (!answered(selected))
+            return LinkStep::Lost;
+        checkReply(selected);
     } catch (const ReplyError&) {
-        return false;
+        return LinkStep::Failed;
     }
-    if (!m_talk->isConnected()) {
-        // Linkhub answers every line: no answer means the link has gone.
-        setLastError(tr("与仪器的连接已断开"));
-        return false;
-    }
-    return true;
+    return LinkStep::Ok;
+}
+
+void InstrVela::zeroParam()
+{
+    std::memset(&m_param, 0, sizeof m_param);
+}
+
+// The rest of a connection once the analyzer is selected: its parameter
+// block (none rather than the previous analyzer's when it cannot be read)
+// and the work mode.
+void InstrVela::finishConnection()
+{
+    if (!loadParam())
+        zeroParam();
+    sendCommand(TqApp::tmpValue(QStringLiteral("debug/sim")).toBool() ? "FB0" : "FB1");
 }
 
 void InstrVela::connectToHost()
 {
     if (isConnected())
         return;
+    // The host connects anew: the retries of a lost link end first.
+    m_reconnect->stop();
+    m_wantLink = false;
+    m_linkLost = false;
     setState(Disconnected);
     setTemperatureStable(false);
 
@@ -116,17 +159,20 @@ void InstrVela::connectToHost()
     }
     setLastError(QString());
 
-    if (!selectAnalyzer()) {
+    const LinkStep step = selectAnalyzer(QByteArray());
+    if (step != LinkStep::Ok) {
         m_talk->close();
         m_selected.clear();
+        zeroParam();
         const QString error = lastError();
         if (!error.isEmpty() && workbench())
             workbench()->critical(error, QMessageBox::Ok);
         return;
     }
 
-    loadParam();
-    sendCommand(TqApp::tmpValue(QStringLiteral("debug/sim")).toBool() ? "FB0" : "FB1");
+    finishConnection();
+    m_wantLink = true;
+    setStatusCode(0, LinkStatusSource, QString());
     setState(Connected);
     sendReagentTable();
     Instrument::connectToHost();
@@ -134,9 +180,91 @@ void InstrVela::connectToHost()
 
 void InstrVela::disconnectFromHost()
 {
+    m_wantLink = false;
+    m_linkLost = false;
+    ++m_linkEpoch;
+    m_reconnect->stop();
     Instrument::disconnectFromHost();
     setTemperatureStable(false);
     m_talk->close();
     m_selected.clear();
+    zeroParam();
+    setStatusCode(0, LinkStatusSource, QString());
     setState(Disconnected);
+}
+
+// Talk thread, as the link breaks: from now on no test is placed and no
+// record changes; the host hears of it in its own thread.
+void InstrVela::onLinkLost()
+{
+    if (!m_wantLink || m_linkLost.exchange(true))
+        return;
+    ++m_linkEpoch;
+    qCWarning(lcLink) << "link to the analyzer lost";
+    QMetaObject::invokeMethod(this, [this] { showLinkLost(); }, Qt::QueuedConnection);
+}
+
+void InstrVela::showLinkLost()
+{
+    if (!m_wantLink || !m_linkLost)
+        return;
+    setState(Disconnected);
+    setStatusCode(LinkLostCode, LinkStatusSource, QString());
+    setTemperatureStable(false);
+    // The last readings are not current any more.
+    m_lastTempTexts.clear();
+    for (int zone = 1; zone <= 9; ++zone)
+        emitTemperatureText(zone, noReadingText());
+    const bool retry = !workbench() || workbench()->value(QStringLiteral("instrument/reconnect"), true).toBool();
+    if (retry)
+        m_reconnect->begin();
+}
+
+// Reconnect thread: one try to bring the lost link back, as at connection
+// but with the analyzer chosen then and without any dialog.
+int InstrVela::reconnectAttempt(int attempt)
+{
+    using Outcome = ReconnectThread::Outcome;
+    if (!m_wantLink)
+        return int(Outcome::GiveUp);
+    const quint64 epoch = m_linkEpoch;
+    const QByteArray wanted = m_selected;
+    qCInfo(lcLink) << "reconnecting, attempt" << attempt + 1;
+    m_talk->close();
+    if (m_reconnect->isStopping() || !openLink())
+        return int(Outcome::Failed);
+    const LinkStep step = m_reconnect->isStopping() ? LinkStep::Cancelled : selectAnalyzer(wanted);
+    if (step == LinkStep::Ok && !m_reconnect->isStopping()) {
+        finishConnection();
+        // Cleared before the link is looked at once more: a loss from here
+        // on is reported as a new one.
+        m_linkLost = false;
+        if (sendReagentTable() && m_talk->isConnected() && !m_reconnect->isStopping()) {
+            // Back in the GUI thread, unless the link went again meanwhile
+            // or the host disconnected.
+            QMetaObject::invokeMethod(this, [this, epoch] {
+                if (!m_wantLink || m_linkLost || m_linkEpoch != epoch)
+                    return;
+                setStatusCode(0, LinkStatusSource, QString());
+                setState(Connected);
+                qCInfo(lcLink) << "link to the analyzer back";
+                if (worklist())
+                    m_worker->wake();
+            }, Qt::QueuedConnection);
+            return int(Outcome::Connected);
+        }
+    }
+    m_linkLost = true;
+    m_talk->close();
+    m_selected = wanted;
+    if (step == LinkStep::NotListed) {
+        const QString why = lastError();
+        qCWarning(lcLink).noquote() << why << "- no more reconnection";
+        QMetaObject::invokeMethod(this, [this, why] {
+            if (m_wantLink)
+                setStatusCode(LinkGivenUpCode, LinkStatusSource, why);
+        }, Qt::QueuedConnection);
+        return int(Outcome::GiveUp);
+    }
+    return int(Outcome::Failed);
 }

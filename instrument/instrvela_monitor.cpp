@@ -35,6 +35,9 @@ constexpr int zoneCount = 9;
 
 void InstrVela::pollStatus()
 {
+    // A lost link has raised its own message; nothing is asked until it is back.
+    if (m_linkLost)
+        return;
     const QByteArray reply = sendCommand("24");
     if (isErrorReply(reply))
         return;
@@ -66,6 +69,8 @@ void InstrVela::emitTemperatureText(int zone, const QString& text)
 
 void InstrVela::pollTemperatures()
 {
+    if (m_linkLost)
+        return;
     const QByteArray reply = sendCommand("73");
     if (reply.isEmpty() || isErrorReply(reply))
         return;

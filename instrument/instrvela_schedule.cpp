@@ -4,6 +4,7 @@
 #include "instrvela.h"
 
 #include "commandcodec.h"
+#include "talkthread.h"
 #include "workerthread.h"
 
 #include <tqcore/assay.h>
@@ -61,6 +62,9 @@ int InstrVela::dilutionFactor(double dilution)
 
 void InstrVela::schedulePass(const bool* stop)
 {
+    // A lost link keeps every record as it is until the link is back.
+    if (m_linkLost)
+        return;
     // Collect: results of the running tests, then their release.
     for (int i = 0; i < m_running.size() && !*stop;) {
         TestRecord& r = m_running[i];
@@ -105,6 +109,8 @@ void InstrVela::schedulePass(const bool* stop)
         TestRecord r = m_pending.first();
         Assay* assay = r.assay.data();
         if (!assay) {
+            if (r.placementUnknown)
+                cancelTest(r.testId);   // it may have arrived all the same
             m_pending.removeFirst();
         } else if (startTest(r, &freeCount)) {
             beginAssay(assay);
@@ -115,6 +121,7 @@ void InstrVela::schedulePass(const bool* stop)
             if (!addDemonstrationShadow())
                 break;
         } else {
+            m_pending.first() = r;  // keeps what startTest learnt of it
             freeCount = 0;
         }
         if (m_pending.isEmpty() && freeCount != 0) {
@@ -138,6 +145,9 @@ bool InstrVela::collectResult(TestRecord& r)
         r.failedQueries = 0;
         return false;
     }
+    // No answer because the link is down is no failure of the test.
+    if (!m_talk->isConnected())
+        return false;
     // A test whose queries keep failing is given up: it gets an error result
     // that says why, and is released and ended like any other, so that it
     // cannot hold the worker for good.

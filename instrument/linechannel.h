@@ -29,6 +29,10 @@ public:
 
     // Bytes received after the last line read (an unasked reply); taken out.
     QByteArray takePending();
+    // takePending() and whatever else has arrived and can be read without
+    // waiting: nothing of it answers a request still to be sent. *closed is
+    // set when the peer has closed the link or it broke.
+    QByteArray drainUnasked(bool* closed);
 
 private:
     qintptr m_fd;

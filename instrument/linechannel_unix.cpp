@@ -79,3 +79,24 @@ QByteArray LineChannel::takePending()
     pending.swap(m_received);
     return pending;
 }
+
+QByteArray LineChannel::drainUnasked(bool* closed)
+{
+    *closed = false;
+    QByteArray drained = takePending();
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(int(m_fd), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            drained.append(buffer, qsizetype(n));
+            if (drained.size() > m_maxLength)
+                return drained;     // a flood: the rest waits for the next drain
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            *closed = true;
+        return drained;
+    }
+}

@@ -3,6 +3,7 @@
 #include "core/threadhandoff.h"
 #include "linechannel.h"
 #include "linktrace.h"
+#include "replymatch.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -113,6 +114,43 @@ bool TalkThread::close()
     return ended;
 }
 
+// One request line out, its reply line in. *connected turns false when the
+// link broke or is to be closed (no reply in time, a line too long).
+QByteArray TalkThread::exchange(LineChannel& channel, const QByteArray& request, bool* connected)
+{
+    bool closed = false;
+    const QByteArray unasked = channel.drainUnasked(&closed);
+    if (!unasked.isEmpty())
+        qCWarning(lcLink).noquote() << "unasked, dropped before" << escapeBytes(request) << ":" << escapeBytes(unasked);
+    if (closed || !channel.write(request + "\r\n")) {  // one write, one segment: Nagle is off
+        *connected = false;
+        return QByteArray();
+    }
+    const QDeadlineTimer deadline(m_replyTimeout);
+    for (;;) {
+        QByteArray line;
+        switch (channel.readLine(&line, deadline)) {
+        case LineChannel::Line:
+            line = line.trimmed();
+            if (ReplyMatch::answers(request, line))
+                return line;
+            qCWarning(lcLink).noquote() << "unasked, dropped while" << escapeBytes(request) << "waits:" << escapeBytes(line);
+            continue;
+        case LineChannel::Closed:
+            *connected = false;
+            return QByteArray();
+        case LineChannel::TimedOut:
+            qCWarning(lcLink) << "no reply within" << int(m_replyTimeout) << "ms; closing the link";
+            *connected = false;
+            return failureReply(Failure::NoReply);
+        case LineChannel::TooLong:
+            qCWarning(lcLink) << "reply line longer than" << MaxReplyLength << "bytes; closing the link";
+            *connected = false;
+            return failureReply(Failure::ReplyTooLong);
+        }
+    }
+}
+
 QByteArray TalkThread::talk(const QByteArray& request)
 {
     QMutexLocker lock(&m_mutex);
@@ -185,45 +223,17 @@ void TalkThread::run()
     LineChannel channel(socket.socketDescriptor(), MaxReplyLength);
     while (connected) {
         handoff::acquire(m_requestSem);
-        QByteArray line = m_request;
+        const QByteArray request = m_request;
         const quint64 seq = m_requestSeq;
-        if (line.isEmpty())
+        if (request.isEmpty())
             break;
-        const QByteArray unasked = channel.takePending();
-        if (!unasked.isEmpty()) {
-            // One request, one reply: more lines than that answer nothing.
-            qCWarning(lcLink).noquote() << "dropping unasked bytes" << escapeBytes(unasked);
-        }
-        line += "\r\n";     // one write, one segment: Nagle is off
-        QByteArray reply;
-        bool failed = false;
-        if (!channel.write(line)) {
-            connected = false;
-        } else {
-            switch (channel.readLine(&reply, QDeadlineTimer(m_replyTimeout))) {
-            case LineChannel::Line:
-                reply = reply.trimmed();
-                break;
-            case LineChannel::Closed:
-                connected = false;
-                break;
-            case LineChannel::TimedOut:
-                qCWarning(lcLink) << "no reply within" << int(m_replyTimeout) << "ms; closing the link";
-                reply = failureReply(Failure::NoReply);
-                failed = true;
-                break;
-            case LineChannel::TooLong:
-                qCWarning(lcLink) << "reply line longer than" << MaxReplyLength << "bytes; closing the link";
-                reply = failureReply(Failure::ReplyTooLong);
-                failed = true;
-                break;
-            }
-        }
+        const QByteArray reply = exchange(channel, request, &connected);
         m_reply = reply;
         m_replySeq = seq;
-        if (failed || !connected) {
-            connected = false;
+        if (!connected) {
             m_connected = false;    // before the caller goes on: it may ask
+            if (m_linkLost)
+                m_linkLost();
         }
         handoff::release(m_replySem);
     }

@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 
 // The one TCP connection to Linkhub on the local host. The socket lives in
 // this thread's run(); callers in any thread hand a request line over and
@@ -23,10 +24,19 @@
 // up to 50 us, yielding, before it sleeps on the semaphore: local replies
 // often come that fast, and the look spares a wake-up on both sides.
 //
+// One request, one reply: before each request everything already waiting on
+// the socket is read and dropped (logged as unasked), and a line that comes
+// while a request waits but cannot be its reply (ReplyMatch) is dropped too;
+// the wait goes on for the real one within the same time-out.
+//
 // A reply is waited for at most replyTimeout() ms (30 000 by default,
 // VELA_TALK_TIMEOUT_MS overrides it). When the wait runs out, talk() returns
 // an error reply beginning "Err:" and the link is closed, so that a late
 // reply can never be taken for the next request.
+//
+// When a link that was up breaks (peer closed, reply time-out, write
+// failed) without close() being asked for, the link-lost handler runs in
+// this thread before the caller gets its reply.
 class TalkThread : public QThread
 {
 public:
@@ -54,6 +64,10 @@ public:
     int replyTimeout() const;
     void setReplyTimeout(int msecs);
 
+    // Called in the talk thread when the link breaks by itself; must not
+    // block and must not talk. Set before open().
+    void setLinkLostHandler(std::function<void()> handler) { m_linkLost = std::move(handler); }
+
     // Port named by VELA_LINKHUB_PORT, else DefaultPort.
     static quint16 linkhubPort();
 
@@ -63,6 +77,7 @@ protected:
 private:
     enum class Failure { NoReply, ReplyTooLong, LineBreakInRequest };
     QByteArray failureReply(Failure failure) const;
+    QByteArray exchange(class LineChannel& channel, const QByteArray& request, bool* connected);
 
     QMutex m_mutex;             // one caller at a time in open() and talk()
     QSemaphore m_requestSem;    // released once per request handed over
@@ -80,4 +95,5 @@ private:
     QAbstractSocket::SocketError m_socketError = QAbstractSocket::UnknownSocketError;
     std::atomic<int> m_replyTimeout;
     quint16 m_port = DefaultPort;
+    std::function<void()> m_linkLost;
 };

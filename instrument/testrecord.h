@@ -24,4 +24,7 @@ struct TestRecord
     QPointer<Assay> assay;     // null once the host deleted the assay
     bool shadow = false;       // demonstration test, never sent to the analyzer
     int failedQueries = 0;     // result queries in a row that gave no answer
+    // A 31 went out and its answer was lost: the analyzer may hold the test.
+    // Before it is placed again, a 32 asks (the same test id either way).
+    bool placementUnknown = false;
 };

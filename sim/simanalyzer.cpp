@@ -829,6 +829,10 @@ SimReply SimAnalyzer::handle(const QByteArray& request)
         case SimFault::Delay:
             reply.delayMs = fault->delayMs;
             break;
+        case SimFault::Stray:
+            reply.stray = reply.line;
+            reply.strayDelayMs = fault->delayMs;
+            break;
         default:
             break;
         }

@@ -13,6 +13,10 @@ struct SimReply
     QByteArray line;       // reply line without CR LF
     Action action = Reply;
     int delayMs = 0;       // how long the transport waits before sending it
+    // An unasked extra line the transport sends strayDelayMs after the
+    // reply, in a write of its own (empty: none).
+    QByteArray stray;
+    int strayDelayMs = 0;
 };
 
 class SimAnalyzerPrivate;

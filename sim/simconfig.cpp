@@ -14,7 +14,11 @@ const KindName kindNames[] = {
     { SimFault::Malformed, "malformed" },
     { SimFault::Overlong, "overlong" },
     { SimFault::Delay, "delay" },
+    { SimFault::Stray, "stray" },
 };
+
+// A stray line follows its reply after this long unless ms= says otherwise.
+const int DefaultStrayMs = 5;
 
 bool parseInt(const QString& text, int min, int* out)
 {
@@ -50,7 +54,7 @@ QString SimFault::toString() const
         s += QStringLiteral(",after=%1").arg(after);
     if (count != 1)
         s += count < 0 ? QStringLiteral(",count=all") : QStringLiteral(",count=%1").arg(count);
-    if (kind == Delay)
+    if (kind == Delay || kind == Stray)
         s += QStringLiteral(",ms=%1").arg(delayMs);
     if (kind == Overlong)
         s += QStringLiteral(",len=%1").arg(length);
@@ -102,6 +106,8 @@ bool SimConfig::parseFaults(const QString& text, QList<SimFault>* out, QString* 
         }
         if (fault.kind == SimFault::Delay)
             fault.delayMs = 1000;
+        else if (fault.kind == SimFault::Stray)
+            fault.delayMs = DefaultStrayMs;
         for (int i = 1; i < parts.size(); ++i) {
             const QString option = parts.at(i).trimmed();
             const int eq = option.indexOf(QLatin1Char('='));

@@ -16,14 +16,15 @@ struct SimFault
         DropLink,   // the link is dropped instead of replying
         Malformed,  // a reply that does not parse (garbled, truncated)
         Overlong,   // the normal reply padded far beyond any line limit
-        Delay       // the normal reply after `delayMs`
+        Delay,      // the normal reply after `delayMs`
+        Stray       // the normal reply, then a copy of it `delayMs` later in a write of its own
     };
 
     Kind kind = ErrorReply;
     QByteArray command; // two-character command code, upper case; empty = all
     int after = 0;
     int count = 1;
-    int delayMs = 0;    // Delay: how long the reply is held back
+    int delayMs = 0;    // Delay: how long the reply is held back; Stray: gap before the extra line
     int length = 8192;  // Overlong: length of the padded reply
 
     static QString kindName(Kind kind);
@@ -53,7 +54,7 @@ struct SimConfig
     // Fault list grammar, shared by the environment and command-line options:
     //   faults := fault (";" fault)*
     //   fault  := kind [":" command] ("," key "=" value)*
-    //   kind   := error | silence | drop | malformed | overlong | delay
+    //   kind   := error | silence | drop | malformed | overlong | delay | stray
     //   key    := after | count | ms | len
     static bool parseFaults(const QString& text, QList<SimFault>* out, QString* error);
 };

@@ -14,10 +14,14 @@ struct HubReply
     Action action = Send;
     QByteArray line;
     int delayMs = 0;
+    // An unasked line sent strayDelayMs after the reply in a write of its
+    // own (a fault of the simulated analyzers); empty: none.
+    QByteArray stray;
+    int strayDelayMs = 0;
 
-    static HubReply send(const QByteArray& line, int delayMs = 0) { return {Send, line, delayMs}; }
-    static HubReply error(const QByteArray& text, int delayMs = 0) { return {Send, "Err:" + text, delayMs}; }
-    static HubReply drop(int delayMs = 0) { return {Drop, QByteArray(), delayMs}; }
+    static HubReply send(const QByteArray& line, int delayMs = 0) { return {Send, line, delayMs, {}, 0}; }
+    static HubReply error(const QByteArray& text, int delayMs = 0) { return {Send, "Err:" + text, delayMs, {}, 0}; }
+    static HubReply drop(int delayMs = 0) { return {Drop, QByteArray(), delayMs, {}, 0}; }
 };
 
 // Link time-outs in milliseconds, as the serial port takes them.

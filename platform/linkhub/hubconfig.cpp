@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include <limits>
+
 namespace {
 
 bool parseInt(const QString& text, int minimum, int maximum, int* value)
@@ -56,6 +58,10 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
     const QCommandLineOption idleOption(QStringLiteral("idle"),
         QStringLiteral("Exit this many ms after the last client left (VELA_LINKHUB_IDLE, default 10000)."),
         QStringLiteral("ms"));
+    const QCommandLineOption exitAfterOption(QStringLiteral("exit-after"),
+        QStringLiteral("Fault for driver tests: pass the n-th request line on, send no reply and exit "
+                       "(VELA_LINKHUB_EXIT_AFTER, default 0: never)."),
+        QStringLiteral("lines"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
         QStringLiteral("Serial baud rate (default 115200)."), QStringLiteral("rate"));
     const QCommandLineOption parityOption(QStringLiteral("parity"),
@@ -70,7 +76,7 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
     const QCommandLineOption writeOption(QStringLiteral("write-timeout"),
         QStringLiteral("Write time-out in ms, over profile.db (default 100)."), QStringLiteral("ms"));
     parser.addOption(portFileOption);
-    parser.addOptions({portOption, keyOption, traceOption, idleOption, baudOption, parityOption,
+    parser.addOptions({portOption, keyOption, traceOption, idleOption, exitAfterOption, baudOption, parityOption,
                        retriesOption, readOption, intervalOption, writeOption});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -108,6 +114,11 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
     const QString idle = pick(idleOption, "VELA_LINKHUB_IDLE");
     if (!idle.isEmpty() && !parseInt(idle, 0, 24 * 3600 * 1000, &config->idleMs)) {
         *error = QStringLiteral("invalid idle time %1").arg(idle);
+        return false;
+    }
+    const QString exitAfter = pick(exitAfterOption, "VELA_LINKHUB_EXIT_AFTER");
+    if (!exitAfter.isEmpty() && !parseInt(exitAfter, 0, std::numeric_limits<int>::max(), &config->exitAfterLines)) {
+        *error = QStringLiteral("invalid line count %1").arg(exitAfter);
         return false;
     }
 

@@ -17,6 +17,7 @@ struct HubConfig
     QString semaphoreKey = QStringLiteral("LinkhubStart");
     QString traceFile;
     int idleMs = 10000;
+    int exitAfterLines = 0;     // fault for driver tests: exit after this many lines (0: never)
     HubOptions options;
 
     // False with `error` set for an invalid option or value.

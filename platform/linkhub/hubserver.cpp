@@ -89,11 +89,22 @@ void HubServer::processNext()
                 m_trace->write("C>", line.text);
             reply = m_session->handleLine(line.text);
         }
+        if (m_exitAfterLines > 0 && ++m_lines >= m_exitAfterLines) {
+            if (m_trace)
+                m_trace->note(QStringLiteral("exiting after %1 lines, no reply").arg(m_lines));
+            m_queue.clear();
+            if (m_client)
+                m_client->abort();
+            emit exitRequested();
+            return;
+        }
 
         if (reply.delayMs > 0) {
             m_replyPending = true;
             m_dropPending = reply.action == HubReply::Drop;
             m_pendingLine = reply.line;
+            m_pendingStray = reply.stray;
+            m_pendingStrayMs = reply.strayDelayMs;
             m_replyTimer.start(reply.delayMs);
             return;
         }
@@ -102,6 +113,7 @@ void HubServer::processNext()
             return;
         }
         sendReply(reply.line);
+        sendStray(reply.stray, reply.strayDelayMs);
     }
 }
 
@@ -116,6 +128,8 @@ void HubServer::onReplyDue()
         return;
     }
     sendReply(m_pendingLine);
+    sendStray(m_pendingStray, m_pendingStrayMs);
+    m_pendingStray.clear();
     processNext();
 }
 
@@ -125,6 +139,24 @@ void HubServer::sendReply(const QByteArray& line)
     if (m_trace)
         m_trace->write("C<", text);
     m_client->write(text + "\r\n");
+}
+
+void HubServer::sendStray(const QByteArray& line, int delayMs)
+{
+    if (line.isEmpty() || !m_client)
+        return;
+    // Its own write, after the reply has left: the client reads it as a
+    // separate segment, whatever it asks in the meantime.
+    QPointer<QTcpSocket> client = m_client;
+    QTimer::singleShot(qMax(0, delayMs), Qt::PreciseTimer, this, [this, client, line] {
+        if (!client || client != m_client)
+            return;
+        const QByteArray text = replyLine(line);
+        if (m_trace)
+            m_trace->write("C<", text + " [stray]");
+        client->write(text + "\r\n");
+        client->flush();
+    });
 }
 
 void HubServer::dropClient()

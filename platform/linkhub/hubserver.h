@@ -33,8 +33,14 @@ public:
     // Line text of a reply: CR and LF inside would end the line early.
     static QByteArray replyLine(const QByteArray& line);
 
+    // A fault for tests of the driver: after this many request lines (0:
+    // never) the hub passes the last one on, sends no reply and asks to exit
+    // as if it had crashed.
+    void setExitAfterLines(int lines) { m_exitAfterLines = qMax(0, lines); }
+
 signals:
     void idle();
+    void exitRequested();
 
 private slots:
     void onNewConnection();
@@ -45,6 +51,7 @@ private slots:
 private:
     void processNext();
     void sendReply(const QByteArray& line);
+    void sendStray(const QByteArray& line, int delayMs);
     void dropClient();
     void forgetClient(QTcpSocket* socket);
 
@@ -59,4 +66,8 @@ private:
     bool m_replyPending = false;
     bool m_dropPending = false;
     QByteArray m_pendingLine;
+    QByteArray m_pendingStray;
+    int m_pendingStrayMs = 0;
+    int m_exitAfterLines = 0;
+    int m_lines = 0;            // request lines handled since the start
 };

@@ -84,6 +84,9 @@ int main(int argc, char* argv[])
     }
     releaseStart(start);
 
+    server.setExitAfterLines(config.exitAfterLines);
+    QObject::connect(&server, &HubServer::exitRequested, &app, [] { QCoreApplication::exit(3); },
+                     Qt::QueuedConnection);
     QObject::connect(&server, &HubServer::idle, &app, [&trace] {
         trace.note(QStringLiteral("idle, exiting"));
         QCoreApplication::quit();

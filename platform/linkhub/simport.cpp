@@ -30,8 +30,12 @@ HubReply SimPort::exchange(const QByteArray& id, const QByteArray& line)
 
     const SimReply reply = analyzer->handle(line);
     switch (reply.action) {
-    case SimReply::Reply:
-        return HubReply::send(reply.line, reply.delayMs);
+    case SimReply::Reply: {
+        HubReply sent = HubReply::send(reply.line, reply.delayMs);
+        sent.stray = reply.stray;
+        sent.strayDelayMs = reply.strayDelayMs;
+        return sent;
+    }
     case SimReply::Silent:
         return HubReply::error("time-out, analyzer " + id + " did not answer", m_timeouts.read);
     case SimReply::DropLink:

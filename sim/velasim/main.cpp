@@ -12,6 +12,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <chrono>
 #include <csignal>
@@ -92,6 +93,21 @@ bool openPty(Pty* pty, QString* error)
     return true;
 }
 
+// Points linkPath at target, replacing an earlier link (from a run that has
+// ended) in one step, so that the path never names nothing while we run.
+bool replaceLink(const QByteArray& target, const QByteArray& linkPath, QString* error)
+{
+    const QByteArray temporary = linkPath + ".new" + QByteArray::number(qint64(::getpid()));
+    ::unlink(temporary.constData());
+    if (::symlink(target.constData(), temporary.constData()) != 0
+        || ::rename(temporary.constData(), linkPath.constData()) != 0) {
+        *error = qt_error_string(errno);
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -122,8 +138,13 @@ int main(int argc, char* argv[])
         QStringLiteral("Corrupt every n-th reply frame (0: none)."), QStringLiteral("n"));
     const QCommandLineOption traceOption(QStringLiteral("trace"),
         QStringLiteral("Append a wire trace to this file."), QStringLiteral("file"));
+    const QCommandLineOption linkOption(QStringLiteral("link"),
+        QStringLiteral("Also serve the pseudo-terminal under this stable path (a symbolic link, replaced "
+                       "when it exists, removed at exit), so that an analyzer switched off and on again "
+                       "comes back on the same port name."),
+        QStringLiteral("path"));
     parser.addOptions({deviceOption, baudOption, idsOption, speedOption, faultsOption, memoryOption,
-                       seedOption, corruptOption, traceOption});
+                       seedOption, corruptOption, traceOption, linkOption});
     parser.process(app);
 
     auto fail = [](const QString& text) {
@@ -175,6 +196,7 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("cannot open trace: %1").arg(trace.errorString()));
 
     Pty pty;
+    QByteArray linkPath;
     Serial device;
     int fd = -1;
     if (parser.isSet(deviceOption)) {
@@ -191,7 +213,14 @@ int main(int argc, char* argv[])
         if (!openPty(&pty, &error))
             return fail(QStringLiteral("cannot make a pseudo-terminal: %1").arg(error));
         fd = pty.master;
-        std::printf("%s\n", pty.slavePath.constData());
+        if (parser.isSet(linkOption)) {
+            linkPath = QFile::encodeName(parser.value(linkOption));
+            if (!replaceLink(pty.slavePath, linkPath, &error))
+                return fail(QStringLiteral("cannot link %1: %2").arg(parser.value(linkOption), error));
+            std::printf("%s\n", linkPath.constData());
+        } else {
+            std::printf("%s\n", pty.slavePath.constData());
+        }
     }
     std::fflush(stdout);
 
@@ -247,6 +276,13 @@ int main(int argc, char* argv[])
     for (const QByteArray& id : bus.identifiers()) {
         if (SimAnalyzer* analyzer = bus.analyzer(id))
             analyzer->flushMemory();
+    }
+    // Only a link that still names this run's terminal is ours to remove.
+    if (!linkPath.isEmpty()) {
+        char target[4096];
+        const ssize_t n = ::readlink(linkPath.constData(), target, sizeof target - 1);
+        if (n > 0 && QByteArray(target, int(n)) == pty.slavePath)
+            ::unlink(linkPath.constData());
     }
     // Closing the master hangs up the line for whoever holds the other end.
     if (pty.master >= 0)

@@ -25,6 +25,10 @@ public:
         bool silent = false;    // answer nothing
         bool close = false;     // close the connection after writing
         bool dribble = false;   // one byte per write
+        // When not empty, written instead of bytes: one write each, gapMs
+        // apart (a stray line in a segment of its own).
+        QList<QByteArray> segments = {};
+        int gapMs = 0;
     };
     using Handler = std::function<Reply(const QByteArray& line)>;
 
@@ -60,6 +64,9 @@ public:
         m_lines.clear();
     }
     int connections() const { return m_connections; }
+    // Segments of Reply::segments written so far (on the loopback they are
+    // with the client once counted).
+    int segmentsWritten() const { return m_segmentsWritten; }
 
 protected:
     void run() override
@@ -87,7 +94,15 @@ protected:
                             m_lines.append(request);
                         }
                         const Reply reply = m_handler(request);
-                        if (!reply.silent || !reply.bytes.isEmpty()) {
+                        if (!reply.segments.isEmpty()) {
+                            for (int i = 0; i < reply.segments.size(); ++i) {
+                                if (i > 0 && reply.gapMs > 0)
+                                    QThread::msleep(reply.gapMs);
+                                socket->write(reply.segments.at(i));
+                                socket->flush();
+                                ++m_segmentsWritten;
+                            }
+                        } else if (!reply.silent || !reply.bytes.isEmpty()) {
                             if (reply.dribble) {
                                 for (char c : reply.bytes) {
                                     socket->write(&c, 1);
@@ -116,6 +131,7 @@ private:
     QSemaphore m_ready;
     std::atomic<quint16> m_port{0};
     std::atomic<int> m_connections{0};
+    std::atomic<int> m_segmentsWritten{0};
     mutable QMutex m_mutex;
     QList<QByteArray> m_lines;
 };

@@ -52,6 +52,15 @@ private slots:
     void moduleSequenceOnSimulator();
     void moduleSequenceLinkDropped();
 
+    void lostLinkComesBack_data();
+    void lostLinkComesBack();
+    void retriesEnd_data();
+    void retriesEnd();
+    void analyzerNoLongerListed();
+    void analyzerSwitchedOffAndOn();
+    void linkLostDuringConnect();
+    void cancelledChoiceIgnoresOtherThreadsErrors();
+
 private:
     QString writeScript(const QString& name, const QString& body);
     int starts() const;
@@ -124,7 +133,11 @@ void TestConnect::init()
     qunsetenv("VELA_LINKHUB_START_MS");
     qunsetenv("VELA_SIM_IDS");
     qunsetenv("VELA_SIM_FAULTS");
+    qunsetenv("VELA_LINKHUB_EXIT_AFTER");
+    qunsetenv("VELA_RECONNECT_SCALE");
+    qputenv("VELA_TALK_TIMEOUT_MS", "10000");
     Profile::instance().setValue(QStringLiteral("instrument/port"), QStringLiteral("SIM"), false);
+    Profile::instance().setValue(QStringLiteral("instrument/reconnect"), true, false);
     TqApp::setTmpValue(QStringLiteral("debug/sim"), QVariant());
     InstrVela::setInstrumentChooser(InstrVela::InstrumentChooser());
     m_boxes = std::make_unique<tq::MessageRecorder>();
@@ -410,6 +423,191 @@ void TestConnect::moduleSequenceLinkDropped()
     QVERIFY2(lines.size() <= 5, lines.join(' ').constData());
     QCOMPARE(lines.mid(0, 2), (QList<QByteArray>{ "5113", "5123" }));
     QVERIFY(!m_instr->talkThread()->isConnected());
+}
+
+// The link breaks while connected: the driver goes to state 0 with its
+// status message, blanks the temperatures, and comes back to state 2 by
+// itself within the back-off bound, with no box shown.
+void TestConnect::lostLinkComesBack_data()
+{
+    QTest::addColumn<QByteArray>("faults");
+    QTest::addColumn<QByteArray>("exitAfter");
+    QTest::addColumn<QByteArray>("timeout");
+
+    QTest::newRow("connection dropped") << QByteArray("drop:73,after=1") << QByteArray() << QByteArray("10000");
+    QTest::newRow("analyzer silent past the reply time-out")
+        << QByteArray("delay:73,ms=2500,after=1") << QByteArray() << QByteArray("400");
+    // The connection takes 9 lines; the 11th is the second 73.
+    QTest::newRow("Linkhub killed and restarted") << QByteArray() << QByteArray("11") << QByteArray("10000");
+}
+
+void TestConnect::lostLinkComesBack()
+{
+    QFETCH(QByteArray, faults);
+    QFETCH(QByteArray, exitAfter);
+    QFETCH(QByteArray, timeout);
+    qputenv("VELA_SIM_FAULTS", faults);
+    qputenv("VELA_LINKHUB_EXIT_AFTER", exitAfter);
+    qputenv("VELA_TALK_TIMEOUT_MS", timeout);
+    makeInstrument();
+
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    QSignalSpy states(m_instr.get(), &Instrument::stateChanged);
+    QSignalSpy prewarm(m_instr.get(), &InstrVela::temp1Changed);
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT((m_instr->pollTemperatures(), m_instr->state() == 0), 15000);
+    const qint64 lostAt = clock.elapsed();
+    QCOMPARE(m_instr->statusCode(InstrVela::LinkStatusSource), InstrVela::LinkLostCode);
+    QCOMPARE(m_instr->findMessage(InstrVela::LinkLostCode), QStringLiteral("与仪器的连接已断开"));
+    QVERIFY(!prewarm.isEmpty());
+    QCOMPARE(prewarm.last().first().toString(), InstrVela::noReadingText());
+    // Polls on the dead link ask nothing.
+    m_trace->clear();
+    m_instr->pollStatus();
+    m_instr->pollTemperatures();
+
+    // Bound: the first retry waits 1 s; Linkhub may take a moment to start.
+    QTRY_COMPARE_WITH_TIMEOUT(m_instr->state(), 2, 15000);
+    const qint64 back = clock.elapsed() - lostAt;
+    qInfo("state 2 again %lld ms after the loss was seen", back);
+    QVERIFY2(back < 10000, qPrintable(QString::number(back)));
+    QCOMPARE(m_instr->statusCode(InstrVela::LinkStatusSource), 0);
+    QCOMPARE(states.size(), 2);
+    QVERIFY2(m_boxes->texts().isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('|'))));
+    const QList<QByteArray> again = sent();
+    QVERIFY2(again.mid(0, 3) == (QList<QByteArray>{ "/00SIM", "/010", "/02VELA01" }), again.join(' ').constData());
+    QCOMPARE(starts(), 2);     // started as at every connection (a second one ends at once)
+    QVERIFY(m_instr->sendCommand("74").startsWith("74-"));
+}
+
+// Retries end on disconnectFromHost() during the back-off, and never start
+// with "instrument/reconnect" off.
+void TestConnect::retriesEnd_data()
+{
+    QTest::addColumn<bool>("disconnect");
+    QTest::newRow("disconnect during the back-off") << true;
+    QTest::newRow("reconnection switched off") << false;
+}
+
+void TestConnect::retriesEnd()
+{
+    QFETCH(bool, disconnect);
+    qputenv("VELA_SIM_FAULTS", "drop:73");
+    qputenv("VELA_RECONNECT_SCALE", "0.2");     // first retry after 200 ms
+    if (!disconnect)
+        Profile::instance().setValue(QStringLiteral("instrument/reconnect"), false, false);
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    m_instr->pollTemperatures();
+    QTRY_COMPARE(m_instr->state(), 0);
+    if (disconnect)
+        m_instr->disconnectFromHost();
+    m_trace->clear();
+    QTest::qWait(1500);     // several back-off periods
+    QCOMPARE(m_instr->state(), 0);
+    QVERIFY2(sent().isEmpty(), sent().join(' ').constData());
+    QCOMPARE(starts(), 1);
+    QCOMPARE(m_instr->statusCode(InstrVela::LinkStatusSource), disconnect ? 0 : InstrVela::LinkLostCode);
+}
+
+// After the loss the analyzer chosen first is no longer listed: the retries
+// stop and the status message says so.
+void TestConnect::analyzerNoLongerListed()
+{
+    std::atomic<int> lists{0};
+    std::atomic<int> polls{0};
+    LineServer server([&](const QByteArray& line) {
+        if (line == "/010")
+            return LineServer::line(lists++ == 0 ? "VELA01" : "VELA02");
+        if (line == "73" && polls++ == 0)
+            return LineServer::hangUp();
+        return LineServer::line(line.startsWith("/") ? line.left(3) + "OK" : line.left(2) + "00");
+    });
+    qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
+    qputenv("VELA_LINKHUB_PORT", server.portText());
+    qputenv("VELA_RECONNECT_SCALE", "0.2");
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+    m_instr->pollTemperatures();
+    QTRY_COMPARE(m_instr->statusCode(InstrVela::LinkStatusSource), int(InstrVela::LinkGivenUpCode));
+    QCOMPARE(lists.load(), 2);
+    QTest::qWait(1000);
+    QCOMPARE(lists.load(), 2);
+    QCOMPARE(m_instr->state(), 0);
+    QVERIFY(m_boxes->texts().isEmpty());
+}
+
+// The analyzer (velasim on a stable path) is switched off: Linkhub drops
+// the driver, whose retries fail while it is off; switched on again on the
+// same path, the driver is back by itself.
+void TestConnect::analyzerSwitchedOffAndOn()
+{
+    if (QStringLiteral(VELASIM_PROGRAM).isEmpty())
+        QSKIP("needs velasim");
+    const QString tty = m_dir.filePath(QStringLiteral("analyzer-%1").arg(m_case));
+    const QStringList arguments { QStringLiteral("--link"), tty, QStringLiteral("--speed"), QStringLiteral("50") };
+    auto startAnalyzer = [&](QProcess& p) {
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(VELASIM_PROGRAM), arguments);
+        return p.waitForStarted(10000) && p.waitForReadyRead(10000);
+    };
+    QProcess analyzer;
+    QVERIFY(startAnalyzer(analyzer));
+    Profile::instance().setValue(QStringLiteral("instrument/port"), tty, false);
+    qputenv("VELA_RECONNECT_SCALE", "0.2");
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+
+    analyzer.terminate();
+    QVERIFY(analyzer.waitForFinished(5000));
+    QTRY_VERIFY_WITH_TIMEOUT((m_instr->pollTemperatures(), m_instr->state() == 0), 15000);
+    m_trace->clear();
+    QTRY_VERIFY_WITH_TIMEOUT(sent().count("/010") >= 2, 15000);  // tried while off
+    QCOMPARE(m_instr->state(), 0);
+
+    QProcess again;
+    QVERIFY(startAnalyzer(again));
+    QTRY_COMPARE_WITH_TIMEOUT(m_instr->state(), 2, 20000);
+    QVERIFY(m_instr->sendCommand("74").startsWith("74-"));
+    QVERIFY(m_boxes->texts().isEmpty());
+    m_instr->disconnectFromHost();
+    again.terminate();
+    again.waitForFinished(5000);
+}
+
+// A link lost in the middle of the connection is told as such, not as an
+// empty analyzer list.
+void TestConnect::linkLostDuringConnect()
+{
+    LineServer server([](const QByteArray& line) {
+        return line == "/010" ? LineServer::hangUp() : LineServer::line("/00OK");
+    });
+    qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
+    qputenv("VELA_LINKHUB_PORT", server.portText());
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 0);
+    QCOMPARE(m_boxes->texts(), QStringList{ QStringLiteral("与仪器的连接已断开") });
+    QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Critical);
+}
+
+// The operator cancels the choice while another thread has just met an
+// error reply: nothing is shown.
+void TestConnect::cancelledChoiceIgnoresOtherThreadsErrors()
+{
+    qputenv("VELA_SIM_IDS", "VELA01,VELA02");
+    InstrVela::setInstrumentChooser([this](const QStringList&) {
+        std::unique_ptr<QThread> poller(QThread::create([this] {
+            m_instr->isErrorReply(m_instr->sendCommand("3200000001"));
+        }));
+        poller->start();
+        poller->wait();
+        return QString();
+    });
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 0);
+    QVERIFY2(m_boxes->texts().isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('|'))));
 }
 
 QTEST_MAIN(TestConnect)

@@ -53,6 +53,10 @@ private slots:
     void startTest();
     void cancelTest_data();
     void cancelTest();
+    void placedOnceAcrossALostReply_data();
+    void placedOnceAcrossALostReply();
+    void reagentTableWithoutReplyFails();
+    void lastErrorBelongsToItsThread();
     void createResources();
     void reagentTable();
     void readReagentVolumes_data();
@@ -416,16 +420,103 @@ void TestInstrVela::cancelTest_data()
     QTest::newRow("refused 3400C0") << QByteArray("3400C0") << false;
     QTest::newRow("error reply 34XX") << QByteArray("34XX") << false;
     QTest::newRow("link error") << QByteArray("Err: serial time-out") << false;
+    QTest::newRow("no reply, link gone") << QByteArray() << false;
 }
 
 void TestInstrVela::cancelTest()
 {
     QFETCH(QByteArray, reply);
     QFETCH(bool, released);
-    m_analyzer->setReply("3400ABCDEF", reply);
+    if (reply.isEmpty())
+        m_analyzer->setHangUp("3400ABCDEF");
+    else
+        m_analyzer->setReply("3400ABCDEF", reply);
     openOn(*m_server);
     QCOMPARE(m_instr->cancelTest(0xABCDEF), released);
     QCOMPARE(m_server->lines(), QList<QByteArray>{ "3400ABCDEF" });
+}
+
+// A 31 whose answer was lost may or may not have reached the analyzer. The
+// next try asks 32 for the same id first: the test is placed once, never
+// twice, whichever it was.
+void TestInstrVela::placedOnceAcrossALostReply_data()
+{
+    QTest::addColumn<QByteArray>("firstReply");     // empty: the link breaks instead
+    QTest::addColumn<QByteArray>("queryReply");     // to the 32 after reconnection; empty: breaks again
+    QTest::addColumn<bool>("placed");
+    QTest::addColumn<int>("free");
+    QTest::addColumn<QList<QByteArray>>("lines");
+
+    const QByteArray place = "3100000007B1PT01L";
+    const QByteArray query = "3200000007";
+    QTest::newRow("it had arrived") << QByteArray() << QByteArray("3203 00000007B1PT01L") << true << -1
+                                    << QList<QByteArray>{ place, query };
+    QTest::newRow("it never arrived") << QByteArray() << QByteArray("32XX") << true << 2
+                                      << QList<QByteArray>{ place, query, place };
+    QTest::newRow("still no answer") << QByteArray() << QByteArray() << false << -1
+                                     << QList<QByteArray>{ place, query };
+    QTest::newRow("Linkhub's time-out is no answer") << QByteArray("Err: serial time-out") << QByteArray("32XX")
+                                                     << true << 2 << QList<QByteArray>{ place, query, place };
+    QTest::newRow("a refusal is an answer") << QByteArray("3100") << QByteArray("32XX") << true << 2
+                                            << QList<QByteArray>{ place, place };
+}
+
+void TestInstrVela::placedOnceAcrossALostReply()
+{
+    QFETCH(QByteArray, firstReply);
+    QFETCH(QByteArray, queryReply);
+    QFETCH(bool, placed);
+    QFETCH(int, free);
+    QFETCH(QList<QByteArray>, lines);
+
+    std::atomic<int> places{0};
+    LineServer server([&](const QByteArray& line) {
+        if (line.startsWith("31")) {
+            if (places++ > 0)
+                return LineServer::line("311102");
+            return firstReply.isEmpty() ? LineServer::hangUp() : LineServer::line(firstReply);
+        }
+        return queryReply.isEmpty() ? LineServer::hangUp() : LineServer::line(queryReply);
+    });
+    openOn(server);
+    Assay assay;
+    TestRecord record;
+    record.testId = 7;
+    record.positionCode = "B1";
+    record.itemCode = "PT";
+    record.assay = &assay;
+    int freeCount = 0;
+    QVERIFY(!m_instr->startTest(record, &freeCount));
+    QVERIFY(m_instr->talkThread()->open());     // reconnected
+    freeCount = 0;
+    QCOMPARE(m_instr->startTest(record, &freeCount), placed);
+    if (placed)
+        QCOMPARE(freeCount, free);
+    QCOMPARE(record.placementUnknown, !placed);
+    QCOMPARE(server.lines(), lines);
+}
+
+void TestInstrVela::reagentTableWithoutReplyFails()
+{
+    m_instr->createResources(m_workbench->resourceManager());
+    m_analyzer->setHangUp("77BUZ1FF");
+    openOn(*m_server);
+    QVERIFY(!m_instr->sendReagentTable());
+    QCOMPARE(m_instr->lastError(), QStringLiteral("与仪器的连接已断开"));
+}
+
+// An error reply another thread met is that thread's: it never becomes
+// what the GUI thread shows.
+void TestInstrVela::lastErrorBelongsToItsThread()
+{
+    m_instr->setLastError(QStringLiteral("mine"));
+    std::unique_ptr<QThread> worker(QThread::create([this] {
+        QVERIFY(m_instr->isErrorReply("32XX"));
+        QCOMPARE(m_instr->lastError(), QStringLiteral("32XX"));
+    }));
+    worker->start();
+    QVERIFY(worker->wait(5000));
+    QCOMPARE(m_instr->lastError(), QStringLiteral("mine"));
 }
 
 void TestInstrVela::createResources()
@@ -510,6 +601,8 @@ void TestInstrVela::waitModuleIdle_data()
     QTest::newRow("warning code goes on") << QList<QByteArray>{ "55010B01", "5500" } << true << 2;
     QTest::newRow("error code stops") << QList<QByteArray>{ "55010001", "55010A01", "5500" } << false << 2;
     QTest::newRow("error code after warning") << QList<QByteArray>{ "550100010B010A01" } << false << 1;
+    // Refusals count with the empty replies toward giving up, at once.
+    QTest::newRow("refused every time") << QList<QByteArray>{ "55XX" } << false << 5;
 }
 
 void TestInstrVela::waitModuleIdle()

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QTest>
@@ -48,6 +49,8 @@ private slots:
     void pipelinedLinesAnsweredInOrder();
     void silentAnalyzerGetsTimeoutError();
     void dropLinkClosesClient();
+    void strayLineInItsOwnWrite();
+    void exitAfterLines();
     void secondClientIsBusy();
     void secondInstanceExits();
     void idleExit();
@@ -57,6 +60,7 @@ private slots:
     void serialAllFramesBad();
     void serialSilence();
     void serialHangUp();
+    void serialAnalyzerOffAndOnOnStablePath();
     void serialNobodyAnswers();
 
 private:
@@ -270,6 +274,37 @@ void tst_Linkhub::dropLinkClosesClient()
     QVERIFY(next.exchange("73").startsWith("73 "));
 }
 
+void tst_Linkhub::strayLineInItsOwnWrite()
+{
+    Hub hub;
+    hub.env.insert(QStringLiteral("VELA_SIM_FAULTS"), QStringLiteral("stray:74,ms=150"));
+    QVERIFY(hub.start());
+    Client client;
+    QVERIFY(client.connectTo(hub.port));
+    QVERIFY(openSim(client));
+    const QByteArray reply = client.exchange("74");
+    QVERIFY(reply.startsWith("74-"));
+    // Nothing more at once: the extra line comes later, on its own.
+    QVERIFY(!client.socket.canReadLine());
+    QCOMPARE(client.readLine(5000), reply);
+    QVERIFY(client.exchange("73").startsWith("73 "));
+    QVERIFY(client.readLine(400).isNull());
+}
+
+void tst_Linkhub::exitAfterLines()
+{
+    Hub hub;
+    QVERIFY(hub.start({QStringLiteral("--exit-after"), QStringLiteral("4")}));
+    Client client;
+    QVERIFY(client.connectTo(hub.port));
+    QVERIFY(openSim(client));
+    // The fourth line is handled but never answered: the hub is gone.
+    QVERIFY(client.exchange("73", 5000).isNull());
+    QVERIFY(client.waitForClose(5000));
+    QVERIFY(hub.process.waitForFinished(5000));
+    QCOMPARE(hub.process.exitCode(), 3);
+}
+
 void tst_Linkhub::secondClientIsBusy()
 {
     Hub hub;
@@ -464,6 +499,41 @@ void tst_Linkhub::serialHangUp()
     Client next;
     QVERIFY(next.connectTo(hub.port));
     QCOMPARE(next.exchange("/010"), QByteArray("Err:no port open"));
+}
+
+void tst_Linkhub::serialAnalyzerOffAndOnOnStablePath()
+{
+    QTemporaryDir dir;
+    const QString link = dir.path() + QStringLiteral("/analyzer");
+    const QString memory = dir.path() + QStringLiteral("/memory.bin");
+    const QStringList arguments { QStringLiteral("--link"), link, QStringLiteral("--memory"), memory };
+    auto velasim = std::make_unique<Velasim>();
+    QVERIFY(velasim->start(arguments));
+    QCOMPARE(velasim->device(), link);
+    QVERIFY(QFileInfo(link).isSymLink());
+
+    Hub hub;
+    QVERIFY(hub.start());
+    Client client;
+    QVERIFY(client.connectTo(hub.port));
+    QCOMPARE(client.exchange("/00" + link.toLocal8Bit()), QByteArray("/00OK"));
+    QCOMPARE(client.exchange("/02VELA01"), QByteArray("/02OK"));
+    QCOMPARE(client.exchange("4D010002BEEF"), QByteArray("4D00"));
+
+    // Switched off: the link goes with it, and the hub drops its client.
+    velasim->process.terminate();
+    QVERIFY(velasim->process.waitForFinished(5000));
+    QVERIFY(!QFileInfo::exists(link));
+    QVERIFY(client.exchange("73", 5000).isNull());
+
+    // On again under the same name, with its memory: a new client reaches it.
+    velasim = std::make_unique<Velasim>();
+    QVERIFY(velasim->start(arguments));
+    Client next;
+    QVERIFY(next.connectTo(hub.port));
+    QCOMPARE(next.exchange("/00" + link.toLocal8Bit()), QByteArray("/00OK"));
+    QCOMPARE(next.exchange("/02VELA01"), QByteArray("/02OK"));
+    QCOMPARE(next.exchange("4C010002"), QByteArray("4CBEEF"));
 }
 
 void tst_Linkhub::serialNobodyAnswers()

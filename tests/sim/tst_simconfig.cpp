@@ -50,6 +50,7 @@ void TestSimConfig::parseFaults_data()
     QTest::newRow("star is every command") << "malformed:*,count=3"
                                            << QList<SimFault> { fault(SimFault::Malformed, "", 0, 3) };
     QTest::newRow("delay default 1 s") << "delay:73" << QList<SimFault> { delay };
+    QTest::newRow("stray default 5 ms") << "stray:32,after=3" << QList<SimFault> { fault(SimFault::Stray, "32", 3, 1, 5) };
     QTest::newRow("overlong length") << "overlong:24,len=100" << QList<SimFault> { overlong };
     QTest::newRow("two, blanks") << " error:31 ; delay:60,ms=250,after=2 "
                                  << QList<SimFault> { fault(SimFault::ErrorReply, "31"),
@@ -92,7 +93,7 @@ void TestSimConfig::rejectsBadFaults()
 
 void TestSimConfig::faultTextRoundTrips()
 {
-    const QString text = QStringLiteral("error:32,after=2;silence,count=all;delay:60,ms=300;overlong:24,len=99");
+    const QString text = QStringLiteral("error:32,after=2;silence,count=all;delay:60,ms=300;overlong:24,len=99;stray:73,ms=40");
     QList<SimFault> faults, again;
     QVERIFY(SimConfig::parseFaults(text, &faults, nullptr));
     QStringList parts;

@@ -11,6 +11,7 @@
 //   malformed   echo kept, the rest does not read
 //   overlong:N  the normal reply padded to N characters
 //   delay:N     the normal reply after N ms
+//   stray:N     the normal reply, and a copy of it to send N ms later
 class TestSimFaults : public QObject
 {
     Q_OBJECT
@@ -49,6 +50,10 @@ void TestSimFaults::faults_data()
                                  << QStringList { "overlong:5000", "ok", "ok" };
     QTest::newRow("delay 74") << "delay:74,ms=250,count=2" << QList<QByteArray> { "74", "24", "74", "74" }
                               << QStringList { "delay:250", "ok", "delay:250", "ok" };
+    QTest::newRow("stray 32, default gap") << "stray:32" << QList<QByteArray> { "3200000001", "3200000001" }
+                                           << QStringList { "stray:5", "ok" };
+    QTest::newRow("stray every command") << "stray,ms=20,count=all" << QList<QByteArray> { "24", "74" }
+                                         << QStringList { "stray:20", "stray:20" };
     QTest::newRow("first due fault wins") << "silence:24;error:24" << three24
                                           << QStringList { "silent", "error", "ok" };
     QTest::newRow("all commands") << "error,after=2,count=2" << QList<QByteArray> { "24", "74", "24", "74", "24" }
@@ -83,8 +88,12 @@ void TestSimFaults::faults()
                                                 QString::fromLatin1(r.line.left(60)))
                                     .toLatin1();
         if (outcome == QLatin1String("ok")) {
-            QVERIFY2(r.action == SimReply::Reply && r.delayMs == 0, what.constData());
+            QVERIFY2(r.action == SimReply::Reply && r.delayMs == 0 && r.stray.isEmpty(), what.constData());
             QVERIFY2(r.line == normal.line, what.constData());
+        } else if (outcome.startsWith(QLatin1String("stray:"))) {
+            QVERIFY2(r.action == SimReply::Reply && r.delayMs == 0, what.constData());
+            QVERIFY2(r.line == normal.line && r.stray == normal.line, what.constData());
+            QVERIFY2(r.strayDelayMs == outcome.mid(6).toInt(), what.constData());
         } else if (outcome == QLatin1String("error")) {
             QVERIFY2(r.action == SimReply::Reply && wire::isErrorReply(r.line), what.constData());
             QVERIFY2(r.line == (request == "zz" ? QByteArray("XX") : request.left(2) + "XX"), what.constData());
