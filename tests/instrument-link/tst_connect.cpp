@@ -20,6 +20,7 @@
 #include <QSystemSemaphore>
 
 #include <memory>
+
 #include "testtime.h"
 
 // Connecting end to end: the driver starts the built Linkhub (through a

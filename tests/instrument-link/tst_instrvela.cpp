@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <memory>
+
 #include "testtime.h"
 
 Q_DECLARE_METATYPE(ParamBlock)

@@ -1,10 +1,12 @@
 #include "lineserver.h"
 #include "talkthread.h"
+#include "testtime.h"
 
 #include <QtTest>
+#include <QHostAddress>
+#include <QTcpServer>
 
 #include <atomic>
-#include "testtime.h"
 
 class TestTalkThread : public QObject
 {

@@ -87,7 +87,15 @@ void LineServer::run()
                     if (request.endsWith('\r'))
                         request.chop(1);
                     const Reply reply = answer(request);
-                    if (reply.dribble) {
+                    if (!reply.segments.isEmpty()) {
+                        for (int i = 0; i < reply.segments.size(); ++i) {
+                            if (i > 0 && reply.gapMs > 0)
+                                QThread::msleep(reply.gapMs);
+                            socket->write(reply.segments.at(i));
+                            socket->flush();
+                            ++m_segmentsWritten;
+                        }
+                    } else if (reply.dribble) {
                         for (char c : reply.bytes) {
                             socket->write(&c, 1);
                             socket->flush();

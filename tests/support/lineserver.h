@@ -22,6 +22,10 @@ public:
         bool silent = false;    // answer nothing
         bool close = false;     // close the connection after writing
         bool dribble = false;   // one byte per write
+        // When not empty, written instead of bytes: one write each, gapMs
+        // apart (a stray line in a segment of its own).
+        QList<QByteArray> segments = {};
+        int gapMs = 0;
     };
     // Full control of the answer ...
     using Handler = std::function<Reply(const QByteArray& line)>;
@@ -44,6 +48,9 @@ public:
     quint16 port() const { return m_port; }
     QByteArray portText() const { return QByteArray::number(m_port); }
     int connections() const { return m_connections; }
+    // Segments of Reply::segments written so far (on the loopback they are
+    // with the client once counted).
+    int segmentsWritten() const { return m_segmentsWritten; }
 
     QList<QByteArray> lines() const;
     // Request lines beginning with prefix.
@@ -61,6 +68,7 @@ private:
     QSemaphore m_ready;
     std::atomic<quint16> m_port{0};
     std::atomic<int> m_connections{0};
+    std::atomic<int> m_segmentsWritten{0};
     mutable QMutex m_mutex;
     QList<QByteArray> m_lines;
 };

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+
 #include "testtime.h"
 
 class TestTqWorkbench : public QObject
