@@ -128,7 +128,9 @@ private:
 class CORE_EXPORT AnalysisResult
 {
 public:
-    enum ErrorCode {
+    // Codes outside this table (from the analyzer or a stored record) are
+    // kept as they are: the fixed underlying type makes every int a value.
+    enum ErrorCode : int {
         NoError = 0,
         InvalidValue = 1,
         UnknownError = 2, // also the code that goes with an explicit text

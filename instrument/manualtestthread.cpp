@@ -1,5 +1,6 @@
 #include "manualtestthread.h"
 
+#include "core/threadhandoff.h"
 #include "instrvela.h"
 #include "manualtest.h"
 
@@ -86,6 +87,6 @@ void ManualTestThread::run()
         QMutexLocker lock(&m_mutex);
         const QDeadlineTimer pause(pollInterval);
         while (m_keepRunning && !pause.hasExpired())
-            m_wake.wait(&m_mutex, pause);
+            handoff::wait(m_wake, &m_mutex, pause);
     }
 }

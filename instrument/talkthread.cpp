@@ -1,5 +1,6 @@
 #include "talkthread.h"
 
+#include "core/threadhandoff.h"
 #include "linechannel.h"
 #include "linktrace.h"
 #include "replymatch.h"
@@ -93,13 +94,13 @@ bool TalkThread::open()
     }
     // Nothing of an earlier connection may reach the new one: a request
     // handed over after the old thread had ended, or its last release.
-    m_requestSem.tryAcquire(m_requestSem.available());
-    m_replySem.tryAcquire(m_replySem.available());
+    handoff::tryAcquire(m_requestSem, m_requestSem.available());
+    handoff::tryAcquire(m_replySem, m_replySem.available());
     m_request.clear();
     m_connected = false;
     m_port = linkhubPort();
     start(InheritPriority);
-    m_replySem.acquire();
+    handoff::acquire(m_replySem);
     return m_connected;
 }
 
@@ -163,32 +164,32 @@ QByteArray TalkThread::talk(const QByteArray& request)
 
     // Releases left from the connection attempt or from the thread's end.
     if (const int stale = m_replySem.available())
-        m_replySem.tryAcquire(stale);
+        handoff::tryAcquire(m_replySem, stale);
 
     QElapsedTimer timer;
     timer.start();
     const quint64 seq = ++m_requestSeq;
     m_request = request;
-    m_requestSem.release();
+    handoff::release(m_requestSem);
     bool released = false;
     // A reply on the local host often comes within microseconds: look for
     // it briefly before sleeping, which spares a wake-up on both sides.
     for (QElapsedTimer spin; !released;) {
         if (!spin.isValid())
             spin.start();
-        released = m_replySem.tryAcquire(1);
+        released = handoff::tryAcquire(m_replySem, 1);
         if (released || spin.nsecsElapsed() > SpinNanoseconds)
             break;
         QThread::yieldCurrentThread();
     }
     while (!released) {
-        if (m_replySem.tryAcquire(1, 200)) {
+        if (handoff::tryAcquire(m_replySem, 1, 200)) {
             released = true;
             break;
         }
         // The thread ended after its last release was drained above.
         if (isFinished()) {
-            released = m_replySem.tryAcquire(1);
+            released = handoff::tryAcquire(m_replySem, 1);
             break;
         }
     }
@@ -216,12 +217,12 @@ void TalkThread::run()
     else
         qCWarning(lcLink).noquote() << "cannot connect to port" << m_port << ":" << socket.errorString();
     m_connected = connected;
-    m_replySem.release();
+    handoff::release(m_replySem);
 
     // From here on the exchanges go straight through the descriptor.
     LineChannel channel(socket.socketDescriptor(), MaxReplyLength);
     while (connected) {
-        m_requestSem.acquire();
+        handoff::acquire(m_requestSem);
         const QByteArray request = m_request;
         const quint64 seq = m_requestSeq;
         if (request.isEmpty())
@@ -234,9 +235,9 @@ void TalkThread::run()
             if (m_linkLost)
                 m_linkLost();
         }
-        m_replySem.release();
+        handoff::release(m_replySem);
     }
     m_connected = false;
     socket.abort();
-    m_replySem.release();
+    handoff::release(m_replySem);
 }

@@ -2,6 +2,7 @@
 
 #include "instrvela.h"
 
+#include "core/threadhandoff.h"
 #include <tqcore/workbench.h>
 
 #include <QDeadlineTimer>
@@ -43,7 +44,7 @@ void WorkerThread::wake()
     m_begun = false;
     start(InheritPriority);
     while (!m_begun)
-        m_condition.wait(&m_mutex);
+        handoff::wait(m_condition, &m_mutex);
 }
 
 void WorkerThread::run()
@@ -75,6 +76,6 @@ void WorkerThread::run()
             return;
         }
         if (!m_wake)
-            m_condition.wait(&m_mutex, 1000);
+            handoff::wait(m_condition, &m_mutex, 1000);
     }
 }

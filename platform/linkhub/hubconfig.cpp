@@ -44,7 +44,12 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
     parser.setApplicationDescription(QStringLiteral("Serves analyzers on a serial port or simulated ones to one local client."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
-        QStringLiteral("TCP port on 127.0.0.1 (VELA_LINKHUB_PORT, default 32345)."), QStringLiteral("port"));
+        QStringLiteral("TCP port on 127.0.0.1, 0 for any free one (VELA_LINKHUB_PORT, default 32345)."),
+        QStringLiteral("port"));
+    const QCommandLineOption portFileOption(QStringLiteral("port-file"),
+        QStringLiteral("Write the port listened on to this file before signalling readiness "
+                       "(VELA_LINKHUB_PORT_FILE)."),
+        QStringLiteral("file"));
     const QCommandLineOption keyOption(QStringLiteral("key"),
         QStringLiteral("System semaphore released when listening (VELA_LINKHUB_KEY, default LinkhubStart)."),
         QStringLiteral("key"));
@@ -70,6 +75,7 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
         QStringLiteral("Largest gap between bytes in ms, over profile.db (default 50)."), QStringLiteral("ms"));
     const QCommandLineOption writeOption(QStringLiteral("write-timeout"),
         QStringLiteral("Write time-out in ms, over profile.db (default 100)."), QStringLiteral("ms"));
+    parser.addOption(portFileOption);
     parser.addOptions({portOption, keyOption, traceOption, idleOption, exitAfterOption, baudOption, parityOption,
                        retriesOption, readOption, intervalOption, writeOption});
     if (!parser.parse(arguments)) {
@@ -94,12 +100,13 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
     const QString port = pick(portOption, "VELA_LINKHUB_PORT");
     int value = 0;
     if (!port.isEmpty()) {
-        if (!parseInt(port, 1, 65535, &value)) {
+        if (!parseInt(port, 0, 65535, &value)) {
             *error = QStringLiteral("invalid port %1").arg(port);
             return false;
         }
         config->port = quint16(value);
     }
+    config->portFile = pick(portFileOption, "VELA_LINKHUB_PORT_FILE");
     const QString key = pick(keyOption, "VELA_LINKHUB_KEY");
     if (!key.isEmpty())
         config->semaphoreKey = key;

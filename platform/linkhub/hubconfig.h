@@ -9,7 +9,11 @@
 // defaults, and the link time-outs from "profile.db" in the working folder.
 struct HubConfig
 {
-    quint16 port = 32345;
+    // Exit codes besides 0 (normal end, or usage shown).
+    enum ExitCode { ExitListenFailed = 1, ExitBadOption = 2, ExitPortServed = 3 };
+
+    quint16 port = 32345;   // 0: any free port, which --port-file reports
+    QString portFile;       // written with the port once listening
     QString semaphoreKey = QStringLiteral("LinkhubStart");
     QString traceFile;
     int idleMs = 10000;

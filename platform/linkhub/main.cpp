@@ -7,6 +7,7 @@
 #include "platform/linkhub/wiretrace.h"
 
 #include <QCoreApplication>
+#include <QSaveFile>
 #include <QSystemSemaphore>
 
 #include <cstdio>
@@ -20,6 +21,17 @@ void releaseStart(QSystemSemaphore& semaphore)
         std::fprintf(stderr, "Linkhub: cannot release semaphore: %s\n", qPrintable(semaphore.errorString()));
 }
 
+// Writes the port as one decimal line, whole or not at all, so that a
+// reader never sees part of it.
+bool writePortFile(const QString& path, quint16 port)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QByteArray::number(port) + '\n');
+    return file.commit();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -31,7 +43,7 @@ int main(int argc, char* argv[])
     QString error;
     if (!HubConfig::parse(QCoreApplication::arguments(), &config, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
-        return error.startsWith(QLatin1String("Usage")) ? 0 : 2;
+        return error.startsWith(QLatin1String("Usage")) ? 0 : int(HubConfig::ExitBadOption);
     }
 
     // Kept for the whole run: the process that created the semaphore removes
@@ -52,17 +64,24 @@ int main(int argc, char* argv[])
         // it alone, but let a driver waiting for the start signal go on to
         // connect. The release counts only while this process lives (the
         // system undoes it at exit), so a driver also watches the process.
+        // The exit code of its own tells whoever started this instance that
+        // another program holds the port.
         if (server.serverError() == QAbstractSocket::AddressInUseError) {
             std::fprintf(stderr, "Linkhub: 127.0.0.1:%u is already served; exiting\n", unsigned(config.port));
             releaseStart(start);
-            return 0;
+            return HubConfig::ExitPortServed;
         }
         std::fprintf(stderr, "Linkhub: cannot listen on 127.0.0.1:%u: %s\n", unsigned(config.port),
                      qPrintable(server.errorString()));
         releaseStart(start);
-        return 1;
+        return HubConfig::ExitListenFailed;
     }
     trace.note(QStringLiteral("listening on 127.0.0.1:%1").arg(server.port()));
+    if (!config.portFile.isEmpty() && !writePortFile(config.portFile, server.port())) {
+        std::fprintf(stderr, "Linkhub: cannot write the port to %s\n", qPrintable(config.portFile));
+        releaseStart(start);
+        return HubConfig::ExitListenFailed;
+    }
     releaseStart(start);
 
     server.setExitAfterLines(config.exitAfterLines);

@@ -8,6 +8,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include "testtime.h"
+
 namespace fixture {
 
 namespace {
@@ -398,7 +400,7 @@ Run runDbUpdate(const QString &dir, const QStringList &arguments, const QString 
     QProcess process;
     process.setWorkingDirectory(dir);
     process.start(program, all);
-    run.finished = process.waitForFinished(30000);
+    run.finished = process.waitForFinished(testsupport::scaled(30000));
     if (!run.finished) {
         process.kill();
         process.waitForFinished();

@@ -14,9 +14,11 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "hubport.h"
+#include "testtime.h"
 
 namespace {
 
@@ -26,14 +28,6 @@ struct Run
     QString output; // stdout and stderr
     qint64 ms = 0;
 };
-
-quint16 freePort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return server.serverPort();
-}
 
 int countRows(const QString& file, const QString& sql)
 {
@@ -77,6 +71,8 @@ private slots:
 
 private:
     Run velahost(const QStringList& arguments, const QStringList& extraEnv = {}, int limitMs = 150000);
+    Run runOnce(const QStringList& arguments, const QStringList& extraEnv, int limitMs);
+    testsupport::HubPort hubPort;
     bool haveDriver = false;
     int runNo = 0;
 };
@@ -90,9 +86,27 @@ void TestVelahost::initTestCase()
 
 Run TestVelahost::velahost(const QStringList& arguments, const QStringList& extraEnv, int limitMs)
 {
+    // Every run gets a port of its own: the hub of the run before may still
+    // be waiting out its idle time on the last one. A Linkhub that finds its
+    // port held by another program says so on the standard error it shares
+    // with velahost: the run did not reach our own hub, so it is made again
+    // on another port.
+    Run r;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        hubPort.next();
+        r = runOnce(arguments, extraEnv, limitMs);
+        if (!r.output.contains(QStringLiteral(" is already served; exiting")))
+            break;
+    }
+    return r;
+}
+
+Run TestVelahost::runOnce(const QStringList& arguments, const QStringList& extraEnv, int limitMs)
+{
+    limitMs = testsupport::scaled(limitMs);
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VELA_LINKHUB_PORT"), QString::number(freePort()));
+    hubPort.exportTo(&env);
     env.insert(QStringLiteral("VELA_LINKHUB_KEY"),
                QStringLiteral("tst_velahost_%1_%2").arg(QCoreApplication::applicationPid()).arg(++runNo));
     // Linkhub goes soon after its last client.
@@ -379,7 +393,7 @@ void TestVelahost::runBound()
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.output.contains(QStringLiteral("the run did not finish within 3 s (0 of 16 done)")), qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("not finished")), qPrintable(r.output));
-    QVERIFY2(r.ms < 30000, qPrintable(QString::number(r.ms)));
+    QVERIFY2(r.ms < testsupport::scaled(30000), qPrintable(QString::number(r.ms)));
 }
 
 void TestVelahost::serviceGrab_data()

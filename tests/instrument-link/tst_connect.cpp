@@ -1,5 +1,6 @@
 #include "lineserver.h"
 #include "tracerecorder.h"
+#include "hubport.h"
 
 #include "instrvela.h"
 #include "talkthread.h"
@@ -19,6 +20,8 @@
 #include <QSystemSemaphore>
 
 #include <memory>
+
+#include "testtime.h"
 
 // Connecting end to end: the driver starts the built Linkhub (through a
 // small wrapper that counts the starts), Linkhub serves the simulated
@@ -68,6 +71,7 @@ private:
     QList<QByteArray> sent() const { return m_trace->requests(); }
 
     QTemporaryDir m_dir;
+    testsupport::HubPort m_hubPort;
     QString m_wrapper;
     int m_case = 0;
     std::unique_ptr<tq::MessageRecorder> m_boxes;
@@ -78,13 +82,6 @@ private:
     QString m_dialogLabel;
     QStringList m_dialogItems;
 };
-
-static quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 QString TestConnect::writeScript(const QString& name, const QString& body)
 {
@@ -131,7 +128,9 @@ void TestConnect::init()
     ++m_case;
     QFile::remove(m_dir.filePath(QStringLiteral("starts")));
     qputenv("VELA_LINKHUB", m_wrapper.toLocal8Bit());
-    qputenv("VELA_LINKHUB_PORT", QByteArray::number(freePort()));
+    // A port of this test's own for each case (see HubPort).
+    m_hubPort.next();
+    m_hubPort.exportToEnvironment();
     qputenv("VELA_LINKHUB_KEY", QStringLiteral("vela-link-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(m_case).toLatin1());
     qunsetenv("VELA_LINKHUB_START_MS");
     qunsetenv("VELA_SIM_IDS");
@@ -421,7 +420,7 @@ void TestConnect::moduleSequenceLinkDropped()
     QElapsedTimer timer;
     timer.start();
     m_instr->runModuleSequence();
-    QVERIFY(timer.elapsed() < 10000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(10000));
     const QList<QByteArray> lines = sent();
     QVERIFY2(lines.size() <= 5, lines.join(' ').constData());
     QCOMPARE(lines.mid(0, 2), (QList<QByteArray>{ "5113", "5123" }));

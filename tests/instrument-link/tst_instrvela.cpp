@@ -17,6 +17,8 @@
 
 #include <memory>
 
+#include "testtime.h"
+
 Q_DECLARE_METATYPE(ParamBlock)
 
 // The instrument object against a fake analyzer on a line server, the talk
@@ -622,7 +624,7 @@ void TestInstrVela::waitModuleIdleGivesUpOnBrokenLink()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!m_instr->waitModuleIdle(1));
-    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(5000));
     QCOMPARE(m_server->lines().size(), 1);
 }
 
@@ -635,7 +637,7 @@ void TestInstrVela::waitModuleIdleIsBounded()
     timer.start();
     QVERIFY(!m_instr->waitModuleIdle(1));
     QVERIFY(timer.elapsed() >= 350);
-    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(5000));
 }
 
 void TestInstrVela::runModuleSequence()
@@ -656,7 +658,7 @@ void TestInstrVela::runModuleSequenceLinkDropped()
     QElapsedTimer timer;
     timer.start();
     m_instr->runModuleSequence();
-    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(5000));
     QCOMPARE(m_server->lines(), (QList<QByteArray>{ "5113", "5123", "552", "552", "5124" }));
     QVERIFY(!QGuiApplication::overrideCursor());
 }

@@ -1,5 +1,7 @@
+#include "hubport.h"
 #include "lineserver.h"
 #include "talkthread.h"
+#include "testtime.h"
 
 #include <QtTest>
 
@@ -190,19 +192,17 @@ void TestTalkThread::strayLines()
 
 void TestTalkThread::refusedConnection()
 {
-    quint16 port;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    }
-    usePort(port);
+    // Reserved for this test and served by nobody; a port that was free a
+    // moment ago might be another test's server by now.
+    const testsupport::HubPort unused;
+    QVERIFY(unused.port() != 0);
+    usePort(unused.port());
     TalkThread talk;
     QVERIFY(!talk.open());
     QVERIFY(!talk.isConnected());
     QCOMPARE(talk.socketError(), QAbstractSocket::ConnectionRefusedError);
     QVERIFY2(talk.errorString().contains(QLatin1String("refused"), Qt::CaseInsensitive), qPrintable(talk.errorString()));
-    QVERIFY(talk.wait(5000));
+    QVERIFY(talk.wait(testsupport::scaled(5000)));
     QCOMPARE(talk.talk("24"), QByteArray());
 }
 
@@ -223,7 +223,7 @@ void TestTalkThread::linkBreaksWhileWaiting()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(talk.talk("ping"), QByteArray());
     QCOMPARE(server.lines(), (QList<QByteArray>{ "ping", "drop" }));
-    QVERIFY(talk.wait(5000));
+    QVERIFY(talk.wait(testsupport::scaled(5000)));
 
     // The request handed over after the end never reaches a new link.
     QVERIFY(talk.open());

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testtime.h"
+
 namespace {
 
 QByteArray idText(quint32 id)
@@ -129,7 +131,7 @@ void TestScheduler::emptyWorklistRunsOnePass()
     // and it starts again for the next work
     rig.addAssay("S1", "A1", "PT");
     QVERIFY(rig.instrument->startWork());
-    QTRY_VERIFY_WITH_TIMEOUT(rig.worklist()->assays().at(0)->isFinished(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worklist()->assays().at(0)->isFinished(), testsupport::scaled(15000));
     QVERIFY(rig.instrument->m_worker->wait(5000));
 }
 
@@ -562,7 +564,7 @@ void TestScheduler::worklistRunsThroughWorker()
     }
 
     QVERIFY(rig.instrument->startWork());
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.instrument->m_worker->isRunning(), 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.instrument->m_worker->isRunning(), testsupport::scaled(40000));
     QCOMPARE(begun.count(), 12);
     QCOMPARE(ended.count(), 12);
     QCOMPARE(rig.analyzer.released(), 12);

@@ -2,8 +2,11 @@
 
 // Starting the built Linkhub and velasim, and a blocking line client.
 
+#include "testtime.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -19,13 +22,6 @@
 #include <thread>
 
 namespace hubtest {
-
-inline quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 inline QString uniqueKey(const char* tag)
 {
@@ -79,19 +75,21 @@ inline bool writeProfile(const QString& file, const QList<QPair<QString, QVarian
     return ok;
 }
 
-// One Linkhub on its own port and semaphore key, in its own working folder.
+// One Linkhub on its own semaphore key, in its own working folder. It binds
+// a free port itself and writes it into a file, which start() reads into
+// `port`, so no other program can take the port between choice and use.
 // The fixture holds the semaphore from before the start, so that it exists
 // for the whole test whoever opens it first.
 class Hub
 {
 public:
     Hub()
-        : port(freePort())
-        , key(uniqueKey("hub"))
+        : key(uniqueKey("hub"))
         , semaphore(key, 0, QSystemSemaphore::Create)
     {
         env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VELA_LINKHUB_PORT"), QString::number(port));
+        env.insert(QStringLiteral("VELA_LINKHUB_PORT"), QStringLiteral("0"));
+        env.insert(QStringLiteral("VELA_LINKHUB_PORT_FILE"), portFile());
         env.insert(QStringLiteral("VELA_LINKHUB_KEY"), key);
         env.insert(QStringLiteral("VELA_LINKHUB_IDLE"), QStringLiteral("30000"));
         env.remove(QStringLiteral("VELA_LINKHUB_TRACE"));
@@ -100,14 +98,22 @@ public:
     ~Hub() { stop(); }
 
     QString workDir() const { return dir.path(); }
+    QString portFile() const { return dir.filePath(QStringLiteral("linkhub.port")); }
 
-    // Starts the program and waits until it says it is ready.
+    // Starts the program and waits until it says it is ready; `port` is
+    // then the one it listens on.
     bool start(const QStringList& arguments = {}, int readyWithinMs = 20000)
     {
         startDetachedFromReadiness(arguments);
-        if (!process.waitForStarted(10000))
+        if (!process.waitForStarted(testsupport::scaled(10000)))
             return false;
-        return acquireWithin(key, readyWithinMs);
+        if (!acquireWithin(key, testsupport::scaled(readyWithinMs)))
+            return false;
+        QFile file(portFile());
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        port = quint16(file.readAll().trimmed().toUInt());
+        return port != 0;
     }
     void startDetachedFromReadiness(const QStringList& arguments = {})
     {
@@ -127,7 +133,7 @@ public:
         }
     }
 
-    quint16 port;
+    quint16 port = 0;
     QString key;
     QSystemSemaphore semaphore;
     QTemporaryDir dir;
@@ -156,9 +162,9 @@ public:
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(QStringLiteral(VELASIM_PATH), arguments);
-        if (!process.waitForStarted(10000))
+        if (!process.waitForStarted(testsupport::scaled(10000)))
             return false;
-        QDeadlineTimer deadline(15000);
+        QDeadlineTimer deadline(testsupport::scaled(15000));
         while (!process.canReadLine() && !deadline.hasExpired()) {
             if (!process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
                 break;
@@ -181,18 +187,18 @@ public:
     bool connectTo(quint16 port, const QHostAddress& address = QHostAddress::LocalHost)
     {
         socket.connectToHost(address, port);
-        return socket.waitForConnected(5000);
+        return socket.waitForConnected(testsupport::scaled(5000));
     }
     void send(const QByteArray& bytes)
     {
         socket.write(bytes);
-        socket.waitForBytesWritten(5000);
+        socket.waitForBytesWritten(testsupport::scaled(5000));
     }
     // One reply line without CR LF; a null array when none came in time or
     // the connection closed.
     QByteArray readLine(int ms = 10000)
     {
-        QDeadlineTimer deadline(ms);
+        QDeadlineTimer deadline(testsupport::scaled(ms));
         while (!socket.canReadLine()) {
             if (deadline.hasExpired() || socket.state() != QAbstractSocket::ConnectedState)
                 return QByteArray();

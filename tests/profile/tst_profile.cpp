@@ -17,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+#include "testtime.h"
+
 namespace {
 
 const QStringList connectionNames = {"profile.db", "data.db", "qc.db", "syslog.db"};
@@ -352,7 +354,7 @@ void tst_Profile::writeFromWorkerThreadIsQueued()
     openStore();
     QThread* worker = QThread::create([this] { m_store->setValue("from worker", 99, true); });
     worker->start();
-    QVERIFY(worker->wait(10000));
+    QVERIFY(worker->wait(testsupport::scaled(10000)));
     delete worker;
     // Memory at once; the database only when the owning thread runs the
     // queued slot (SQL on the settings connection never runs elsewhere).
@@ -441,7 +443,7 @@ void tst_Profile::typedAccessorsFromManyThreads()
             QThread::yieldCurrentThread();
         go = true;
         for (auto& t : threads)
-            QVERIFY(t->wait(20000));
+            QVERIFY(t->wait(testsupport::scaled(20000)));
         for (int i = 1; i < threadCount; ++i) {
             QCOMPARE(hospitals[i], hospitals[0]);
             QCOMPARE(methods[i], methods[0]);
@@ -477,7 +479,7 @@ void tst_Profile::valueAndSetValueFromManyThreads()
         threads.back()->start();
     }
     for (auto& t : threads)
-        QVERIFY(t->wait(30000));
+        QVERIFY(t->wait(testsupport::scaled(30000)));
     QVERIFY(!bad.load());
     QCOMPARE(m_store->max_qc_file(-1), m_store->value("max_qc_file").toInt());
     for (int i = 0; i < threadCount; i += 2)

@@ -8,6 +8,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <climits>
+
 
 // Receives results through a queued call by name, as the host does.
 class ResultSink : public QObject
@@ -228,6 +230,11 @@ void tst_AnalysisResult::customMarks()
 
 enum ErrorStep { NoStep, SetErrorText, SetErrorTextThenError, SetErrorTextThenClear, SetErrorOnly };
 
+// Codes outside the table (42, -1, INT_MAX below) must be values of the
+// enumeration, not undefined behaviour: brace-initialising it from an int
+// compiles only when its underlying type is fixed.
+static_assert(int(AnalysisResult::ErrorCode{INT_MAX}) == INT_MAX, "ErrorCode holds every int");
+
 void tst_AnalysisResult::errorText_data()
 {
     QTest::addColumn<int>("step");
@@ -262,6 +269,7 @@ void tst_AnalysisResult::errorText_data()
         {AnalysisResult::NotClotted, ""},
         {42, ""},
         {-1, ""},
+        {INT_MAX, ""},
     };
     for (const auto& row : table)
         QTest::addRow("code %d", row.code) << int(SetErrorOnly) << QString() << row.code

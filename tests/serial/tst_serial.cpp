@@ -16,6 +16,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "testtime.h"
+
 namespace {
 
 struct PtyPair
@@ -264,7 +266,7 @@ void tst_Serial::readTimesOutEmpty()
 
     QCOMPARE(n, qint64(0));
     const int expected = readTotal + count;
-    QVERIFY2(elapsed >= expected - 2 && elapsed <= expected + 50,
+    QVERIFY2(elapsed >= expected - 2 && elapsed <= expected + testsupport::scaled(50),
              qPrintable(QStringLiteral("took %1 ms, expected %2").arg(elapsed).arg(expected)));
 }
 
@@ -292,7 +294,7 @@ void tst_Serial::intervalGapEndsRead()
     far.join();
 
     QCOMPARE(QByteArray(buf, int(n)), QByteArray("abc"));
-    QVERIFY2(elapsed >= 150 && elapsed < 350, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed >= 150 && elapsed < 150 + testsupport::scaled(200), qPrintable(QString::number(elapsed)));
 
     // The second part is waiting and comes with the next read.
     QCOMPARE(serial.read(3), QByteArray("def"));
@@ -310,7 +312,7 @@ void tst_Serial::fullReadReturnsAtOnce()
     timer.start();
     QCOMPARE(serial.read(4), QByteArray("0123"));
     QCOMPARE(serial.read(6), QByteArray("456789"));
-    QVERIFY(timer.elapsed() < 1000);
+    QVERIFY(timer.elapsed() < testsupport::scaled(1000));
 }
 
 void tst_Serial::writeGivesUpWhenBlocked()
@@ -339,7 +341,7 @@ void tst_Serial::writeGivesUpWhenBlocked()
     const qint64 n = serial.write(QByteArray(50, 'y'));
     const qint64 elapsed = timer.elapsed();
     QCOMPARE(n, qint64(0));
-    QVERIFY2(elapsed >= 195 && elapsed <= 250, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed >= 195 && elapsed <= 195 + testsupport::scaled(55), qPrintable(QString::number(elapsed)));
 }
 
 void tst_Serial::hangupEndsReadEarly()
@@ -357,7 +359,7 @@ void tst_Serial::hangupEndsReadEarly()
     timer.start();
     char buf[16];
     QCOMPARE(serial.read(buf, sizeof buf), qint64(0));
-    QVERIFY(timer.elapsed() < 500);
+    QVERIFY(timer.elapsed() < testsupport::scaled(500));
     QVERIFY(!serial.errorString().isEmpty());
 }
 

@@ -1,4 +1,4 @@
-#include "pagerig.h"
+#include "rig.h"
 
 #include "navigatedialog.h"
 #include "probepositionpage.h"

@@ -2,7 +2,7 @@
 // none cut off, and the toolkit's own texts (standard buttons, dates) in the
 // same language.
 
-#include "pagerig.h"
+#include "rig.h"
 
 #include "manualtest.h"
 #include "navigatedialog.h"

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QThread>
 
+#include "testtime.h"
+
 class TestTqWorkbench : public QObject
 {
     Q_OBJECT
@@ -99,7 +101,7 @@ void TestTqWorkbench::criticalFromWorkerThread()
     worker->start();
     QVERIFY(worker->wait(5000));
     delete worker;
-    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(clock.elapsed() < testsupport::scaled(5000));
     QCOMPARE(answer, QMessageBox::Ok);
     QCOMPARE(recorder.texts(), QStringList{QStringLiteral("没有给12指定位置")});
     QCOMPARE(recorder.messages().first().icon, QMessageBox::Critical);
