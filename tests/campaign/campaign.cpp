@@ -121,7 +121,7 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
     plan.assays = count;
     plan.seed = m_options.seed;
     plan.linkFaults = m_options.linkFaults;
-    const QByteArray faults = m_options.faults ? plan.spec().toLatin1() : QByteArray();
+    const QByteArray faults = m_options.faults ? plan.grammar().toLatin1() : QByteArray();
     qputenv("VELA_LINKHUB", m_options.linkhub.toLocal8Bit());
     // Each stage its own Linkhub: the last one may still wait for clients.
     qputenv("VELA_LINKHUB_PORT", QByteArray::number(freePort()));

@@ -31,7 +31,7 @@ const Kind faultKinds[] = {
 
 } // namespace
 
-QString FaultPlan::spec() const
+QString FaultPlan::grammar() const
 {
     QRandomGenerator rng(seed * 2 + quint32(stage));
     QStringList faults;

@@ -20,7 +20,7 @@ struct FaultPlan
     int talkTimeoutMs = 1500; // the driver's reply time-out
 
     // The fault list in the simulator's grammar (VELA_SIM_FAULTS).
-    QString spec() const;
+    QString grammar() const;
     // Linkhub exits after this many lines (0: never), and again after its restart.
     int linkhubExitAfter() const;
 };
