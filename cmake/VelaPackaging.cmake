@@ -28,6 +28,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_VELA_PACKAGE_NAME vela)
 set(CPACK_DEBIAN_VELA_PACKAGE_SECTION science)
+# Loaded by Qt at run time, so the computed library dependencies miss them:
+# the SQLite driver of the settings store and dbupdate; Qt's own
+# translations for the standard buttons and dates.
+set(CPACK_DEBIAN_VELA_PACKAGE_DEPENDS "libqt6sql6-sqlite")
+set(CPACK_DEBIAN_VELA_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_COMPONENT_VELA_DESCRIPTION
 "Driver plug-in, core library and database upgrade tool of the analyzer
 The InstrVela driver plug-in places a host application's assays on the
@@ -38,7 +43,8 @@ an installation.")
 
 set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME vela-standins)
 set(CPACK_DEBIAN_STANDINS_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_STANDINS_PACKAGE_DEPENDS "vela (= ${CPACK_PACKAGE_VERSION})")
+# qt6-qpa-plugins: the platform plug-ins velahost needs to open a window or run offscreen.
+set(CPACK_DEBIAN_STANDINS_PACKAGE_DEPENDS "vela (= ${CPACK_PACKAGE_VERSION}), qt6-qpa-plugins")
 set(CPACK_COMPONENT_STANDINS_DESCRIPTION
 "Host program, port helper and simulated analyzer for the Vela driver
 Stand-ins for what lies around the driver on a workstation: the host
