@@ -53,6 +53,12 @@ private:
     quint32 m_state;
 };
 
+// The analyzer writes its hex fields in upper case only.
+inline bool isUpperHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
 inline bool isHexDigit(QChar c)
 {
     return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');

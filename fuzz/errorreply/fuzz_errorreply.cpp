@@ -5,12 +5,9 @@
 
 #include "fuzzcheck.h"
 
-namespace {
+using fuzz::isUpperHex;
 
-bool isUpperHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
+namespace {
 
 bool expected(const QByteArray& r)
 {

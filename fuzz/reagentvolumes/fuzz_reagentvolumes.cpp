@@ -7,16 +7,9 @@
 
 #include "fuzzcheck.h"
 
+using fuzz::isUpperHex;
+
 using namespace ReplyParser;
-
-namespace {
-
-bool isUpperHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

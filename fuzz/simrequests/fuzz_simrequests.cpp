@@ -20,17 +20,14 @@
 
 #include <cmath>
 
+using fuzz::isUpperHex;
+
 using namespace ReplyParser;
 
 namespace {
 
 constexpr qint64 maxStepMs = 600000;
 constexpr int maxOverlong = 4096; // keeps a run fast; the length is not what is tested
-
-bool isUpperHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
 
 // The driver's reading of a normal reply agrees with what the analyzer holds.
 void checkReadByDriver(SimAnalyzer& analyzer, const QByteArray& request, const QByteArray& reply)
