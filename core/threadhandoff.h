@@ -89,6 +89,19 @@ inline bool wait(QWaitCondition& condition, QMutex* mutex, unsigned long ms)
 // the waiter calls join() instead of wait().
 inline void ending(const QThread* thread) { released(thread); }
 
+// ending() on every way out of a run(): declare one first in run().
+class Ending
+{
+public:
+    explicit Ending(const QThread* thread) : m_thread(thread) {}
+    ~Ending() { ending(m_thread); }
+    Ending(const Ending&) = delete;
+    Ending& operator=(const Ending&) = delete;
+
+private:
+    const QThread* m_thread;
+};
+
 inline bool join(QThread* thread, QDeadlineTimer deadline = QDeadlineTimer::Forever)
 {
     const bool ended = thread->wait(deadline);

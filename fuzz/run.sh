@@ -60,11 +60,16 @@ for t in "${targets[@]}"; do
     [ -n "$s" ] && "$build/fuzz/$s" "$work/corpus"
     dict=()
     [ -f "$root/fuzz/$name/$name.dict" ] && dict=(-dict="$root/fuzz/$name/$name.dict")
+    # <name>.options: the target's own libFuzzer flags, after the defaults
+    # (the later flag wins), e.g. a shorter -max_len where the input cannot
+    # be longer in the field.
+    opts=()
+    [ -f "$root/fuzz/$name/$name.options" ] && read -r -a opts <"$root/fuzz/$name/$name.options"
     echo "== $t: ${seconds}s, $(ls "$work/corpus" | wc -l) seeds"
     if ! "$build/fuzz/$t" "$work/corpus" "${dict[@]}" \
             -max_total_time="$seconds" -malloc_limit_mb=64 -rss_limit_mb=2048 \
             -timeout=10 -max_len=65536 -print_final_stats=1 \
-            -artifact_prefix="$work/artifacts/" 2>"$work/log"; then
+            -artifact_prefix="$work/artifacts/" "${opts[@]}" 2>"$work/log"; then
         status=1
         tail -n 60 "$work/log" >&2
         for a in "$work/artifacts"/*; do

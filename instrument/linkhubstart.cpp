@@ -1,5 +1,6 @@
 #include "linkhubstart.h"
 
+#include "core/threadhandoff.h"
 #include "linktrace.h"
 
 #include <QCoreApplication>
@@ -61,9 +62,10 @@ public:
 protected:
     void run() override
     {
+        const handoff::Ending ending(this);
         QSystemSemaphore semaphore(m_key, 0, QSystemSemaphore::Open);
         acquired = semaphore.acquire();
-        done.release();
+        handoff::release(done);
     }
 
 private:
@@ -108,7 +110,7 @@ qint64 startAndWait(const QDeadlineTimer& deadline)
     SemaphoreWaiter waiter(key);
     waiter.start();
     bool waited = false;
-    while (!(waited = waiter.done.tryAcquire(1, 50))) {
+    while (!(waited = handoff::tryAcquire(waiter.done, 1, 50))) {
         if (deadline.hasExpired() || !isRunning(pid))
             break;
     }
@@ -121,7 +123,7 @@ qint64 startAndWait(const QDeadlineTimer& deadline)
         if (!waited)
             semaphore.release();
     }
-    waiter.wait();
+    handoff::join(&waiter);
     return pid;
 }
 

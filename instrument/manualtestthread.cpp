@@ -23,7 +23,7 @@ ManualTestThread::~ManualTestThread()
         m_keepRunning = false;
         m_wake.wakeAll();
     }
-    wait();
+    handoff::join(this);
 }
 
 void ManualTestThread::addTest(int i)
@@ -39,7 +39,7 @@ void ManualTestThread::addTest(int i)
     }
     if (startNeeded) {
         // A run() that has just seen nothing pending may still be returning.
-        wait();
+        handoff::join(this);
         start(QThread::InheritPriority);
     }
 }
@@ -53,6 +53,7 @@ void ManualTestThread::removeTest(int i)
 
 void ManualTestThread::run()
 {
+    const handoff::Ending ending(this);
     InstrVela* instrument = m_dialog->instrument();
     for (;;) {
         quint16 pending;

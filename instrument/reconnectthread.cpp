@@ -1,5 +1,7 @@
 #include "reconnectthread.h"
 
+#include "core/threadhandoff.h"
+
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 
@@ -41,7 +43,7 @@ void ReconnectThread::begin()
         return;
     }
     if (isRunning())
-        wait();
+        handoff::join(this);
     m_ending = false;
     m_again = false;
     start();
@@ -55,7 +57,7 @@ void ReconnectThread::stop()
         m_again = false;
         m_condition.wakeAll();
     }
-    wait();
+    handoff::join(this);
 }
 
 bool ReconnectThread::isStopping() const
@@ -66,12 +68,13 @@ bool ReconnectThread::isStopping() const
 
 void ReconnectThread::run()
 {
+    const handoff::Ending ending(this);
     for (int attempt = 0;; ++attempt) {
         {
             QMutexLocker lock(&m_mutex);
             const QDeadlineTimer deadline(delayMs(attempt));
             while (!m_stop && !deadline.hasExpired())
-                m_condition.wait(&m_mutex, deadline);
+                handoff::wait(m_condition, &m_mutex, deadline);
             if (m_stop) {
                 m_ending = true;
                 return;

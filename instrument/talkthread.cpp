@@ -34,7 +34,7 @@ TalkThread::TalkThread(QObject* parent)
 TalkThread::~TalkThread()
 {
     close();
-    wait();
+    handoff::join(this);
 }
 
 quint16 TalkThread::linkhubPort()
@@ -109,7 +109,7 @@ bool TalkThread::close()
     if (!isRunning())
         return false;
     talk(QByteArray());
-    const bool ended = wait();
+    const bool ended = handoff::join(this);
     m_connected = false;
     return ended;
 }
@@ -203,6 +203,7 @@ QByteArray TalkThread::talk(const QByteArray& request)
 
 void TalkThread::run()
 {
+    const handoff::Ending ending(this);
     QTcpSocket socket;
     socket.connectToHost(QHostAddress(QHostAddress::LocalHost), m_port, QIODevice::ReadWrite);
     socket.waitForConnected(ConnectTimeout);

@@ -22,9 +22,9 @@ WorkerThread::~WorkerThread()
     }
     // Every wait of a pass gives way to the stop flag, and no pass waits for
     // this thread: the join is bounded by the exchange in progress.
-    if (!wait(QDeadlineTimer(60000))) {
+    if (!handoff::join(this, QDeadlineTimer(60000))) {
         qWarning("WorkerThread: the scheduler's pass has not ended within 60 s; still waiting");
-        wait();
+        handoff::join(this);
     }
 }
 
@@ -39,7 +39,7 @@ void WorkerThread::wake()
     // The thread has decided to end (or never ran): let it finish, so that
     // this call's work is not lost, then start it again.
     if (isRunning())
-        wait();
+        handoff::join(this);
     m_ending = false;
     m_begun = false;
     start(InheritPriority);
@@ -49,6 +49,7 @@ void WorkerThread::wake()
 
 void WorkerThread::run()
 {
+    const handoff::Ending ending(this);
     {
         QMutexLocker lock(&m_mutex);
         m_wake = true;

@@ -17,7 +17,7 @@ LineServer::LineServer(Handler handler)
 LineServer::~LineServer()
 {
     quit();
-    wait();
+    handoff::join(this);
 }
 
 void LineServer::setHandler(Handler handler)
@@ -69,6 +69,7 @@ LineServer::Reply LineServer::answer(const QByteArray& request)
 
 void LineServer::run()
 {
+    const handoff::Ending ending(this);
     QTcpServer server;
     m_port = server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
     QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server] {
