@@ -1,13 +1,12 @@
 #include "core/profile.h"
 
 #include "core/tqglobal.h"
+#include "core/threadhandoff.h"
 
 #include <QHash>
-#include <QReadLocker>
 #include <QReadWriteLock>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QWriteLocker>
 
 namespace {
 
@@ -125,7 +124,7 @@ void Profile::init(const QString& fileName)
 QVariant Profile::value(const QString& key, const QVariant& defaultValue) const
 {
     {
-        QReadLocker locker(&d->lock);
+        const handoff::ReadLocker locker(&d->lock);
         const auto it = d->values.constFind(key);
         if (it != d->values.constEnd())
             return it->isValid() ? *it : defaultValue;
@@ -133,7 +132,7 @@ QVariant Profile::value(const QString& key, const QVariant& defaultValue) const
     {
         // Another thread may have stored the key since the read lock was
         // released: add the placeholder only while the key is still absent.
-        QWriteLocker locker(&d->lock);
+        const handoff::WriteLocker locker(&d->lock);
         if (!d->values.contains(key))
             d->values.insert(key, QVariant());
     }
@@ -151,7 +150,7 @@ QVariant Profile::value2(const QString& key, const QString& oldKey, const QVaria
 void Profile::setValue(const QString& key, const QVariant& value, bool save)
 {
     {
-        QWriteLocker locker(&d->lock);
+        const handoff::WriteLocker locker(&d->lock);
         d->values.insert(key, value);
     }
     if (save)
@@ -161,7 +160,7 @@ void Profile::setValue(const QString& key, const QVariant& value, bool save)
 void Profile::remove(const QString& key)
 {
     {
-        QWriteLocker locker(&d->lock);
+        const handoff::WriteLocker locker(&d->lock);
         d->values.remove(key);
     }
     emit keyRemoved(key);
@@ -169,7 +168,7 @@ void Profile::remove(const QString& key)
 
 QStringList Profile::keys() const
 {
-    QWriteLocker locker(&d->lock);
+    const handoff::WriteLocker locker(&d->lock);
     return d->values.keys();
 }
 
@@ -218,14 +217,14 @@ void Profile::removeKey(QString key)
 QVariant Profile::cached(int slot, const char* key, const QVariant& defaultValue) const
 {
     {
-        QReadLocker locker(&d->cacheLock);
+        const handoff::ReadLocker locker(&d->cacheLock);
         if (d->cache[slot].isValid())
             return d->cache[slot];
     }
     // Fill under the exclusive lock, checking again: of two threads that
     // both found the slot empty, only the first fills it, so the first
     // default wins and no reader ever sees a half-written slot.
-    QWriteLocker locker(&d->cacheLock);
+    const handoff::WriteLocker locker(&d->cacheLock);
     QVariant& entry = d->cache[slot];
     if (!entry.isValid())
         entry = value(QLatin1String(key), defaultValue);
@@ -238,9 +237,9 @@ void Profile::setCached(int slot, const char* key, const QVariant& value, bool s
     {
         // Slot and table change together, so that concurrent setters of one
         // key leave the slot and the table holding the same value.
-        QWriteLocker cacheLocker(&d->cacheLock);
+        const handoff::WriteLocker cacheLocker(&d->cacheLock);
         d->cache[slot] = value;
-        QWriteLocker locker(&d->lock);
+        const handoff::WriteLocker locker(&d->lock);
         d->values.insert(k, value);
     }
     if (save)

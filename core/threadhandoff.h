@@ -1,14 +1,17 @@
 #pragma once
 
-// Hand-offs between threads through QSemaphore and QWaitCondition, told to
-// ThreadSanitizer. Qt does the waiting inside its library, which a
-// sanitizer build of this project does not instrument: without these notes
-// the sanitizer sees neither the order a semaphore makes between release and
-// acquire, nor that QWaitCondition::wait lets go of the mutex and takes it
-// again. In any other build each call is the plain Qt call.
+// Hand-offs between threads through QSemaphore, QWaitCondition and
+// QReadWriteLock, told to ThreadSanitizer. Qt does the waiting and locking
+// inside its library, which a sanitizer build of this project does not
+// instrument: without these notes the sanitizer sees neither the order a
+// semaphore makes between release and acquire, nor that
+// QWaitCondition::wait lets go of the mutex and takes it again, nor a
+// reader-writer lock at all. In any other build each call is the plain Qt
+// call.
 
 #include <QDeadlineTimer>
 #include <QMutex>
+#include <QReadWriteLock>
 #include <QSemaphore>
 #include <QThread>
 #include <QWaitCondition>
@@ -40,12 +43,71 @@ inline void lockedInside(QMutex* mutex)
     __tsan_mutex_pre_lock(mutex, 0);
     __tsan_mutex_post_lock(mutex, 0, 0);
 }
+inline void readLockedInside(QReadWriteLock* lock)
+{
+    __tsan_mutex_pre_lock(lock, __tsan_mutex_read_lock);
+    __tsan_mutex_post_lock(lock, __tsan_mutex_read_lock, 0);
+}
+inline void readUnlockedInside(QReadWriteLock* lock)
+{
+    __tsan_mutex_pre_unlock(lock, __tsan_mutex_read_lock);
+    __tsan_mutex_post_unlock(lock, __tsan_mutex_read_lock);
+}
+inline void writeLockedInside(QReadWriteLock* lock)
+{
+    __tsan_mutex_pre_lock(lock, 0);
+    __tsan_mutex_post_lock(lock, 0, 0);
+}
+inline void writeUnlockedInside(QReadWriteLock* lock)
+{
+    __tsan_mutex_pre_unlock(lock, 0);
+    __tsan_mutex_post_unlock(lock, 0);
+}
 #else
 inline void released(const void*) {}
 inline void acquired(const void*) {}
 inline void unlockedInside(QMutex*) {}
 inline void lockedInside(QMutex*) {}
+inline void readLockedInside(QReadWriteLock*) {}
+inline void readUnlockedInside(QReadWriteLock*) {}
+inline void writeLockedInside(QReadWriteLock*) {}
+inline void writeUnlockedInside(QReadWriteLock*) {}
 #endif
+
+// QReadLocker and QWriteLocker for a QReadWriteLock that several threads
+// share. QReadWriteLock locks and unlocks inside Qt, so ThreadSanitizer
+// would see neither; these tell it, as a reader-writer mutex.
+template <bool ForWrite>
+class RwLocker
+{
+public:
+    explicit RwLocker(QReadWriteLock* lock) : m_lock(lock)
+    {
+        if constexpr (ForWrite) {
+            m_lock->lockForWrite();
+            writeLockedInside(m_lock);
+        } else {
+            m_lock->lockForRead();
+            readLockedInside(m_lock);
+        }
+    }
+    ~RwLocker()
+    {
+        if constexpr (ForWrite)
+            writeUnlockedInside(m_lock);
+        else
+            readUnlockedInside(m_lock);
+        m_lock->unlock();
+    }
+    RwLocker(const RwLocker&) = delete;
+    RwLocker& operator=(const RwLocker&) = delete;
+
+private:
+    QReadWriteLock* m_lock;
+};
+
+using ReadLocker = RwLocker<false>;
+using WriteLocker = RwLocker<true>;
 
 inline void release(QSemaphore& semaphore, int n = 1)
 {

@@ -11,6 +11,8 @@
 #include <QMutexLocker>
 #include <QTcpSocket>
 
+#include <utility>
+
 namespace {
 // A reply line longer than this is no reply of the analyzer or of Linkhub.
 const int MaxReplyLength = 1 << 20;
@@ -193,7 +195,7 @@ QByteArray TalkThread::talk(const QByteArray& request)
             break;
         }
     }
-    const QByteArray reply = released && m_replySeq == seq ? m_reply : QByteArray();
+    const QByteArray reply = released && m_replySeq == seq ? std::exchange(m_reply, QByteArray()) : QByteArray();
     if (!request.isEmpty()) {
         qCDebug(lcLink).noquote().nospace() << "-> \"" << escapeBytes(request) << "\" <- \""
                                             << escapeBytes(reply) << "\" (" << timer.elapsed() << " ms)";
@@ -224,12 +226,16 @@ void TalkThread::run()
     LineChannel channel(socket.socketDescriptor(), MaxReplyLength);
     while (connected) {
         handoff::acquire(m_requestSem);
-        const QByteArray request = m_request;
+        // Request and reply change hands with the semaphores, and each side
+        // moves out what it is handed: nothing is left in the members for the
+        // other thread's next assignment to release. That release would be
+        // made inside Qt, where ThreadSanitizer cannot see the reference
+        // count that orders it.
+        const QByteArray request = std::exchange(m_request, QByteArray());
         const quint64 seq = m_requestSeq;
         if (request.isEmpty())
             break;
-        const QByteArray reply = exchange(channel, request, &connected);
-        m_reply = reply;
+        m_reply = exchange(channel, request, &connected);
         m_replySeq = seq;
         if (!connected) {
             m_connected = false;    // before the caller goes on: it may ask

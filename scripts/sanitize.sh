@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Builds the project with AddressSanitizer + UndefinedBehaviorSanitizer
-# (build-asan/) and with ThreadSanitizer (build-tsan/), and runs the whole
-# CTest suite under each. Any sanitizer report, from a test or from a program
-# a test starts (Linkhub, velahost, dbupdate, velasim), fails the run; the
-# suppression lists in scripts/sanitize/ name what lies outside the project.
+# Builds the project with AddressSanitizer + UndefinedBehaviorSanitizer in
+# build-asan/ and runs the whole CTest suite under them. Any sanitizer
+# report, from a test or from a program a test starts (Linkhub, velahost,
+# dbupdate, velasim), fails the run; the suppression lists in
+# scripts/sanitize/ name what lies outside the project.
 #
-#   scripts/sanitize.sh [asan|tsan]...     (default: both)
+# "tsan" builds build-tsan/ with ThreadSanitizer for an exploratory run: it
+# checks that the planted race is reported, runs the suite and leaves the
+# reports to be read. It is not a check: with Qt's libraries not built for
+# the sanitizer it reports races that are not there (README, "Sanitizer
+# runs"), so its reports do not fail it; a failing test or a planted race
+# gone unreported does.
+#
+#   scripts/sanitize.sh [asan|tsan]...     (default: asan)
 #
 # VELA_SANITIZE_JOBS     parallel tests (default: nproc)
 # VELA_SANITIZE_FACTOR_ASAN / _TSAN   factor on the tests' time bounds
@@ -15,7 +22,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 supp=$root/scripts/sanitize
 jobs=${VELA_SANITIZE_JOBS:-$(nproc)}
 kinds=("$@")
-[ ${#kinds[@]} -eq 0 ] && kinds=(asan tsan)
+[ ${#kinds[@]} -eq 0 ] && kinds=(asan)
 
 export QT_QPA_PLATFORM=offscreen
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$(command -v ccache || true)}
@@ -44,6 +51,22 @@ run_suite() { # <kind> <build dir> [ctest args...]
     local status=0
     ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 3000 "$@" || status=$?
     local reports
+    if [ "$kind" = tsan ]; then
+        # Exploratory: races made wholly inside Qt are set apart
+        # (qt-internal.awk says which), the rest listed for reading.
+        local qt=$build/qt-internal-reports
+        rm -f "$qt"
+        for r in $(find "$logs" -type f | sort); do
+            awk -v qt="$qt" -f "$supp/qt-internal.awk" "$r" >"$r.project"
+            mv "$r.project" "$r"
+            grep -q "WARNING: ThreadSanitizer\|ERROR: ThreadSanitizer\|ThreadSanitizer: .*Dying" "$r" || rm "$r"
+        done
+        echo "sanitize: tsan: exploratory, not a check:" \
+             "$(cat "$logs"/* 2>/dev/null | grep -c "WARNING: ThreadSanitizer") report(s) to read in $logs," \
+             "$( [ -f "$qt" ] && grep -c "WARNING: ThreadSanitizer" "$qt" || echo 0) wholly inside Qt in $qt"
+        [ $status -eq 0 ] && echo "sanitize: tsan: suite passed"
+        return $status
+    fi
     reports=$(find "$logs" -type f | sort)
     if [ -n "$reports" ]; then
         for r in $reports; do
@@ -76,7 +99,9 @@ run_tsan() {
     local build=$root/build-tsan
     configure_and_build "$build" "-fsanitize=thread" "${VELA_SANITIZE_FACTOR_TSAN:-10}" -DVELA_TSAN_PLANTED=ON
     local logs=$build/sanitizer-logs
-    export TSAN_OPTIONS="suppressions=$supp/tsan.supp:log_path=$logs/tsan:second_deadlock_stack=1:history_size=4"
+    # exitcode=0: a report does not fail the program that wrote it, so that
+    # the tests run to their own verdicts; the reports are left to be read.
+    export TSAN_OPTIONS="suppressions=$supp/tsan.supp:log_path=$logs/tsan:second_deadlock_stack=1:history_size=4:exitcode=0"
     # The planted race must be reported (else the run would prove nothing);
     # its report is expected and kept apart from the suite's.
     local planted=$build/planted-logs
@@ -84,7 +109,8 @@ run_tsan() {
     TSAN_OPTIONS="suppressions=$supp/tsan.supp:log_path=$planted/tsan:exitcode=0" \
         "$build/tests/tst_tsanplanted" >/dev/null 2>&1 || true
     # Exactly one report, the planted race; the correct hand-offs beside it
-    # (semaphore, wait condition) must give none.
+    # (semaphore, wait condition, reader-writer lock, thread end) must give
+    # none.
     local text
     text=$(cat "$planted"/tsan* 2>/dev/null || true)
     if [ "$(grep -c "WARNING: ThreadSanitizer:" <<<"$text")" != 1 ] ||
@@ -94,7 +120,13 @@ run_tsan() {
         return 1
     fi
     echo "sanitize: tsan: the planted race was reported, and nothing else in that program"
-    run_suite tsan "$build" -E '^tst_tsanplanted$'
+    # Left out: the tests that start a program with QProcess (label
+    # "spawns"). Qt starts the child sharing the parent's memory until it
+    # execs, and the sanitizer's calls in the child then land on the
+    # parent's thread state: the parent dies at its next thread start or
+    # goes blind (a race planted after such a start went unreported in 3 of
+    # 16 runs). Programs detached as the driver starts Linkhub are fine.
+    run_suite tsan "$build" -E '^tst_tsanplanted$' -LE '^(spawns|install)$'
 }
 
 status=0

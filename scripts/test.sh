@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, runs the whole test suite, then a short
-# fuzz run. Exits non-zero on any failure.
+# Installs what is missing, builds, runs the whole test suite, a short fuzz
+# run, then the suite once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer (scripts/sanitize.sh; VELA_SKIP_SANITIZE=1
+# leaves it out on a quick local round). Exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELA_BUILD_DIR:-$root/build}
@@ -17,4 +19,7 @@ fi
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300
 if [ -x "$root/fuzz/run.sh" ] || [ -f "$root/fuzz/run.sh" ]; then
     bash "$root/fuzz/run.sh"
+fi
+if [ "${VELA_SKIP_SANITIZE:-0}" != 1 ]; then
+    bash "$root/scripts/sanitize.sh" asan
 fi

@@ -1,13 +1,12 @@
 #include "tqcore/tqapp.h"
 
 #include "core/profile.h"
+#include "core/threadhandoff.h"
 
 #include <QAtomicInt>
 #include <QHash>
 #include <QLoggingCategory>
-#include <QReadLocker>
 #include <QReadWriteLock>
-#include <QWriteLocker>
 
 namespace {
 
@@ -46,14 +45,14 @@ QVariant TqApp::value(const QString& key, const QVariant& defaultValue)
 QVariant TqApp::tmpValue(const QString& key, const QVariant& defaultValue)
 {
     TmpValues& t = tmpValues();
-    QReadLocker locker(&t.lock);
+    const handoff::ReadLocker locker(&t.lock);
     return t.values.value(key, defaultValue);
 }
 
 void TqApp::setTmpValue(const QString& key, const QVariant& value)
 {
     TmpValues& t = tmpValues();
-    QWriteLocker locker(&t.lock);
+    const handoff::WriteLocker locker(&t.lock);
     if (value.isValid())
         t.values.insert(key, value);
     else

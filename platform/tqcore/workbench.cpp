@@ -9,10 +9,9 @@
 
 #include "core/messagepresenter.h"
 #include "core/profile.h"
+#include "core/threadhandoff.h"
 
 #include <QPointer>
-#include <QReadLocker>
-#include <QWriteLocker>
 
 namespace {
 QPointer<Workbench> currentWorkbench;
@@ -59,13 +58,13 @@ void Workbench::setTmpValue(const QString& key, const QVariant& value)
 
 QVariantMap Workbench::instrInfo() const
 {
-    QReadLocker locker(&m_infoLock);
+    const handoff::ReadLocker locker(&m_infoLock);
     return m_instrInfo;
 }
 
 void Workbench::setInstrInfo(const QString& key, const QVariant& value)
 {
-    QWriteLocker locker(&m_infoLock);
+    const handoff::WriteLocker locker(&m_infoLock);
     if (value.isValid())
         m_instrInfo.insert(key, value);
     else

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "testtime.h"
+#include "testthread.h"
 
 Q_DECLARE_METATYPE(ParamBlock)
 
@@ -509,12 +510,12 @@ void TestInstrVela::reagentTableWithoutReplyFails()
 void TestInstrVela::lastErrorBelongsToItsThread()
 {
     m_instr->setLastError(QStringLiteral("mine"));
-    std::unique_ptr<QThread> worker(QThread::create([this] {
+    std::unique_ptr<QThread> worker(testsupport::createThread([this] {
         QVERIFY(m_instr->isErrorReply("32XX"));
         QCOMPARE(m_instr->lastError(), QStringLiteral("32XX"));
     }));
     worker->start();
-    QVERIFY(worker->wait(5000));
+    QVERIFY(testsupport::join(worker, 5000));
     QCOMPARE(m_instr->lastError(), QStringLiteral("mine"));
 }
 

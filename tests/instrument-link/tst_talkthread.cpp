@@ -2,6 +2,7 @@
 #include "lineserver.h"
 #include "talkthread.h"
 #include "testtime.h"
+#include "testthread.h"
 
 #include <QtTest>
 
@@ -338,7 +339,7 @@ void TestTalkThread::threadsGetTheirOwnReplies()
     std::atomic<int> mismatches{0};
     QList<QThread*> threads;
     for (int t = 0; t < 3; ++t) {
-        threads.append(QThread::create([&talk, &mismatches, t] {
+        threads.append(testsupport::createThread([&talk, &mismatches, t] {
             for (int i = 0; i < perThread; ++i) {
                 const QByteArray request = "32" + QByteArray::number((t << 24) | i, 16).rightJustified(8, '0').toUpper();
                 if (talk.talk(request) != replyTo(request))
@@ -349,7 +350,7 @@ void TestTalkThread::threadsGetTheirOwnReplies()
     for (QThread* thread : threads)
         thread->start();
     for (QThread* thread : threads) {
-        QVERIFY(thread->wait(120000));
+        QVERIFY(testsupport::join(thread, 120000));
         delete thread;
     }
     qInstallMessageHandler(previous);

@@ -3,6 +3,7 @@
 #include "workerthread.h"
 
 #include "core/profile.h"
+#include "core/threadhandoff.h"
 
 #include <tqcore/tqapp.h>
 
@@ -298,15 +299,19 @@ void TestScheduler::deletedDuringExchange()
     QPointer<Assay> watch(doomed);
     Worklist* list = rig.worklist();
     QObject host; // lives in the host's thread
-    struct Strike { std::atomic<bool> done{false}; std::atomic<quint32> id{0}; };
+    struct Strike { std::atomic<bool> done{false}; std::atomic<quint32> id{0}; QSemaphore removed; };
     auto strike = std::make_shared<Strike>();
     rig.server.setHandler([&rig, &host, command, strike, list, watch](const QByteArray& request) {
         if (request.startsWith(command) && !strike->done.exchange(true)) {
             strike->id = request.mid(2, 8).toUInt(nullptr, 16);
-            QMetaObject::invokeMethod(&host, [list, watch] {
+            // Queued and waited for, as a blocking call would be, through a
+            // semaphore the thread sanitizer sees.
+            QMetaObject::invokeMethod(&host, [list, watch, strike] {
                 if (watch)
                     list->remove(watch.data());
-            }, Qt::BlockingQueuedConnection);
+                handoff::release(strike->removed);
+            }, Qt::QueuedConnection);
+            handoff::acquire(strike->removed);
         }
         return rig.analyzer.handle(request);
     });

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "testtime.h"
+#include "testthread.h"
 
 namespace {
 
@@ -352,9 +353,9 @@ void tst_Profile::connectionNames()
 void tst_Profile::writeFromWorkerThreadIsQueued()
 {
     openStore();
-    QThread* worker = QThread::create([this] { m_store->setValue("from worker", 99, true); });
+    QThread* worker = testsupport::createThread([this] { m_store->setValue("from worker", 99, true); });
     worker->start();
-    QVERIFY(worker->wait(testsupport::scaled(10000)));
+    QVERIFY(testsupport::join(worker, testsupport::scaled(10000)));
     delete worker;
     // Memory at once; the database only when the owning thread runs the
     // queued slot (SQL on the settings connection never runs elsewhere).
@@ -420,7 +421,7 @@ void tst_Profile::typedAccessorsFromManyThreads()
         std::vector<QColor> colours(threadCount);
         std::vector<std::unique_ptr<QThread>> threads;
         for (int i = 0; i < threadCount; ++i) {
-            threads.emplace_back(QThread::create([&, i] {
+            threads.emplace_back(testsupport::createThread([&, i] {
                 ++ready;
                 while (!go.load())
                     QThread::yieldCurrentThread();
@@ -443,7 +444,7 @@ void tst_Profile::typedAccessorsFromManyThreads()
             QThread::yieldCurrentThread();
         go = true;
         for (auto& t : threads)
-            QVERIFY(t->wait(testsupport::scaled(20000)));
+            QVERIFY(testsupport::join(t, testsupport::scaled(20000)));
         for (int i = 1; i < threadCount; ++i) {
             QCOMPARE(hospitals[i], hospitals[0]);
             QCOMPARE(methods[i], methods[0]);
@@ -462,7 +463,7 @@ void tst_Profile::valueAndSetValueFromManyThreads()
     std::vector<std::unique_ptr<QThread>> threads;
     std::atomic<bool> bad{false};
     for (int i = 0; i < threadCount; ++i) {
-        threads.emplace_back(QThread::create([&, i] {
+        threads.emplace_back(testsupport::createThread([&, i] {
             for (int n = 0; n < 2000; ++n) {
                 if (i % 2 == 0) {
                     m_store->set_max_qc_file(i * 10000 + n, false);
@@ -479,7 +480,7 @@ void tst_Profile::valueAndSetValueFromManyThreads()
         threads.back()->start();
     }
     for (auto& t : threads)
-        QVERIFY(t->wait(testsupport::scaled(30000)));
+        QVERIFY(testsupport::join(t, testsupport::scaled(30000)));
     QVERIFY(!bad.load());
     QCOMPARE(m_store->max_qc_file(-1), m_store->value("max_qc_file").toInt());
     for (int i = 0; i < threadCount; i += 2)

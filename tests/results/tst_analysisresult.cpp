@@ -27,6 +27,23 @@ public slots:
     }
 };
 
+// Posts a result by the type's name from its own thread, as the driver's
+// manual-test thread does.
+class ResultPoster : public QObject
+{
+    Q_OBJECT
+public:
+    ResultSink* sink = nullptr;
+    AnalysisResult result;
+
+public slots:
+    void post()
+    {
+        QMetaObject::invokeMethod(sink, "setResult", Qt::QueuedConnection, Q_ARG(int, 6),
+                                  Q_ARG(AnalysisResult, result));
+    }
+};
+
 class tst_AnalysisResult : public QObject
 {
     Q_OBJECT
@@ -433,16 +450,14 @@ void tst_AnalysisResult::queuedCallByTypeName()
     QCOMPARE(QMetaType::fromName("AnalysisResult").id(), id);
 
     ResultSink sink;
-    QThread thread;
-    thread.start();
-    QObject poster;
-    poster.moveToThread(&thread);
     const AnalysisResult result = sampleResult();
-    // Post from another thread, as the driver's worker does.
-    QMetaObject::invokeMethod(&poster, [&sink, result] {
-        QMetaObject::invokeMethod(&sink, "setResult", Qt::QueuedConnection, Q_ARG(int, 6),
-                                  Q_ARG(AnalysisResult, result));
-    });
+    ResultPoster poster;
+    poster.sink = &sink;
+    poster.result = result;
+    QThread thread;
+    poster.moveToThread(&thread);
+    thread.start();
+    QVERIFY(QMetaObject::invokeMethod(&poster, "post", Qt::QueuedConnection));
     QTRY_COMPARE(sink.lastIndex, 6);
     thread.quit();
     thread.wait();

@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+#include "testthread.h"
+
 namespace {
 
 // An instrument whose analyzer memory is a byte array and whose parameter
@@ -166,7 +168,7 @@ void TestTqInstrument::statusCodeFromThreads()
     QList<QThread*> threads;
     QAtomicInt wrong;
     for (int t = 0; t < 4; ++t) {
-        threads.append(QThread::create([&instrument, &wrong, t] {
+        threads.append(testsupport::createThread([&instrument, &wrong, t] {
             for (int n = 0; n < 20000; ++n) {
                 const int code = (n % 8) + 1;
                 if (instrument.setStatusCode(code, 17 + t, QString()) != code % 3)
@@ -177,7 +179,7 @@ void TestTqInstrument::statusCodeFromThreads()
         threads.last()->start();
     }
     for (QThread* t : threads) {
-        QVERIFY(t->wait(30000));
+        QVERIFY(testsupport::join(t, 30000));
         delete t;
     }
     QCOMPARE(wrong.loadRelaxed(), 0);

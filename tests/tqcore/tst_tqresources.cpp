@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QThread>
 
+#include "testthread.h"
+
 class TestTqResources : public QObject
 {
     Q_OBJECT
@@ -130,11 +132,11 @@ void TestTqResources::blinkStartStop()
 void TestTqResources::blinkFromOtherThread()
 {
     Blink blink;
-    QThread* caller = QThread::create([&blink] {
+    QThread* caller = testsupport::createThread([&blink] {
         QMetaObject::invokeMethod(&blink, "start");
     });
     caller->start();
-    QVERIFY(caller->wait(5000));
+    QVERIFY(testsupport::join(caller, 5000));
     delete caller;
     QTRY_VERIFY(blink.isBlinking());
     QVERIFY(blink.thread() == thread());

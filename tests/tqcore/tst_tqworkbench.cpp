@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include "testtime.h"
+#include "testthread.h"
 
 class TestTqWorkbench : public QObject
 {
@@ -64,7 +65,7 @@ void TestTqWorkbench::tmpValuesFromThreads()
     QAtomicInt torn;
     QList<QThread*> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.append(QThread::create([&wb, &torn, t] {
+        threads.append(testsupport::createThread([&wb, &torn, t] {
             const QString key = QStringLiteral("thread/%1").arg(t);
             for (int n = 0; n < 20000; ++n) {
                 wb.setTmpValue(key, n);
@@ -78,7 +79,7 @@ void TestTqWorkbench::tmpValuesFromThreads()
         threads.last()->start();
     }
     for (QThread* t : threads) {
-        QVERIFY(t->wait(30000));
+        QVERIFY(testsupport::join(t, 30000));
         delete t;
     }
     QCOMPARE(torn.loadRelaxed(), 0);
@@ -95,11 +96,11 @@ void TestTqWorkbench::criticalFromWorkerThread()
     clock.start();
     // The GUI thread waits on the worker without running its event loop: a
     // box marshalled into the GUI thread would never come back.
-    QThread* worker = QThread::create([&] {
+    QThread* worker = testsupport::createThread([&] {
         answer = wb.critical(QStringLiteral("没有给%1指定位置").arg(QStringLiteral("12")));
     });
     worker->start();
-    QVERIFY(worker->wait(5000));
+    QVERIFY(testsupport::join(worker, 5000));
     delete worker;
     QVERIFY(clock.elapsed() < testsupport::scaled(5000));
     QCOMPARE(answer, QMessageBox::Ok);
@@ -145,7 +146,7 @@ void TestTqWorkbench::assayFromThreads()
 {
     Assay a(QStringLiteral("5"), QStringLiteral("A5"), QStringLiteral("APTT"));
     QSignalSpy spy(&a, &Assay::changed);
-    QThread* writer = QThread::create([&a] {
+    QThread* writer = testsupport::createThread([&a] {
         for (int n = 1; n <= 5000; ++n) {
             a.setTestElapsed(n);
             a.setResult(AnalysisResult(double(n)));
@@ -164,7 +165,7 @@ void TestTqWorkbench::assayFromThreads()
         a.result().value();
         a.message();
     }
-    QVERIFY(writer->wait(30000));
+    QVERIFY(testsupport::join(writer, 30000));
     delete writer;
     QVERIFY(ordered);
     QCOMPARE(a.result().value(), 5000.0);
@@ -187,7 +188,7 @@ void TestTqWorkbench::worklistWalkUnderMutex()
     // waits until the walk is over.
     QSemaphore locked;
     QAtomicInt released;
-    QThread* walker = QThread::create([list, &locked, &released] {
+    QThread* walker = testsupport::createThread([list, &locked, &released] {
         QMutexLocker walk(list->mutex());
         locked.release();
         QThread::msleep(150);
@@ -198,7 +199,7 @@ void TestTqWorkbench::worklistWalkUnderMutex()
     locked.acquire();
     list->remove(first);
     QCOMPARE(released.loadRelaxed(), 1);
-    QVERIFY(walker->wait(5000));
+    QVERIFY(testsupport::join(walker, 5000));
     delete walker;
     QVERIFY(first.isNull());
     QCOMPARE(list->count(), 2);

@@ -25,6 +25,8 @@
 #include <memory>
 #include <vector>
 
+#include "testthread.h"
+
 namespace {
 
 // Bit-by-bit CRC-16/CCITT-FALSE, to check the table-driven one against.
@@ -165,7 +167,7 @@ void tst_TqGlobal::fractionFromManyThreads()
     std::atomic<bool> go{false};
     std::vector<std::unique_ptr<QThread>> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back(QThread::create([&, t] {
+        threads.emplace_back(testsupport::createThread([&, t] {
             while (!go.load())
                 QThread::yieldCurrentThread();
             for (int n = 0; n < 5000; ++n) {
@@ -180,7 +182,7 @@ void tst_TqGlobal::fractionFromManyThreads()
     }
     go = true;
     for (auto& t : threads)
-        QVERIFY(t->wait(30000));
+        QVERIFY(testsupport::join(t, 30000));
     QCOMPARE(wrong.load(), 0);
 }
 
@@ -449,9 +451,9 @@ void tst_TqGlobal::recorderAnswer()
         inner.setAnswer(QMessageBox::No);
         QCOMPARE(question("inner?", QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes), QMessageBox::No);
         // From another thread too.
-        QThread* t = QThread::create([] { warning("from worker"); });
+        QThread* t = testsupport::createThread([] { warning("from worker"); });
         t->start();
-        QVERIFY(t->wait(5000));
+        QVERIFY(testsupport::join(t, 5000));
         delete t;
         QCOMPARE(inner.texts(), (QStringList{"inner?", "from worker"}));
     }
@@ -485,9 +487,9 @@ void tst_TqGlobal::waitCursor()
         }
         QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
         // A guard in a worker thread does nothing.
-        QThread* t = QThread::create([] { WaitCursor inWorker(Qt::CrossCursor); });
+        QThread* t = testsupport::createThread([] { WaitCursor inWorker(Qt::CrossCursor); });
         t->start();
-        QVERIFY(t->wait(5000));
+        QVERIFY(testsupport::join(t, 5000));
         delete t;
         QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
     }
