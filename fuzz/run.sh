@@ -11,6 +11,8 @@
 #   VELA_FUZZ_JOBS       build jobs (default: 2)
 #   VELA_FUZZ_TARGETS    names of the targets to run (default: all), e.g.
 #                        "fuzz_linkframe fuzz_worklist"
+#   VELA_FUZZ_KEEP       1: go on from the corpus of the run before and add
+#                        to its count of runs (long runs in several goes)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELA_FUZZ_BUILD_DIR:-$root/build-fuzz}
@@ -51,7 +53,13 @@ status=0
 for t in "${targets[@]}"; do
     name=${t#fuzz_}
     work="$build/fuzz-work/$t"
-    rm -rf "$work"
+    before=0
+    if [ "${VELA_FUZZ_KEEP:-0}" = 1 ] && [ -d "$work/corpus" ]; then
+        before=$(cat "$work/total" 2>/dev/null || echo 0)
+        rm -rf "$work/artifacts" "$work/log"
+    else
+        rm -rf "$work"
+    fi
     mkdir -p "$work/corpus" "$work/artifacts"
     if [ -d "$root/fuzz/$name/seeds" ]; then
         cp "$root/fuzz/$name/seeds/"* "$work/corpus/"
@@ -80,8 +88,9 @@ for t in "${targets[@]}"; do
         execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
         rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log")
         rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$work/log")
+        echo $((before + ${execs:-0})) >"$work/total"
         echo "== $t: ${execs:-?} runs, ${rate:-?}/s, corpus $(ls "$work/corpus" | wc -l) inputs" \
-             "($(cat "$work/corpus"/* | wc -c) bytes), peak RSS ${rss:-?} MB"
+             "($(cat "$work/corpus"/* | wc -c) bytes), peak RSS ${rss:-?} MB, $(cat "$work/total") runs in all"
         echo "== $t passed"
     fi
 done
