@@ -168,7 +168,7 @@ void Decoder::finish(QList<Event>* events)
     } else {
         event.kind = parseBody(body, &event.frame) ? Event::Good : Event::Malformed;
     }
-    events->append(event);
+    events->append(std::move(event));
     reset();
 }
 
@@ -177,7 +177,7 @@ void Decoder::abort(QList<Event>* events)
     Event event;
     event.kind = Event::Malformed;
     event.raw = m_raw;
-    events->append(event);
+    events->append(std::move(event));
     reset();
 }
 

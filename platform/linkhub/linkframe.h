@@ -90,3 +90,8 @@ private:
 };
 
 } // namespace linkframe
+
+// Both hold only implicitly shared byte arrays: a list of them may grow by
+// moving their bytes, without constructing each one anew.
+Q_DECLARE_TYPEINFO(linkframe::Frame, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(linkframe::Event, Q_RELOCATABLE_TYPE);
