@@ -2,6 +2,10 @@
 // then the bytes on the line.
 //   flag bit 0: before decoding, every STX ... ETX gets the check its body
 //     asks for, so that the fuzzer reaches what lies behind the check.
+//   flag bits 5 to 7 all set: the bytes after the last STX (all of them if
+//     there is none) are repeated until the line is longer than the longest
+//     frame, so that short inputs reach what is too long for the line; the
+//     other inputs stay short and many.
 //   other bits: seed of the chunk sizes.
 // What must hold:
 //   - the frames and events do not depend on how the bytes are cut: the line
@@ -100,6 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     QByteArray line = fuzz::bytes(data + 1, size - 1);
+    if ((data[0] & 0xE0) == 0xE0) {
+        const QByteArray tail = line.mid(line.lastIndexOf(STX) + 1);
+        if (!tail.isEmpty())
+            line += tail.repeated(MaxFrameSize / tail.size() + 1);
+    }
     if (data[0] & 1)
         fixChecks(&line);
 
