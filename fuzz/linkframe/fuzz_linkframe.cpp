@@ -9,7 +9,7 @@
 //   other bits: seed of the chunk sizes.
 // What must hold:
 //   - the frames and events do not depend on how the bytes are cut: the line
-//     fed in pieces of 1 KB and in pieces of 0 .. 16 bytes gives the same
+//     fed in pieces of 256 bytes and in pieces of 0 .. 16 bytes gives the same
 //     events, compared as they come;
 //   - every event's bytes are the next frame's bytes on the line, at most
 //     MaxFrameSize long;
@@ -79,7 +79,8 @@ bool cutsAgree(const QByteArray& line, quint32 seed, bool* inFrame, Check check)
     Cut big;
     Cut small;
     fuzz::Chunker chunker(seed);
-    while (big.at < line.size() || small.at < line.size()) {
+    // The small cut catches up with the big one after each piece.
+    while (big.at < line.size()) {
         big.feed(line, Piece);
         while (small.at < big.at)
             small.feed(line, chunker.next());
