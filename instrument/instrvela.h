@@ -226,7 +226,7 @@ public:
     Blink* m_blink = nullptr;
 
 private:
-    enum class LinkStep { Ok, Lost, Failed, Cancelled, NotListed };
+    enum class LinkStep { Ok, Lost, Failed, NoAnalyzer, Cancelled, NotListed };
     bool openLink();
     LinkStep selectAnalyzer(const QByteArray& wanted);
     void finishConnection();

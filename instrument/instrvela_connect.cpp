@@ -78,29 +78,31 @@ bool InstrVela::openLink()
 // when the operator cancelled the choice).
 InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
 {
-    const QString lost = tr("与仪器的连接已断开");
-    // Linkhub answers every line: no answer at all means the link has gone.
-    auto answered = [this, &lost](const QByteArray& reply) {
-        if (!reply.isEmpty())
-            return true;
-        setLastError(lost);
-        return false;
+    // Linkhub answers every control line with one line, which may be blank
+    // (an empty analyzer list); only no line at all means the link has gone.
+    auto control = [this](const QByteArray& line, QByteArray* reply) {
+        const TalkThread::Reply r = m_talk->exchangeLine(line);
+        *reply = r.line;
+        if (!r.answered)
+            setLastError(tr("与仪器的连接已断开"));
+        return r.answered;
     };
     try {
         const QString defaultPort = Serial::EnumDevices().value(0);
         const QString port = workbench() ? workbench()->value(QStringLiteral("instrument/port"), defaultPort).toString()
                                          : defaultPort;
-        if (!answered(sendCommand("/%02X%s", 0u, port.toLocal8Bit().constData())))
+        QByteArray reply;
+        if (!control("/00" + port.toLocal8Bit(), &reply))
             return LinkStep::Lost;
 
-        const QByteArray list = sendCommand("/%02X0", 1u);
-        if (!answered(list))
+        QByteArray list;
+        if (!control("/010", &list))
             return LinkStep::Lost;
         checkReply(list);
         const QStringList ids = QString::fromLatin1(list).split(QLatin1Char(','), Qt::SkipEmptyParts);
         if (ids.isEmpty()) {
             setLastError(tr("没有可用设备"));
-            return LinkStep::Failed;
+            return LinkStep::NoAnalyzer;
         }
         QString choice;
         if (!wanted.isEmpty()) {
@@ -116,10 +118,9 @@ InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
             return LinkStep::Cancelled;
         m_selected = choice.toLatin1();
 
-        const QByteArray selected = sendCommand("/%02X%s", 2u, m_selected.constData());
-        if (!answered(selected))
+        if (!control("/02" + m_selected, &reply))
             return LinkStep::Lost;
-        checkReply(selected);
+        checkReply(reply);
     } catch (const ReplyError&) {
         return LinkStep::Failed;
     }
@@ -257,6 +258,9 @@ int InstrVela::reconnectAttempt(int attempt)
     m_linkLost = true;
     m_talk->close();
     m_selected = wanted;
+    // An analyzer switched off is not listed until it is back: try again.
+    if (step == LinkStep::NoAnalyzer)
+        qCInfo(lcLink) << "no analyzer listed yet";
     if (step == LinkStep::NotListed) {
         const QString why = lastError();
         qCWarning(lcLink).noquote() << why << "- no more reconnection";

@@ -42,7 +42,8 @@ bool answersCurve(const QByteArray& request, const QByteArray& reply)
 bool answers(const QByteArray& request, const QByteArray& reply)
 {
     const QByteArray code = request.left(2);
-    // A blank line reads as no answer at all: the caller treats it as one.
+    // A blank line is taken: an empty analyzer list to /010, no answer to
+    // the callers of an analyzer command.
     if (reply.isEmpty())
         return true;
     if (matchesErrorReply(reply)) {

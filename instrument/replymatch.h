@@ -16,8 +16,10 @@
 //                    after it) in the echo before the first "-".
 // An error reply is taken as it is ("Err:...", "XX"), except one that
 // echoes another command's code ("31XX" while a 32 waits); so is a blank
-// line, which the caller reads as no answer. Every other request, the
-// Linkhub control lines among them, takes the next line.
+// line. The talk thread reports a blank line as a line that came: Linkhub
+// answers /010 with one when it finds no analyzer, while the callers of an
+// analyzer command, which never has a blank answer, read it as none. Every
+// other request, the Linkhub control lines among them, takes the next line.
 namespace ReplyMatch {
 
 bool answers(const QByteArray& request, const QByteArray& reply);

@@ -118,7 +118,7 @@ bool TalkThread::close()
 
 // One request line out, its reply line in. *connected turns false when the
 // link broke or is to be closed (no reply in time, a line too long).
-QByteArray TalkThread::exchange(LineChannel& channel, const QByteArray& request, bool* connected)
+TalkThread::Reply TalkThread::exchange(LineChannel& channel, const QByteArray& request, bool* connected)
 {
     bool closed = false;
     const QByteArray unasked = channel.drainUnasked(&closed);
@@ -126,7 +126,7 @@ QByteArray TalkThread::exchange(LineChannel& channel, const QByteArray& request,
         qCWarning(lcLink).noquote() << "unasked, dropped before" << escapeBytes(request) << ":" << escapeBytes(unasked);
     if (closed || !channel.write(request + "\r\n")) {  // one write, one segment: Nagle is off
         *connected = false;
-        return QByteArray();
+        return Reply();
     }
     const QDeadlineTimer deadline(m_replyTimeout);
     for (;;) {
@@ -135,34 +135,34 @@ QByteArray TalkThread::exchange(LineChannel& channel, const QByteArray& request,
         case LineChannel::Line:
             line = line.trimmed();
             if (ReplyMatch::answers(request, line))
-                return line;
+                return Reply{ line, true };
             qCWarning(lcLink).noquote() << "unasked, dropped while" << escapeBytes(request) << "waits:" << escapeBytes(line);
             continue;
         case LineChannel::Closed:
             *connected = false;
-            return QByteArray();
+            return Reply();
         case LineChannel::TimedOut:
             qCWarning(lcLink) << "no reply within" << int(m_replyTimeout) << "ms; closing the link";
             *connected = false;
-            return failureReply(Failure::NoReply);
+            return Reply{ failureReply(Failure::NoReply), true };
         case LineChannel::TooLong:
             qCWarning(lcLink) << "reply line longer than" << MaxReplyLength << "bytes; closing the link";
             *connected = false;
-            return failureReply(Failure::ReplyTooLong);
+            return Reply{ failureReply(Failure::ReplyTooLong), true };
         }
     }
 }
 
-QByteArray TalkThread::talk(const QByteArray& request)
+TalkThread::Reply TalkThread::exchangeLine(const QByteArray& request)
 {
     QMutexLocker lock(&m_mutex);
     if (!isRunning()) {
         if (!request.isEmpty())
             qCDebug(lcLink).noquote().nospace() << "-> \"" << escapeBytes(request) << "\" not sent: link closed";
-        return QByteArray();
+        return Reply();
     }
     if (request.contains('\n') || request.contains('\r'))
-        return failureReply(Failure::LineBreakInRequest);
+        return Reply{ failureReply(Failure::LineBreakInRequest), true };
 
     // Releases left from the connection attempt or from the thread's end.
     if (const int stale = m_replySem.available())
@@ -195,10 +195,11 @@ QByteArray TalkThread::talk(const QByteArray& request)
             break;
         }
     }
-    const QByteArray reply = released && m_replySeq == seq ? std::exchange(m_reply, QByteArray()) : QByteArray();
+    const Reply reply = released && m_replySeq == seq ? std::exchange(m_reply, Reply()) : Reply();
     if (!request.isEmpty()) {
         qCDebug(lcLink).noquote().nospace() << "-> \"" << escapeBytes(request) << "\" <- \""
-                                            << escapeBytes(reply) << "\" (" << timer.elapsed() << " ms)";
+                                            << escapeBytes(reply.line) << "\"" << (reply.answered ? "" : " (no answer)")
+                                            << " (" << timer.elapsed() << " ms)";
     }
     return reply;
 }

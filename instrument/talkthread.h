@@ -51,10 +51,20 @@ public:
     bool open();
     // Ends the connection and the thread; false when it did not run.
     bool close();
+    // One exchange as it ended: a line that came (possibly blank: Linkhub
+    // answers an empty analyzer list so), or none at all.
+    struct Reply
+    {
+        QByteArray line;
+        bool answered = false;  // a reply line arrived, or "Err:" was made for one
+    };
+
     // Exchanges one line. Empty bytes when the thread does not run (nothing
     // is sent) or when the link broke while waiting; an "Err:" reply when no
     // reply came in time or the request cannot be sent as one line.
-    QByteArray talk(const QByteArray& request);
+    QByteArray talk(const QByteArray& request) { return exchangeLine(request).line; }
+    // The same, telling a blank line that came from no answer at all.
+    Reply exchangeLine(const QByteArray& request);
 
     bool isConnected() const;
     // The socket's error text of the last connection attempt.
@@ -77,7 +87,7 @@ protected:
 private:
     enum class Failure { NoReply, ReplyTooLong, LineBreakInRequest };
     QByteArray failureReply(Failure failure) const;
-    QByteArray exchange(class LineChannel& channel, const QByteArray& request, bool* connected);
+    Reply exchange(class LineChannel& channel, const QByteArray& request, bool* connected);
 
     QMutex m_mutex;             // one caller at a time in open() and talk()
     QSemaphore m_requestSem;    // released once per request handed over
@@ -87,7 +97,7 @@ private:
     // thread's last release, which answers no request.
     QByteArray m_request;
     quint64 m_requestSeq = 0;
-    QByteArray m_reply;
+    Reply m_reply;
     quint64 m_replySeq = 0;
     std::atomic<bool> m_connected{false};
     mutable QMutex m_errorMutex;

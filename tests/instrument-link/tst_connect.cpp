@@ -25,6 +25,8 @@
 #include "testtime.h"
 #include "testthread.h"
 
+Q_DECLARE_METATYPE(LineServer::Reply)
+
 // Connecting end to end: the driver starts the built Linkhub (through a
 // small wrapper that counts the starts), Linkhub serves the simulated
 // analyzers on "SIM", and the driver's wire trace tells the lines sent.
@@ -46,7 +48,9 @@ private slots:
     void choiceCancelledFailsQuietly();
     void errorReplyToList();
     void errorReplyToSelect();
-    void emptyListIsNoDevice();
+    void analyzerListFailures_data();
+    void analyzerListFailures();
+    void emptyListWhileReconnecting();
     void missingLinkhub();
     void linkhubWithoutSignal_data();
     void linkhubWithoutSignal();
@@ -61,7 +65,6 @@ private slots:
     void retriesEnd();
     void analyzerNoLongerListed();
     void analyzerSwitchedOffAndOn();
-    void linkLostDuringConnect();
     void previousParamBlockDoesNotSurvive();
     void cancelledChoiceIgnoresOtherThreadsErrors();
 
@@ -298,21 +301,71 @@ void TestConnect::errorReplyToSelect()
     QVERIFY(m_instr->selectedInstrument().isEmpty());
 }
 
-// A stand-in Linkhub that lists nothing: with no program to start, the
-// driver tries its port once and finds the line server there.
-void TestConnect::emptyListIsNoDevice()
+// How the answer to /010 ends a connection, against a stand-in Linkhub:
+// with no program to start, the driver tries its port once and finds the
+// line server there. An empty list (a blank line: Linkhub answers every line)
+// is no device; a link that closes or stays silent is not.
+void TestConnect::analyzerListFailures_data()
 {
-    LineServer server([](const QByteArray& line) {
-        return LineServer::line(line == "/010" ? QByteArray(",,") : QByteArray("/00OK"));
+    QTest::addColumn<LineServer::Reply>("answer");
+    QTest::addColumn<QString>("box");
+
+    QTest::newRow("blank line: no device") << LineServer::line(QByteArray()) << QStringLiteral("没有可用设备");
+    QTest::newRow("white space only: no device") << LineServer::line(" \t ") << QStringLiteral("没有可用设备");
+    QTest::newRow("only commas: no device") << LineServer::line(",,") << QStringLiteral("没有可用设备");
+    QTest::newRow("closed: link lost") << LineServer::hangUp() << QStringLiteral("与仪器的连接已断开");
+    QTest::newRow("silent: no reply in time") << LineServer::silence()
+                                              << QStringLiteral("Err: no reply within 300 ms, link closed");
+    QTest::newRow("error reply") << LineServer::line("Err: port busy") << QStringLiteral("Err: port busy");
+}
+
+void TestConnect::analyzerListFailures()
+{
+    QFETCH(LineServer::Reply, answer);
+    QFETCH(QString, box);
+    LineServer server([answer](const QByteArray& line) {
+        return line == "/010" ? answer : LineServer::line("/00OK");
     });
     qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
     qputenv("VELA_LINKHUB_PORT", server.portText());
+    m_instr->talkThread()->setReplyTimeout(300);
     m_instr->connectToHost();
     QCOMPARE(m_instr->state(), 0);
-    QCOMPARE(m_boxes->texts(), QStringList{ QStringLiteral("没有可用设备") });
+    QCOMPARE(m_boxes->texts(), QStringList{ box });
     QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Critical);
     QCOMPARE(server.lines(), (QList<QByteArray>{ "/00SIM", "/010" }));
     QVERIFY(!m_instr->talkThread()->isRunning());
+    QVERIFY(m_instr->selectedInstrument().isEmpty());
+}
+
+// While the link is being brought back, an analyzer that lists nothing is
+// not there yet: the driver goes on trying, with no box, until it is.
+void TestConnect::emptyListWhileReconnecting()
+{
+    std::atomic<int> lists{0};
+    std::atomic<bool> dropped{false};
+    LineServer server([&](const QByteArray& line) {
+        if (line == "/010") {
+            const int n = ++lists;
+            return LineServer::line(n == 1 || n > 3 ? QByteArray("VELA01") : QByteArray());
+        }
+        if (line == "74" && !dropped.exchange(true))
+            return LineServer::hangUp();
+        return LineServer::line("/00OK");
+    });
+    qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
+    qputenv("VELA_LINKHUB_PORT", server.portText());
+    qputenv("VELA_RECONNECT_SCALE", "0.05");
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), 2);
+
+    QVERIFY(m_instr->sendCommand("74").isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(m_instr->state(), 0, testsupport::scaled(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(m_instr->state(), 2, testsupport::scaled(20000));
+    QCOMPARE(lists.load(), 4);
+    QCOMPARE(m_instr->selectedInstrument(), QByteArray("VELA01"));
+    QVERIFY2(m_boxes->texts().isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('|'))));
+    m_instr->disconnectFromHost();
 }
 
 void TestConnect::missingLinkhub()
@@ -584,21 +637,6 @@ void TestConnect::analyzerSwitchedOffAndOn()
     m_instr->disconnectFromHost();
     again.terminate();
     again.waitForFinished(5000);
-}
-
-// A link lost in the middle of the connection is told as such, not as an
-// empty analyzer list.
-void TestConnect::linkLostDuringConnect()
-{
-    LineServer server([](const QByteArray& line) {
-        return line == "/010" ? LineServer::hangUp() : LineServer::line("/00OK");
-    });
-    qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
-    qputenv("VELA_LINKHUB_PORT", server.portText());
-    m_instr->connectToHost();
-    QCOMPARE(m_instr->state(), 0);
-    QCOMPARE(m_boxes->texts(), QStringList{ QStringLiteral("与仪器的连接已断开") });
-    QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Critical);
 }
 
 // One analyzer's parameter block (its channel mask) never reaches another:
