@@ -1,5 +1,6 @@
 #include "hostdatabase.h"
 
+#include "core/analysisresult.h"
 #include "core/profile.h"
 
 #include <QDir>
@@ -216,6 +217,68 @@ bool saveResult(int patientId, const QString& item, double value, QString* error
         *error = q.lastError().text();
         return false;
     }
+    return true;
+}
+
+bool storeFinished(const QString& sampleNo, const QDate& date, const QString& item, bool hasValue,
+                   double value, const ClotCurve& curve, int* patient, QString* error)
+{
+    QSqlDatabase db = Profile::instance().dataDatabase();
+    if (!db.transaction()) {
+        *error = db.lastError().text();
+        return false;
+    }
+    *patient = patientId(sampleNo, date, error);
+    bool ok = *patient >= 0;
+    if (ok) {
+        // One curve per patient and item: an earlier one goes first.
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("delete from curve where patientId=:patientId and item=:item"));
+        q.bindValue(QStringLiteral(":patientId"), *patient);
+        q.bindValue(QStringLiteral(":item"), item);
+        ok = q.exec();
+        if (!ok)
+            *error = QStringLiteral("curve row: %1").arg(q.lastError().text());
+    }
+    if (ok && !curve.isEmpty()) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("insert into curve (patientId, item, curve) values(:patientId, :item, :curve)"));
+        q.bindValue(QStringLiteral(":patientId"), *patient);
+        q.bindValue(QStringLiteral(":item"), item);
+        q.bindValue(QStringLiteral(":curve"), curve.toBuffer());
+        ok = q.exec();
+        if (!ok)
+            *error = QStringLiteral("curve row: %1").arg(q.lastError().text());
+    }
+    if (ok && hasValue) {
+        ok = saveResult(*patient, item, value, error);
+        if (!ok)
+            *error = QStringLiteral("result row: %1").arg(*error);
+    }
+    if (ok && !db.commit()) {
+        *error = db.lastError().text();
+        ok = false;
+    }
+    if (!ok)
+        db.rollback();
+    return ok;
+}
+
+bool storedResult(const QString& sampleNo, const QDate& date, const QString& item, double* value, int* points)
+{
+    QSqlQuery q(Profile::instance().dataDatabase());
+    q.prepare(QStringLiteral("select result.value, result.patientId from result join patient "
+                             "on patient.id = result.patientId "
+                             "where patient.sampleNo=:sampleNo and patient.date=:date and result.item=:item"));
+    q.bindValue(QStringLiteral(":sampleNo"), sampleNo);
+    q.bindValue(QStringLiteral(":date"), date);
+    q.bindValue(QStringLiteral(":item"), item);
+    if (!q.exec() || !q.next())
+        return false;
+    *value = q.value(0).toDouble();
+    ClotCurve curve;
+    curve.load(q.value(1).toInt(), item);
+    *points = curve.size();
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class ClotCurve;
+
 // The host's own databases in the data folder (the current directory):
 // "profile.db", "data.db", "qc.db" and "syslog.db", in the schema of a fresh
 // installation that the upgrade tool dbupdate then brings up to date.
@@ -27,5 +29,17 @@ int patientId(const QString& sampleNo, const QDate& date, QString* error);
 
 // Stores a result value for the patient and item, replacing an earlier one.
 bool saveResult(int patientId, const QString& item, double value, QString* error);
+
+// Stores one finished assay in "data.db" in one committed transaction: the
+// patient row of sampleNo on date, the curve blob (an earlier one for the
+// item goes first) and, when hasValue, the result row. Either all of it is
+// there afterwards or none of it. *patient is the patient row's id.
+bool storeFinished(const QString& sampleNo, const QDate& date, const QString& item, bool hasValue,
+                   double value, const ClotCurve& curve, int* patient, QString* error);
+
+// A result stored earlier for sampleNo on date under item: true with its
+// value and the number of points of its curve; false when there is none.
+bool storedResult(const QString& sampleNo, const QDate& date, const QString& item, double* value,
+                  int* points);
 
 } // namespace hostdatabase

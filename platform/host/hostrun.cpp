@@ -2,6 +2,7 @@
 
 #include "curveplot.h"
 #include "hostdatabase.h"
+#include "runledger.h"
 
 #include <tqcore/assay.h>
 #include <tqcore/blink.h>
@@ -93,6 +94,29 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
 {
     m_clock.start();
     const int messagesBefore = int(m_recorder->messages().size());
+    if (!m_options.runDate.isValid())
+        m_options.runDate = QDate::currentDate();
+
+    const QStringList keys = runledger::resultKeys(entries);
+    int earlier = 0;
+    for (int i = 0; i < entries.size(); ++i) {
+        Item item;
+        item.entry = entries.at(i);
+        item.key = keys.at(i);
+        if (m_options.resume)
+            item.earlier = hostdatabase::storedResult(item.entry.sample, m_options.runDate, item.key,
+                                                      &item.earlierValue, &item.earlierPoints);
+        earlier += item.earlier ? 1 : 0;
+        item.reported = item.earlier;
+        m_items.append(item);
+    }
+    if (m_options.resume)
+        out(QStringLiteral("Resuming the run of %1: %2 of %3 entries have a result stored already.")
+                .arg(m_options.runDate.toString(Qt::ISODate))
+                .arg(earlier)
+                .arg(m_items.size()));
+    if (earlier == m_items.size())
+        return report();
 
     out(QStringLiteral("Connecting to the analyzer ..."));
     m_instrument->connectToHost();
@@ -112,14 +136,14 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
     out(QStringLiteral("Connected (%1 s).").arg(m_clock.elapsed() / 1000.0, 0, 'f', 1));
 
     Worklist* worklist = m_workbench->worklist();
-    for (const WorklistEntry& e : entries) {
+    for (Item& item : m_items) {
+        if (item.earlier)
+            continue;
+        const WorklistEntry& e = item.entry;
         auto* assay = new Assay(e.sample, e.position, e.assay);
         assay->setDilution(e.dilution);
         assay->setMethod(e.method);
-        Item item;
-        item.entry = e;
         item.assay = assay;
-        m_items.append(item);
         // Any change of an assay (status, elapsed times, result) counts as
         // progress for the watchdog; it is noted in this (the GUI) thread.
         connect(assay, &Assay::changed, this, [this] { m_lastProgress = m_clock.elapsed(); },
@@ -127,7 +151,7 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
         worklist->append(assay);
     }
     out(QStringLiteral("Queued %1 assays; bound %2 s, watchdog %3 s.")
-            .arg(m_items.size())
+            .arg(m_items.size() - earlier)
             .arg(bound())
             .arg(m_options.stallSeconds > 0 ? m_options.stallSeconds
                                             : int(20 + 300.0 / m_options.speed)));
@@ -176,8 +200,18 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
     if (!m_failure.isEmpty())
         m_instrument->haltWork();
     m_instrument->disconnectFromHost();
+    return report();
+}
 
-    storeResults();
+int HostRun::report()
+{
+    // Results that finished in the last moment are stored too.
+    for (Item& item : m_items) {
+        if (!item.reported && item.assay && item.assay->isFinished()) {
+            item.reported = true;
+            storeResult(item);
+        }
+    }
     printResults();
     if (!m_options.jsonFile.isEmpty()) {
         QString error;
@@ -191,9 +225,13 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
     for (const Item& item : std::as_const(m_items))
         withResult += hasResult(item) ? 1 : 0;
     const int total = int(m_items.size());
-    out(QStringLiteral("Summary: %1 of %2 assays with a result, %3 s.")
+    int earlier = 0;
+    for (const Item& item : std::as_const(m_items))
+        earlier += item.earlier ? 1 : 0;
+    out(QStringLiteral("Summary: %1 of %2 assays with a result%3, %4 s.")
             .arg(withResult)
             .arg(total)
+            .arg(earlier > 0 ? QStringLiteral(" (%1 stored by an earlier part of the run)").arg(earlier) : QString())
             .arg(m_clock.elapsed() / 1000.0, 0, 'f', 1));
     if (m_linkLosses > 0)
         out(QStringLiteral("Link lost %1 times, %2 s without a link in all.")
@@ -217,6 +255,8 @@ void HostRun::onPrewarmTemperature(const QString& text)
 
 bool HostRun::hasResult(const Item& item) const
 {
+    if (item.earlier)
+        return true;
     if (!item.assay || !item.assay->isFinished())
         return false;
     const AnalysisResult r = item.assay->result();
@@ -227,7 +267,7 @@ int HostRun::finishedCount() const
 {
     int n = 0;
     for (const Item& item : m_items)
-        n += (item.assay && item.assay->isFinished()) ? 1 : 0;
+        n += (item.earlier || (item.assay && item.assay->isFinished())) ? 1 : 0;
     return n;
 }
 
@@ -259,16 +299,17 @@ void HostRun::check()
     const qint64 now = m_clock.elapsed();
     const int done = finishedCount();
 
-    // Results as they come.
+    // Results as they come, each stored before the next is looked at: a
+    // host that dies now loses none of those it has shown.
     for (Item& item : m_items) {
         if (item.reported || !item.assay || !item.assay->isFinished())
             continue;
         item.reported = true;
-        const AnalysisResult r = item.assay->result();
-        out(QStringLiteral("  %1 %2 %3: %4")
+        storeResult(item);
+        out(QStringLiteral("  %1 %2 %3: %4%5")
                 .arg(item.entry.sample, item.entry.position, item.entry.assay,
-                     hasResult(item) ? r.toString(AnalysisResult::Decorated, 'g', 4)
-                                     : QStringLiteral("no result")));
+                     hasResult(item) ? resultText(item) : QStringLiteral("no result"),
+                     item.storeError.isEmpty() ? QString() : QStringLiteral(" (not stored: %1)").arg(item.storeError)));
     }
     printProgress(false);
 
@@ -349,47 +390,37 @@ void HostRun::printProgress(bool force)
                  prewarmSettled() ? QStringLiteral("settled") : QStringLiteral("settling")));
 }
 
-void HostRun::storeResults()
+QString HostRun::resultText(const Item& item) const
 {
-    QDir().mkpath(m_options.curveDir);
-    const QDate today = QDate::currentDate();
-    QHash<QString, int> itemsPerSample; // "sample\nassay" -> count, for repeated items
-    for (Item& item : m_items) {
-        if (!item.assay)
-            continue;
-        const AnalysisResult r = item.assay->result();
-        const ClotCurve curve = r.curve();
-        QString key = item.entry.assay;
-        const int repeat = ++itemsPerSample[item.entry.sample + QLatin1Char('\n') + item.entry.assay];
-        if (repeat > 1)
-            key += QStringLiteral(" %1").arg(repeat);
+    const AnalysisResult r = item.earlier ? AnalysisResult(item.earlierValue) : item.assay->result();
+    return r.toString(AnalysisResult::Decorated, 'g', 4);
+}
 
-        QString error;
-        const int patient = hostdatabase::patientId(item.entry.sample, today, &error);
-        if (patient < 0) {
-            item.storeError = QStringLiteral("patient row: %1").arg(error);
-        } else {
-            // One curve per patient and item: an earlier one goes first.
-            ClotCurve().save(patient, key);
-            if (!curve.isEmpty())
-                curve.save(patient, key);
-            if (hasResult(item) && !hostdatabase::saveResult(patient, key, r.value(), &error))
-                item.storeError = QStringLiteral("result row: %1").arg(error);
-        }
-        if (curve.size() > 0) {
-            const QString file = QDir(m_options.curveDir)
-                                     .filePath(QStringLiteral("%1_%2_%3.png")
-                                                   .arg(today.toString(QStringLiteral("yyyyMMdd")),
-                                                        fileSafe(item.entry.sample), fileSafe(key)));
-            const QString title = QStringLiteral("sample %1 (%2)  %3  %4  %5")
-                                      .arg(item.entry.sample, item.entry.position, item.entry.assay,
-                                           item.entry.dilution, r.toString(AnalysisResult::Decorated, 'g', 4));
-            if (writeCurvePng(curve, r.value(), title, file, &error))
-                item.curveFile = QFileInfo(file).absoluteFilePath();
-            else if (item.storeError.isEmpty())
-                item.storeError = error;
-        }
+void HostRun::storeResult(Item& item)
+{
+    const AnalysisResult r = item.assay->result();
+    const ClotCurve curve = r.curve();
+    QString error;
+    int patient = -1;
+    if (!hostdatabase::storeFinished(item.entry.sample, m_options.runDate, item.key, hasResult(item), r.value(),
+                                     curve, &patient, &error)) {
+        item.storeError = error;
+        return;
     }
+    if (curve.size() == 0)
+        return;
+    QDir().mkpath(m_options.curveDir);
+    const QString file = QDir(m_options.curveDir)
+                             .filePath(QStringLiteral("%1_%2_%3.png")
+                                           .arg(m_options.runDate.toString(QStringLiteral("yyyyMMdd")),
+                                                fileSafe(item.entry.sample), fileSafe(item.key)));
+    const QString title = QStringLiteral("sample %1 (%2)  %3  %4  %5")
+                              .arg(item.entry.sample, item.entry.position, item.entry.assay, item.entry.dilution,
+                                   resultText(item));
+    if (writeCurvePng(curve, r.value(), title, file, &error))
+        item.curveFile = QFileInfo(file).absoluteFilePath();
+    else
+        item.storeError = error;
 }
 
 void HostRun::printResults() const
@@ -400,7 +431,10 @@ void HostRun::printResults() const
     QList<QStringList> rows;
     for (const Item& item : m_items) {
         QString text, channel, error;
-        if (!item.assay) {
+        if (item.earlier) {
+            text = resultText(item);
+            error = QStringLiteral("stored earlier");
+        } else if (!item.assay) {
             error = QStringLiteral("assay deleted");
         } else {
             const AnalysisResult r = item.assay->result();
@@ -453,7 +487,13 @@ bool HostRun::writeJson(QString* error) const
         o.insert(QStringLiteral("assay"), item.entry.assay);
         o.insert(QStringLiteral("dilution"), item.entry.dilution);
         o.insert(QStringLiteral("method"), item.entry.method);
-        if (item.assay) {
+        o.insert(QStringLiteral("earlier"), item.earlier);
+        if (item.earlier) {
+            o.insert(QStringLiteral("finished"), true);
+            o.insert(QStringLiteral("value"), item.earlierValue);
+            o.insert(QStringLiteral("text"), resultText(item));
+            o.insert(QStringLiteral("points"), item.earlierPoints);
+        } else if (item.assay) {
             const AnalysisResult r = item.assay->result();
             const bool has = hasResult(item);
             o.insert(QStringLiteral("finished"), item.assay->isFinished());

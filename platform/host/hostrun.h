@@ -2,6 +2,7 @@
 
 #include "worklistfile.h"
 
+#include <QDate>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QList>
@@ -21,8 +22,13 @@ class MessageRecorder;
 
 // One run of a worklist on the instrument, as the operator's host does it:
 // connect, queue the assays, start the work, poll status (every 2 s) and
-// temperatures (every 5 s) from the GUI thread, follow the progress, and at
-// the end report, store and plot the results.
+// temperatures (every 5 s) from the GUI thread, follow the progress, store
+// each result in "data.db" as it comes (committed before the next one is
+// taken), and at the end report and plot them.
+//
+// A resumed run (Options::resume) does not queue the entries whose result an
+// earlier part of the same run stored; the report lists them with the rest,
+// marked as stored earlier.
 //
 // A run never waits for good: it ends with a reason when the connection
 // fails or drops, when no assay makes progress for the watchdog time, or
@@ -40,6 +46,8 @@ public:
         double speed = 1.0;  // time scale of the simulated analyzer
         int timeoutSeconds = 0; // overall bound; 0: derived from the list and speed
         int stallSeconds = 0;   // watchdog; 0: derived from the speed
+        QDate runDate;          // results are stored under it; invalid: today
+        bool resume = false;    // entries with a result stored under runDate are not queued
     };
 
     HostRun(Workbench* workbench, Instrument* instrument, tq::MessageRecorder* recorder,
@@ -58,8 +66,12 @@ private:
         WorklistEntry entry;
         QPointer<Assay> assay;
         bool reported = false;
+        QString key;            // item key its result is stored under
         QString curveFile;
         QString storeError;
+        bool earlier = false;   // stored by an earlier part of the run: not queued
+        double earlierValue = 0.0;
+        int earlierPoints = 0;
     };
 
     void check();
@@ -69,7 +81,9 @@ private:
     int finishedCount() const;
     bool prewarmSettled() const;
     QString recentMessages(int from) const;
-    void storeResults();
+    void storeResult(Item& item);
+    QString resultText(const Item& item) const;
+    int report();   // stores what is left, prints, writes the JSON; the exit code
     void printResults() const;
     bool writeJson(QString* error) const;
     int bound() const;

@@ -19,6 +19,7 @@
 #include "hostdatabase.h"
 #include "hostservice.h"
 #include "hostrun.h"
+#include "runledger.h"
 #include "worklistfile.h"
 
 #include <tqcore/instrument.h>
@@ -306,11 +307,24 @@ int main(int argc, char* argv[])
         } else if (!run) {
             printInstrument(instrument.get(), &workbench, pluginFile);
         } else {
-            if (!haveWorklist)
+            // A worklist's run is recorded before it begins, so that after a
+            // crash the same worklist resumes it; the demo list is new each time.
+            QByteArray digest;
+            if (haveWorklist) {
+                digest = runledger::digest(entries);
+                runledger::Run begun;
+                if (!runledger::begin(dataDir, digest, QDate::currentDate(), &begun, &error))
+                    return failWith(QStringLiteral("cannot record the run: %1; nothing was run").arg(error));
+                options.runDate = begun.date;
+                options.resume = begun.resumed;
+            } else {
                 entries = worklistfile::demo(nextSampleNo(QDate::currentDate()));
+            }
             options.curveDir = QDir(dataDir).filePath(QStringLiteral("curves"));
             HostRun hostRun(&workbench, instrument.get(), &*recorder, options);
             code = hostRun.exec(entries);
+            if (code == 0 && haveWorklist && !runledger::finish(dataDir, digest, &error))
+                out(QStringLiteral("velahost: %1").arg(error));
         }
         // The instrument (its worker and talk thread) goes before the
         // workbench and its assays.

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -59,6 +60,7 @@ private slots:
     void info();
     void demoRun();
     void csvRun();
+    void resumeAfterKill();
     void badCsv_data();
     void badCsv();
     void noLinkhub();
@@ -70,8 +72,9 @@ private slots:
     void serviceGrab();
 
 private:
-    Run velahost(const QStringList& arguments, const QStringList& extraEnv = {}, int limitMs = 150000);
-    Run runOnce(const QStringList& arguments, const QStringList& extraEnv, int limitMs);
+    Run velahost(const QStringList& arguments, const QStringList& extraEnv = {}, int limitMs = 150000,
+                 int killAfterResults = 0);
+    Run runOnce(const QStringList& arguments, const QStringList& extraEnv, int limitMs, int killAfterResults);
     testsupport::HubPort hubPort;
     bool haveDriver = false;
     int runNo = 0;
@@ -84,7 +87,10 @@ void TestVelahost::initTestCase()
                  && QFile::exists(bin.filePath(QStringLiteral("Linkhub")));
 }
 
-Run TestVelahost::velahost(const QStringList& arguments, const QStringList& extraEnv, int limitMs)
+// killAfterResults > 0: the run is killed (SIGKILL) as soon as it has
+// printed that many results; its exit code is then -1.
+Run TestVelahost::velahost(const QStringList& arguments, const QStringList& extraEnv, int limitMs,
+                           int killAfterResults)
 {
     // Every run gets a port of its own: the hub of the run before may still
     // be waiting out its idle time on the last one. A Linkhub that finds its
@@ -94,14 +100,15 @@ Run TestVelahost::velahost(const QStringList& arguments, const QStringList& extr
     Run r;
     for (int attempt = 0; attempt < 3; ++attempt) {
         hubPort.next();
-        r = runOnce(arguments, extraEnv, limitMs);
+        r = runOnce(arguments, extraEnv, limitMs, killAfterResults);
         if (!r.output.contains(QStringLiteral(" is already served; exiting")))
             break;
     }
     return r;
 }
 
-Run TestVelahost::runOnce(const QStringList& arguments, const QStringList& extraEnv, int limitMs)
+Run TestVelahost::runOnce(const QStringList& arguments, const QStringList& extraEnv, int limitMs,
+                          int killAfterResults)
 {
     limitMs = testsupport::scaled(limitMs);
     QProcess p;
@@ -123,6 +130,20 @@ Run TestVelahost::runOnce(const QStringList& arguments, const QStringList& extra
     clock.start();
     p.start(QStringLiteral(VELAHOST_PROGRAM), arguments);
     Run r;
+    if (killAfterResults > 0) {
+        // A result line: two blanks, sample, position and assay, a colon.
+        static const QRegularExpression resultLine(QStringLiteral("(^|\n)  \\S+ \\S+ \\S+: "));
+        QByteArray seen;
+        while (p.state() != QProcess::NotRunning && clock.elapsed() < limitMs
+               && QString::fromUtf8(seen).count(resultLine) < killAfterResults) {
+            p.waitForReadyRead(200);
+            seen += p.readAll();
+        }
+        p.kill();
+        p.waitForFinished(5000);
+        r.output = QString::fromUtf8(seen + p.readAll());
+        return r;
+    }
     if (!p.waitForFinished(limitMs)) {
         p.kill();
         p.waitForFinished(5000);
@@ -232,6 +253,68 @@ void TestVelahost::csvRun()
     QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from patient")), 2);
     QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from curve")), 4);
     QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from result")), 4);
+}
+
+// The host killed in the middle of a run: what it showed is stored, and the
+// same worklist run again resumes the run, queues only what has no result
+// and reports every entry once.
+void TestVelahost::resumeAfterKill()
+{
+    if (!haveDriver)
+        QSKIP("needs the InstrVela plug-in and Linkhub built beside velahost");
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    const QString csv = dir.filePath(QStringLiteral("list.csv"));
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QByteArray list = "sample,position,assay,dilution,method\n";
+    for (int i = 0; i < 8; ++i)
+        list += "R-" + QByteArray::number(i / 2) + ",A" + QByteArray::number(i / 2 + 1) + (i % 2 ? ",APTT" : ",PT")
+                + ",1/1,\n";
+    list += "R-0,A1,PT,1/1,\n";    // a repeat of the first entry: an entry of its own
+    file.write(list);
+    file.close();
+    const QString json = dir.filePath(QStringLiteral("out.json"));
+    const QStringList args = {QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--worklist"), csv,
+                              QStringLiteral("--speed"), QStringLiteral("300"), QStringLiteral("--json"), json};
+
+    const Run killed = velahost(args, {}, 150000, 3);
+    QVERIFY2(killed.exitCode == -1, qPrintable(killed.output));
+    const QString db = data + QStringLiteral("/data.db");
+    const int stored = countRows(db, QStringLiteral("select count(*) from result"));
+    QVERIFY2(stored >= 3 && stored < 9, qPrintable(QString::number(stored)));
+
+    const Run resumed = velahost(args);
+    QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.output));
+    QVERIFY2(resumed.output.contains(QStringLiteral("%1 of 9 entries have a result stored already").arg(stored)),
+             qPrintable(resumed.output));
+    QVERIFY2(resumed.output.contains(QStringLiteral("Queued %1 assays").arg(9 - stored)), qPrintable(resumed.output));
+    QVERIFY2(resumed.output.contains(QStringLiteral("Summary: 9 of 9 assays with a result (%1 stored by an earlier part")
+                                         .arg(stored)),
+             qPrintable(resumed.output));
+    QCOMPARE(countRows(db, QStringLiteral("select count(*) from result")), 9);
+    QCOMPARE(countRows(db, QStringLiteral("select count(*) from curve")), 9);
+    QCOMPARE(countRows(db, QStringLiteral("select count(distinct item) from result join patient on patient.id = "
+                                          "result.patientId where sampleNo = 'R-0'")), 3);
+
+    QFile out(json);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    const QJsonArray results = QJsonDocument::fromJson(out.readAll()).object().value(QStringLiteral("results")).toArray();
+    QCOMPARE(results.size(), 9);
+    int earlier = 0;
+    for (const QJsonValue& v : results) {
+        const QJsonObject o = v.toObject();
+        earlier += o.value(QStringLiteral("earlier")).toBool() ? 1 : 0;
+        QVERIFY(o.value(QStringLiteral("value")).toDouble() > 0.0);
+        QVERIFY(o.value(QStringLiteral("points")).toInt() > 0);
+    }
+    QCOMPARE(earlier, stored);
+
+    // The run is complete: the same list again is a new run, measured anew.
+    const Run again = velahost(args);
+    QVERIFY2(again.exitCode == 0, qPrintable(again.output));
+    QVERIFY2(again.output.contains(QStringLiteral("Queued 9 assays")), qPrintable(again.output));
+    QVERIFY(!again.output.contains(QStringLiteral("Resuming")));
 }
 
 void TestVelahost::badCsv_data()
