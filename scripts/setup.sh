@@ -13,7 +13,7 @@ packages+=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-declarative-dev
     qt6-5compat-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
-    libbenchmark-dev sqlite3 python3 strace
+    libbenchmark-dev sqlite3 libsqlite3-dev python3 strace
     fonts-wqy-microhei qt6-translations-l10n locales
 )
 
