@@ -339,8 +339,8 @@ void tst_Linkhub::exitAfterLines()
     QVERIFY(openSim(client));
     // The fourth line is handled but never answered: the hub is gone.
     QVERIFY(client.exchange("73", 5000).isNull());
-    QVERIFY(client.waitForClose(5000));
-    QVERIFY(hub.process.waitForFinished(5000));
+    QVERIFY(client.waitForClose(testsupport::scaled(5000)));
+    QVERIFY(hub.process.waitForFinished(testsupport::scaled(5000)));
     QCOMPARE(hub.process.exitCode(), 3);
 }
 
@@ -566,7 +566,7 @@ void tst_Linkhub::serialAnalyzerOffAndOnOnStablePath()
 
     // Switched off: the link goes with it, and the hub drops its client.
     velasim->process.terminate();
-    QVERIFY(velasim->process.waitForFinished(5000));
+    QVERIFY(velasim->process.waitForFinished(testsupport::scaled(5000)));
     QVERIFY(!QFileInfo::exists(link));
     QVERIFY(client.exchange("73", 5000).isNull());
 
