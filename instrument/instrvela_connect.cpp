@@ -58,18 +58,42 @@ QString InstrVela::chooseInstrument(const QStringList& ids)
 // while the program started runs, a refused connection is tried again: a
 // count left on the semaphore by an earlier run lets the wait pass before
 // the new Linkhub listens.
+//
+// The Linkhub started may end at once without a start signal: at a
+// reconnection the one started before still serves the port, and the new
+// one leaves it to that. Only when no connection comes of it is that a
+// fault worth a warning.
 bool InstrVela::openLink()
 {
     const QDeadlineTimer deadline(linkhubStartTimeout());
-    const qint64 pid = LinkhubStart::startAndWait(deadline);
+    const LinkhubStart::Started started = LinkhubStart::startAndWait(deadline);
+    bool open = false;
     for (;;) {
-        if (m_talk->open())
-            return true;
+        if ((open = m_talk->open()))
+            break;
         if (m_talk->socketError() != QAbstractSocket::ConnectionRefusedError || deadline.hasExpired()
-            || !LinkhubStart::isRunning(pid))
-            return false;
+            || !LinkhubStart::isRunning(started.pid))
+            break;
         QThread::msleep(100);
     }
+    const QString program = LinkhubStart::program();
+    switch (started.outcome) {
+    case LinkhubStart::Outcome::Ended:
+        if (open)
+            qCDebug(lcLink).noquote() << program << "pid" << started.pid
+                                      << "ended at once: another Linkhub serves the port";
+        else
+            qCWarning(lcLink).noquote() << program << "ended without a start signal on"
+                                        << LinkhubStart::semaphoreKey();
+        break;
+    case LinkhubStart::Outcome::NoSignal:
+        qCWarning(lcLink).noquote() << program << "gave no start signal on" << LinkhubStart::semaphoreKey();
+        break;
+    case LinkhubStart::Outcome::Signalled:
+    case LinkhubStart::Outcome::NotStarted:
+        break;
+    }
+    return open;
 }
 
 // Names the serial port, lists the analyzers found there and selects one:

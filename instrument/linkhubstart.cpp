@@ -94,37 +94,47 @@ QString semaphoreKey()
     return key.isEmpty() ? QStringLiteral("LinkhubStart") : key;
 }
 
-qint64 startAndWait(const QDeadlineTimer& deadline)
+Started startAndWait(const QDeadlineTimer& deadline)
 {
     const QString key = semaphoreKey();
     // Opened before the start, so that a release made at once is not lost.
     QSystemSemaphore semaphore(key, 0, QSystemSemaphore::Open);
 
-    qint64 pid = 0;
+    Started started;
     const QString path = program();
-    if (!QProcess::startDetached(path, QStringList(), QString(), &pid)) {
+    if (!QProcess::startDetached(path, QStringList(), QString(), &started.pid)) {
         qCWarning(lcLink).noquote() << "cannot start" << path;
-        return 0;
+        return Started();
     }
+    const qint64 pid = started.pid;
 
     SemaphoreWaiter waiter(key);
     waiter.start();
     bool waited = false;
+    bool ended = false;
     while (!(waited = handoff::tryAcquire(waiter.done, 1, 50))) {
-        if (deadline.hasExpired() || !isRunning(pid))
+        if (deadline.hasExpired())
             break;
+        if (!isRunning(pid)) {
+            ended = true;
+            break;
+        }
     }
     if (waited && waiter.acquired) {
         // Leave the count as found for the next connection.
         semaphore.release();
+        started.outcome = Outcome::Signalled;
+        qCDebug(lcLink).noquote() << path << "pid" << pid << "gave its start signal on" << key;
     } else {
-        qCWarning(lcLink).noquote() << path << "gave no start signal on" << key;
+        qCDebug(lcLink).noquote() << path << "pid" << pid << (ended ? "ended without" : "gave no")
+                                  << "start signal on" << key;
         // Wake the waiter with a release of our own, which it takes back.
         if (!waited)
             semaphore.release();
+        started.outcome = ended ? Outcome::Ended : Outcome::NoSignal;
     }
     handoff::join(&waiter);
-    return pid;
+    return started;
 }
 
 } // namespace LinkhubStart

@@ -20,6 +20,7 @@
 #include "hostservice.h"
 #include "hostrun.h"
 #include "runledger.h"
+#include "runtimedir.h"
 #include "worklistfile.h"
 
 #include <tqcore/instrument.h>
@@ -171,10 +172,10 @@ int main(int argc, char* argv[])
     // below and curve plots and grabs are drawn into images.
     if (!interactive && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Before the application object, which asks for the runtime folder.
+    runtimedir::ensure();
     TqApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velahost"));
-    // Windows in the system locale's language, or VELA_LANG's ("en", "zh_CN").
-    tq::installTranslations(tq::uiLanguage(), tq::translationsDir());
     TqApp::setHeadless(!interactive);
     std::optional<tq::MessageRecorder> recorder;
     if (!interactive) {
@@ -218,6 +219,13 @@ int main(int argc, char* argv[])
         return failWith(QStringLiteral("unknown command '%1' (info, run or service)").arg(args.join(QLatin1Char(' '))));
     const bool run = command == QLatin1String("run");
     const bool service = command == QLatin1String("service");
+
+    // A console speaks one language, English: the command line above (read
+    // before any translator, so Qt's words in its help and errors too), our
+    // lines, and in info and run the driver's messages and results and Qt's
+    // texts in them. The windows of "service", shown or grabbed, speak the
+    // system locale's language or VELA_LANG's ("en", "zh_CN").
+    tq::installTranslations(service ? tq::uiLanguage() : QStringLiteral("en"), tq::translationsDir());
 
     // Checked before anything is touched: a bad worklist runs nothing.
     QList<WorklistEntry> entries;

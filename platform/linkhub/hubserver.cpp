@@ -9,10 +9,13 @@ HubServer::HubServer(HubSession* session, WireTrace* trace, int idleMs, QObject*
     : QObject(parent)
     , m_session(session)
     , m_trace(trace)
+    , m_idleMs(qMax(0, idleMs))
 {
+    // A coarse timer may fire up to 5 % early; the idle time is a promise
+    // to a driver about to connect again, so it is kept to the millisecond.
     m_idleTimer.setSingleShot(true);
-    m_idleTimer.setInterval(idleMs);
-    connect(&m_idleTimer, &QTimer::timeout, this, &HubServer::idle);
+    m_idleTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_idleTimer, &QTimer::timeout, this, &HubServer::onIdleTimer);
     m_replyTimer.setSingleShot(true);
     m_replyTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_replyTimer, &QTimer::timeout, this, &HubServer::onReplyDue);
@@ -23,8 +26,27 @@ bool HubServer::listen(quint16 port)
 {
     if (!m_server.listen(QHostAddress::LocalHost, port))
         return false;
-    m_idleTimer.start();
+    startIdleWait();
     return true;
+}
+
+void HubServer::startIdleWait()
+{
+    m_idleDeadline = QDeadlineTimer(m_idleMs, Qt::PreciseTimer);
+    m_idleTimer.start(m_idleMs);
+}
+
+void HubServer::onIdleTimer()
+{
+    if (m_client)
+        return;
+    // Whatever the timer's accuracy, the hub never leaves before its time.
+    const qint64 left = m_idleDeadline.remainingTime();
+    if (left > 0) {
+        m_idleTimer.start(int(left));
+        return;
+    }
+    emit idle();
 }
 
 QByteArray HubServer::replyLine(const QByteArray& line)
@@ -190,5 +212,5 @@ void HubServer::forgetClient(QTcpSocket* socket)
     m_dropPending = false;
     m_queue.clear();
     m_session->clientLeft();
-    m_idleTimer.start();
+    startIdleWait();
 }

@@ -3,6 +3,7 @@
 #include "platform/linkhub/linesplitter.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
@@ -47,6 +48,7 @@ private slots:
     void onReadyRead();
     void onDisconnected();
     void onReplyDue();
+    void onIdleTimer();
 
 private:
     void processNext();
@@ -54,6 +56,7 @@ private:
     void sendStray(const QByteArray& line, int delayMs);
     void dropClient();
     void forgetClient(QTcpSocket* socket);
+    void startIdleWait();
 
     HubSession* m_session;
     WireTrace* m_trace;
@@ -62,6 +65,8 @@ private:
     LineSplitter m_splitter;
     QQueue<LineSplitter::Line> m_queue;
     QTimer m_idleTimer;
+    QDeadlineTimer m_idleDeadline; // the hub leaves no earlier than this
+    int m_idleMs;
     QTimer m_replyTimer;      // a delayed reply in flight
     bool m_replyPending = false;
     bool m_dropPending = false;

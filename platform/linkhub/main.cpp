@@ -65,9 +65,10 @@ int main(int argc, char* argv[])
         // connect. The release counts only while this process lives (the
         // system undoes it at exit), so a driver also watches the process.
         // The exit code of its own tells whoever started this instance that
-        // another program holds the port.
+        // another program holds the port. Nothing is printed: a driver
+        // starts a hub at every connection, and this one shares its console.
         if (server.serverError() == QAbstractSocket::AddressInUseError) {
-            std::fprintf(stderr, "Linkhub: 127.0.0.1:%u is already served; exiting\n", unsigned(config.port));
+            trace.note(QStringLiteral("127.0.0.1:%1 is already served; exiting").arg(config.port));
             releaseStart(start);
             return HubConfig::ExitPortServed;
         }

@@ -54,6 +54,8 @@ private slots:
     void missingLinkhub();
     void linkhubWithoutSignal_data();
     void linkhubWithoutSignal();
+    void linkhubEndsAtOnce_data();
+    void linkhubEndsAtOnce();
     void staleSemaphoreCount();
     void disconnect();
     void moduleSequenceOnSimulator();
@@ -138,6 +140,7 @@ void TestConnect::init()
     m_hubPort.exportToEnvironment();
     qputenv("VELA_LINKHUB_KEY", QStringLiteral("vela-link-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(m_case).toLatin1());
     qunsetenv("VELA_LINKHUB_START_MS");
+    qputenv("VELA_LINKHUB_IDLE", "1500");
     qunsetenv("VELA_SIM_IDS");
     qunsetenv("VELA_SIM_FAULTS");
     qunsetenv("VELA_LINKHUB_EXIT_AFTER");
@@ -410,6 +413,35 @@ void TestConnect::linkhubWithoutSignal()
     QCOMPARE(m_boxes->messages().size(), 1);
     QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Information);
     QVERIFY(!m_boxes->texts().first().isEmpty());
+}
+
+void TestConnect::linkhubEndsAtOnce_data()
+{
+    QTest::addColumn<bool>("served");
+    QTest::newRow("another one serves the port") << true;
+    QTest::newRow("nobody serves the port") << false;
+}
+
+// The Linkhub started at a reconnection ends at once, without its start
+// signal, when the first one still serves the port: no warning then. Only
+// when no connection follows is it a fault.
+void TestConnect::linkhubEndsAtOnce()
+{
+    QFETCH(bool, served);
+    if (served) {
+        // The real one, which stays after the driver has gone.
+        qputenv("VELA_LINKHUB_IDLE", QByteArray::number(testsupport::scaled(20000)));
+        m_instr->connectToHost();
+        QCOMPARE(m_instr->state(), 2);
+        m_instr->disconnectFromHost();
+    }
+    qputenv("VELA_LINKHUB", writeScript(QStringLiteral("second-%1").arg(m_case), QStringLiteral("exit 3")).toLocal8Bit());
+    if (served)
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("start signal")));
+    else
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ended without a start signal")));
+    m_instr->connectToHost();
+    QCOMPARE(m_instr->state(), served ? 2 : 0);
 }
 
 // A count left on the semaphore lets the wait pass before Linkhub listens;

@@ -21,6 +21,9 @@
 #include <memory>
 #include <thread>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace hubtest {
 
 inline QString uniqueKey(const char* tag)
@@ -51,6 +54,80 @@ inline bool acquireWithin(const QString& key, int ms)
     waiter.join();
     return acquired;
 }
+
+// A thread that waits on the system semaphore `key` until it is released or
+// the object goes (which releases it once itself to end the wait).
+class SemaphoreWaiter
+{
+public:
+    explicit SemaphoreWaiter(const QString& key)
+        : m_key(key)
+        , m_thread([this] {
+            m_tid = pid_t(::syscall(SYS_gettid));
+            QSystemSemaphore semaphore(m_key, 0, QSystemSemaphore::Open);
+            semaphore.acquire();
+            m_done = true;
+        })
+    {
+    }
+    ~SemaphoreWaiter()
+    {
+        if (!m_done) {
+            QSystemSemaphore semaphore(m_key, 0, QSystemSemaphore::Open);
+            semaphore.release();
+        }
+        m_thread.join();
+    }
+
+    // True once the thread sits in the semaphore operation, within `ms`:
+    // from then on a release, however short-lived, reaches it.
+    bool waitUntilBlocked(int ms) const
+    {
+        QDeadlineTimer deadline(ms);
+        do {
+            const pid_t tid = m_tid;
+            if (tid != 0 && inSemaphoreCall(tid))
+                return true;
+            QThread::msleep(2);
+        } while (!deadline.hasExpired());
+        return false;
+    }
+    // True once the semaphore was taken, within `ms`.
+    bool waitUntilAcquired(int ms) const
+    {
+        QDeadlineTimer deadline(ms);
+        while (!m_done && !deadline.hasExpired())
+            QThread::msleep(5);
+        return m_done;
+    }
+
+private:
+    // The system call the thread is blocked in, from /proc.
+    static bool inSemaphoreCall(pid_t tid)
+    {
+        QFile file(QStringLiteral("/proc/self/task/%1/syscall").arg(tid));
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        bool ok = false;
+        const long call = file.readAll().split(' ').value(0).toLong(&ok);
+        if (!ok)
+            return false;
+#ifdef SYS_semop
+        if (call == SYS_semop)
+            return true;
+#endif
+#ifdef SYS_semtimedop
+        if (call == SYS_semtimedop)
+            return true;
+#endif
+        return false;
+    }
+
+    QString m_key;
+    std::atomic<pid_t> m_tid{0};
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
 
 inline bool writeProfile(const QString& file, const QList<QPair<QString, QVariant>>& rows)
 {
