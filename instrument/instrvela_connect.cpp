@@ -7,6 +7,7 @@
 #include "linktrace.h"
 #include "reconnectthread.h"
 #include "replyerror.h"
+#include "replyparser.h"
 #include "talkthread.h"
 #include "workerthread.h"
 
@@ -90,14 +91,14 @@ InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
         const QString defaultPort = Serial::EnumDevices().value(0);
         const QString port = workbench() ? workbench()->value(QStringLiteral("instrument/port"), defaultPort).toString()
                                          : defaultPort;
-        if (!answered(sendCommand("/%02X%s", 0u, port.toLocal8Bit().constData())))
+        if (!answered(m_protocol.usePort(port)))
             return LinkStep::Lost;
 
-        const QByteArray list = sendCommand("/%02X0", 1u);
+        const QByteArray list = m_protocol.listAnalyzers();
         if (!answered(list))
             return LinkStep::Lost;
         checkReply(list);
-        const QStringList ids = QString::fromLatin1(list).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        const QStringList ids = ReplyParser::parseAnalyzerList(list);
         if (ids.isEmpty()) {
             setLastError(tr("没有可用设备"));
             return LinkStep::Failed;
@@ -116,7 +117,7 @@ InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
             return LinkStep::Cancelled;
         m_selected = choice.toLatin1();
 
-        const QByteArray selected = sendCommand("/%02X%s", 2u, m_selected.constData());
+        const QByteArray selected = m_protocol.selectAnalyzer(m_selected);
         if (!answered(selected))
             return LinkStep::Lost;
         checkReply(selected);
@@ -138,7 +139,7 @@ void InstrVela::finishConnection()
 {
     if (!loadParam())
         zeroParam();
-    sendCommand(TqApp::tmpValue(QStringLiteral("debug/sim")).toBool() ? "FB0" : "FB1");
+    m_protocol.setWorkMode(TqApp::tmpValue(QStringLiteral("debug/sim")).toBool());
 }
 
 void InstrVela::connectToHost()
