@@ -46,7 +46,7 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount, QByteArray* replyO
         const QByteArray known = m_protocol.queryTest(record.testId);
         if (known.startsWith("32XX")) {
             record.placementUnknown = false;
-        } else if (known.startsWith("32") && !matchesErrorReply(known)) {
+        } else if (ReplyParser::isKnownTest(known)) {
             qCInfo(lcLink).nospace() << "test " << Qt::hex << record.testId << " had arrived before its answer was lost";
             record.placementUnknown = false;
             if (freeCount)
@@ -66,7 +66,7 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount, QByteArray* replyO
         *replyOut = reply;
     const ReplyParser::PlacementReply placement = ReplyParser::parsePlacementReply(reply);
     if (!placement.accepted) {
-        record.placementUnknown = reply.isEmpty() || reply.startsWith("Err:");
+        record.placementUnknown = ReplyParser::isLinkFault(reply);
         return false;
     }
     if (freeCount)

@@ -110,7 +110,7 @@ InstrVela::ResultReport InstrVela::queryResult(quint32 id, const AssayFacts& fac
         report.reason = r.text.left(64);
         // Linkhub's "Err:" says the analyzer did not answer on the line: a
         // fault of the line, not of the test.
-        report.counts = !reply.startsWith("Err:");
+        report.counts = !ReplyParser::isLinkFault(reply);
         return report;
     }
 
@@ -208,7 +208,7 @@ bool InstrVela::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
         if (c.noCurve)
             return true;
         if (!c.parsed) {
-            *linkLost = reply.isEmpty() || reply.startsWith("Err:");
+            *linkLost = ReplyParser::isLinkFault(reply);
             whole = false;
             break;
         }

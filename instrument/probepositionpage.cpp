@@ -3,7 +3,6 @@
 
 #include "instrvela.h"
 #include "navigatedialog.h"
-#include "commandcodec.h"
 #include "replyparser.h"
 
 #include "core/tqglobal.h"
@@ -45,8 +44,6 @@ int pollCodeOf(int code)
         return 0;
     return 0x55;
 }
-
-const int suffixSize = 32;
 
 } // namespace
 
@@ -106,12 +103,10 @@ bool ProbePositionPage::runProbe(const QList<int>& codes, const char* format, ..
 {
     QByteArray suffix;
     if (format) {
-        char buffer[suffixSize];
         va_list args;
         va_start(args, format);
-        const int n = vformatCommand(buffer, sizeof buffer, format, args);
+        suffix = VelaProtocol::probeSuffix(format, args);
         va_end(args);
-        suffix = QByteArray(buffer, qBound(0, n, suffixSize - 1));
     }
     return runProbe(codes, suffix);
 }

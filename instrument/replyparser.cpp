@@ -227,6 +227,16 @@ PlacementReply parsePlacementReply(const QByteArray& reply)
     return r;
 }
 
+bool isLinkFault(const QByteArray& reply)
+{
+    return reply.isEmpty() || reply.startsWith("Err:");
+}
+
+bool isKnownTest(const QByteArray& reply)
+{
+    return reply.startsWith("32") && !matchesErrorReply(reply);
+}
+
 bool isReleaseRefused(const QByteArray& reply)
 {
     return reply.startsWith("3400C0");

@@ -114,6 +114,15 @@ struct PlacementReply
 
 PlacementReply parsePlacementReply(const QByteArray& reply);
 
+// True when a line got no reply at all (the link is down) or Linkhub's own
+// "Err:..." (the analyzer did not answer on the line): a fault of the link,
+// not an answer of the analyzer.
+bool isLinkFault(const QByteArray& reply);
+
+// Reply to "32..." asked again for a test whose placing went unanswered:
+// the analyzer knows the test (a "32" reply that is no error reply).
+bool isKnownTest(const QByteArray& reply);
+
 // Reply to "34...": "3400C0" refuses the release.
 bool isReleaseRefused(const QByteArray& reply);
 

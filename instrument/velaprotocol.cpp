@@ -151,6 +151,13 @@ QByteArray probeVolume(int volume)
     return formatCommand("%02hX", (unsigned short)(volume & 0xFF));
 }
 
+QByteArray probeSuffix(const char* format, va_list args)
+{
+    char buffer[maxProbeSuffix + 1];
+    const int n = vformatCommand(buffer, sizeof buffer, format, args);
+    return QByteArray(buffer, qBound(0, n, maxProbeSuffix));
+}
+
 QByteArray probePoll(int pollCode, char arm)
 {
     const char armText[] = { arm, 0 };

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <cstdarg>
+
 // Every line the driver sends: the analyzer's commands and Linkhub's control
 // lines, each built from typed arguments. Pure functions, no link; numbers
 // are written with the C locale's digits whatever language the workstation
@@ -78,6 +80,9 @@ QByteArray probeStep(int code, char arm, char probe, const QByteArray& suffix = 
 // a dispense volume's low 8 bits as 2 hex.
 QByteArray probeOffset(int dx, int dy);
 QByteArray probeVolume(int volume);
+// A suffix printed from a caller's printf-style format, cut to 31 characters.
+constexpr int maxProbeSuffix = 31;
+QByteArray probeSuffix(const char* format, va_list args);
 // Completion poll of a probe step: poll code (2 hex) and arm digit; the
 // reply that says done begins with the poll code and "00".
 QByteArray probePoll(int pollCode, char arm);

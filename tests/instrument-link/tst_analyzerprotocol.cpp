@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <cstdarg>
 #include <clocale>
 #include <cstdio>
 #include <functional>
@@ -30,6 +31,15 @@ bool useCommaDecimalLocale()
     return false;
 }
 
+QByteArray suffix(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const QByteArray text = VelaProtocol::probeSuffix(format, args);
+    va_end(args);
+    return text;
+}
+
 } // namespace
 
 class TestAnalyzerProtocol : public QObject
@@ -43,6 +53,7 @@ private slots:
     void operationsCommaLocale();
     void probeDone_data();
     void probeDone();
+    void probeSuffix();
 };
 
 void TestAnalyzerProtocol::operations_data()
@@ -173,6 +184,14 @@ void TestAnalyzerProtocol::probeDone()
     QFETCH(int, pollCode);
     QFETCH(bool, done);
     QCOMPARE(VelaProtocol::isProbeDone(reply, pollCode), done);
+}
+
+void TestAnalyzerProtocol::probeSuffix()
+{
+    QCOMPARE(suffix("X%02hXY%02hX", (unsigned short)0x14, (unsigned short)0xEC), QByteArray("X14YEC"));
+    QCOMPARE(suffix("%s", ""), QByteArray());
+    // Longer suffixes are cut, never sent past the analyzer's field.
+    QCOMPARE(suffix("%s", QByteArray(40, 'A').constData()), QByteArray(VelaProtocol::maxProbeSuffix, 'A'));
 }
 
 QTEST_GUILESS_MAIN(TestAnalyzerProtocol)

@@ -46,6 +46,8 @@ private slots:
     void moduleStateReply();
     void analyzerList_data();
     void analyzerList();
+    void linkFaultAndKnownTest_data();
+    void linkFaultAndKnownTest();
     void stability_data();
     void stability();
     void settledTest_data();
@@ -328,6 +330,29 @@ void TestReplyParser::analyzerList()
     QFETCH(QByteArray, reply);
     QFETCH(QStringList, ids);
     QCOMPARE(parseAnalyzerList(reply), ids);
+}
+
+void TestReplyParser::linkFaultAndKnownTest_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("linkFault");
+    QTest::addColumn<bool>("knownTest");
+
+    QTest::newRow("no reply") << QByteArray() << true << false;
+    QTest::newRow("Linkhub time-out") << QByteArray("Err:time-out, analyzer VELA01 did not answer") << true << false;
+    QTest::newRow("unknown test") << QByteArray("32XX") << false << false;
+    QTest::newRow("running test") << QByteArray("3201 00001234B1PT01L") << false << true;
+    QTest::newRow("another command's reply") << QByteArray("3111") << false << false;
+    QTest::newRow("analyzer error") << QByteArray("XX") << false << false;
+}
+
+void TestReplyParser::linkFaultAndKnownTest()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, linkFault);
+    QFETCH(bool, knownTest);
+    QCOMPARE(isLinkFault(reply), linkFault);
+    QCOMPARE(isKnownTest(reply), knownTest);
 }
 
 void TestReplyParser::stability_data()
