@@ -1,7 +1,5 @@
 #include "analyzerprotocol.h"
 
-using namespace VelaProtocol;
-
 // The sample position of a manual test: the analyzer takes the sample from
 // the channel itself, the field keeps this fixed value.
 static const QByteArray manualTestPosition("B1");
@@ -24,7 +22,8 @@ QByteArray AnalyzerProtocol::selectAnalyzer(const QByteArray& id) const
 QByteArray AnalyzerProtocol::placeTest(quint32 id, const QByteArray& positionCode, const QByteArray& itemCode,
                                        int dilutionFactor, const QString& method) const
 {
-    return m_talk(VelaProtocol::placeTest(id, positionCode, itemCode, dilutionFactor, methodLetter(method)));
+    return m_talk(VelaProtocol::placeTest(id, positionCode, itemCode, dilutionFactor,
+                                            VelaProtocol::methodLetter(method)));
 }
 
 QByteArray AnalyzerProtocol::queryTest(quint32 id) const
@@ -71,7 +70,7 @@ QByteArray AnalyzerProtocol::setUpManualTest(int channel, quint32 id, const QByt
                                              const QString& method) const
 {
     return m_talk(VelaProtocol::setUpManualTest(channel, id, manualTestPosition, itemCode, dilutionFactor,
-                                                methodLetter(method)));
+                                                VelaProtocol::methodLetter(method)));
 }
 
 QByteArray AnalyzerProtocol::startManualTest(int channel) const
