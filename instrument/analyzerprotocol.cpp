@@ -1,7 +1,6 @@
 #include "analyzerprotocol.h"
 
-// The sample position of a manual test: the analyzer takes the sample from
-// the channel itself, the field keeps this fixed value.
+// The sample position field of a manual test is always "B1".
 static const QByteArray manualTestPosition("B1");
 
 QByteArray AnalyzerProtocol::usePort(const QString& port) const
