@@ -28,7 +28,7 @@ DebugPage1::~DebugPage1()
 
 void DebugPage1::on_adjustLed_clicked()
 {
-    m_instrument->sendCommand("FD");
+    m_instrument->protocol().calibrateLight();
 }
 
 void DebugPage1::on_normalMode_clicked()
@@ -44,7 +44,7 @@ void DebugPage1::on_simMode_clicked()
 // FB0 switches the analyzer to simulation, FB1 back to normal work.
 void DebugPage1::setSimulation(bool on)
 {
-    m_instrument->sendCommand(on ? "FB0" : "FB1");
+    m_instrument->protocol().setWorkMode(on);
     if (Workbench* workbench = m_instrument->workbench())
         workbench->setTmpValue(simKey, on);
     else

@@ -145,7 +145,7 @@ bool InstrVela::setChannelEnabled(int i, bool on)
         m_param.disabledMask &= ~(1u << i);
     else
         m_param.disabledMask |= 1u << i;
-    const QByteArray reply = sendCommand("%s%X", on ? "5C" : "5D", unsigned(i + 1));
+    const QByteArray reply = m_protocol.switchChannel(i + 1, on);
     // No reply at all (the link is down) is a failure too, not a switched well.
     if (reply.isEmpty()) {
         setLastError(tr("与仪器的连接已断开"));
@@ -182,19 +182,30 @@ void InstrVela::endAssay(Assay* assay, bool ok)
 
 QByteArray InstrVela::sendCommand(const char* format, ...)
 {
-    char buffer[512];
+    char buffer[MaxCommandLength + 1];
     va_list args;
     va_start(args, format);
     const int n = vformatCommand(buffer, sizeof buffer, format, args);
     va_end(args);
-    if (n < 0 || n >= int(sizeof buffer)) {
-        // A cut command would reach the analyzer as a different one.
-        qCWarning(lcLink) << "command text too long, not sent:" << n << "characters";
-        const QByteArray reply("Err: command text too long, not sent");
-        setLastError(QString::fromLatin1(reply));
-        return reply;
-    }
-    return m_talk->talk(QByteArray(buffer, n));
+    if (n < 0 || n > MaxCommandLength)
+        return refuseCommand(n);
+    return exchange(QByteArray(buffer, n));
+}
+
+QByteArray InstrVela::exchange(const QByteArray& line)
+{
+    if (line.size() > MaxCommandLength)
+        return refuseCommand(int(line.size()));
+    return m_talk->talk(line);
+}
+
+QByteArray InstrVela::refuseCommand(int length)
+{
+    // A cut command would reach the analyzer as a different one.
+    qCWarning(lcLink) << "command text too long, not sent:" << length << "characters";
+    const QByteArray reply("Err: command text too long, not sent");
+    setLastError(QString::fromLatin1(reply));
+    return reply;
 }
 
 bool InstrVela::isErrorReply(const QByteArray& reply)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analyzerprotocol.h"
 #include "testrecord.h"
 
 #include "core/analysisresult.h"
@@ -35,7 +36,8 @@ struct ParamBlock
 static_assert(sizeof(ParamBlock) == 8, "the analyzer stores the block as 8 bytes");
 
 // Driver of one analyzer model. The analyzer is reached through Linkhub over
-// the talk thread; every command goes through sendCommand().
+// the talk thread; every command is one operation of protocol(), which
+// builds it and exchanges it there.
 class InstrVela : public Instrument
 {
     Q_OBJECT
@@ -77,7 +79,10 @@ public:
     bool isChannelEnabled(int i);
     bool setChannelEnabled(int i, bool on);
 
-    // Command exchange. sendCommand formats printf-style (at most 511
+    // The analyzer's commands as typed operations, exchanged through the
+    // talk thread. Any thread.
+    const AnalyzerProtocol& protocol() const { return m_protocol; }
+    // Command exchange for the host: formats printf-style (at most 511
     // characters) and returns the reply; empty bytes when the link is down.
     QByteArray sendCommand(const char* format, ...) Q_ATTRIBUTE_FORMAT_PRINTF(2, 3);
     // True for an error reply ("Err:...", "XX...", "32XX..."); it becomes
@@ -248,4 +253,10 @@ private:
     QString m_defaultMethod;
     ParamBlock m_param;
     TalkThread* m_talk = nullptr;
+    // One line to the analyzer; a longer line than the analyzer's buffer
+    // takes is not sent and gets an error reply.
+    static constexpr int MaxCommandLength = 511;
+    QByteArray exchange(const QByteArray& line);
+    QByteArray refuseCommand(int length);
+    AnalyzerProtocol m_protocol{ [this](const QByteArray& line) { return exchange(line); } };
 };

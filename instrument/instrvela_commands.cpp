@@ -43,10 +43,10 @@ int InstrVela::moduleWaitTimeout()
 bool InstrVela::startTest(TestRecord& record, int* freeCount, QByteArray* replyOut)
 {
     if (record.placementUnknown) {
-        const QByteArray known = sendCommand("32%08X", record.testId);
+        const QByteArray known = m_protocol.queryTest(record.testId);
         if (known.startsWith("32XX")) {
             record.placementUnknown = false;
-        } else if (known.startsWith("32") && !matchesErrorReply(known)) {
+        } else if (ReplyParser::isKnownTest(known)) {
             qCInfo(lcLink).nospace() << "test " << Qt::hex << record.testId << " had arrived before its answer was lost";
             record.placementUnknown = false;
             if (freeCount)
@@ -59,25 +59,18 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount, QByteArray* replyO
 
     // The method was read from the assay when the record was prepared: the
     // host may delete the assay at any time, so it is not looked at here.
-    QString method = record.method;
-    if (method.isEmpty())
-        method = m_defaultMethod;
-    const char letter = method == QStringLiteral("磁珠法") ? 'C' : 'L';
-
-    const QByteArray reply = sendCommand("31%08X%s%s%02d%c", record.testId,
-                                         zeroPadded(record.positionCode, 2).constData(),
-                                         zeroPadded(record.itemCode, 2).constData(),
-                                         record.dilutionFactor, letter);
+    const QString method = record.method.isEmpty() ? m_defaultMethod : record.method;
+    const QByteArray reply = m_protocol.placeTest(record.testId, record.positionCode, record.itemCode,
+                                                  record.dilutionFactor, method);
     if (replyOut)
         *replyOut = reply;
-    if (!reply.startsWith("3111")) {
-        record.placementUnknown = reply.isEmpty() || reply.startsWith("Err:");
+    const ReplyParser::PlacementReply placement = ReplyParser::parsePlacementReply(reply);
+    if (!placement.accepted) {
+        record.placementUnknown = ReplyParser::isLinkFault(reply);
         return false;
     }
-    if (freeCount) {
-        const int free = hexField(reply, 4, 2);
-        *freeCount = free < 0 ? 0 : free;
-    }
+    if (freeCount)
+        *freeCount = placement.freeCount;
     return true;
 }
 
@@ -85,8 +78,8 @@ bool InstrVela::startTest(TestRecord& record, int* freeCount, QByteArray* replyO
 // is no release: the record stays and is released later.
 bool InstrVela::cancelTest(quint32 id)
 {
-    const QByteArray reply = sendCommand("34%08X", id);
-    return !reply.isEmpty() && !isErrorReply(reply) && !reply.startsWith("3400C0");
+    const QByteArray reply = m_protocol.releaseTest(id);
+    return !reply.isEmpty() && !isErrorReply(reply) && !ReplyParser::isReleaseRefused(reply);
 }
 
 QList<QPair<QString, QList<Resource*>>> InstrVela::reagentGroups() const
@@ -111,15 +104,14 @@ QList<QPair<QString, QList<Resource*>>> InstrVela::reagentGroups() const
 bool InstrVela::sendReagentTable()
 {
     for (const auto& group : reagentGroups()) {
-        QByteArray text = reagentItemCode(group.first);
-        for (Resource* resource : group.second) {
-            text += positionCode(resource->position()->name());
-            text += volumeToHex(resource->volumePercent());
-        }
-        qDebug().noquote() << "reagent table:" << QString::fromLatin1(text);
+        QList<VelaProtocol::ReagentBottle> bottles;
+        for (Resource* resource : group.second)
+            bottles.append({ resource->position()->name(), resource->volumePercent() });
+        qDebug().noquote() << "reagent table:"
+                           << QString::fromLatin1(VelaProtocol::reagentTableText(group.first, bottles));
         // The reply is not examined, but none at all means the analyzer
         // never got the table.
-        if (sendCommand("77%s", text.constData()).isEmpty()) {
+        if (m_protocol.sendReagentTable(group.first, bottles).isEmpty()) {
             setLastError(tr("与仪器的连接已断开"));
             return false;
         }
@@ -135,7 +127,7 @@ void InstrVela::readReagentVolumes()
     if (!rm)
         return;
     for (const auto& group : reagentGroups()) {
-        const QByteArray reply = sendCommand("78%s", reagentItemCode(group.first).constData());
+        const QByteArray reply = m_protocol.readReagentVolumes(group.first);
         if (isErrorReply(reply))
             continue;
         QList<QByteArray> badGroups;
@@ -160,10 +152,10 @@ void InstrVela::runModuleSequence()
 {
     WaitCursor cursor;      // shown in the GUI thread only
     try {
-        sendCommand("5113");
-        sendCommand("5123");
+        m_protocol.moduleAction(0x13);
+        m_protocol.moduleAction(0x23);
         if (waitModuleIdle(2)) {
-            sendCommand("5124");
+            m_protocol.moduleAction(0x24);
             waitModuleIdle(2);
             waitModuleIdle(1);
         }
@@ -179,8 +171,9 @@ bool InstrVela::waitModuleIdle(int module)
     const QDeadlineTimer deadline(moduleWaitTimeout());
     int linkFailures = 0;
     for (;;) {
-        const QByteArray reply = sendCommand("55%X", unsigned(module));
-        if (reply.startsWith("5500"))
+        const QByteArray reply = m_protocol.moduleState(module);
+        const ReplyParser::ModuleStateReply state = ReplyParser::parseModuleStateReply(reply);
+        if (state.idle)
             return true;
         if (reply.isEmpty() || isErrorReply(reply)) {
             if (++linkFailures >= MaxLinkFailures) {
@@ -191,10 +184,7 @@ bool InstrVela::waitModuleIdle(int module)
             }
         } else {
             linkFailures = 0;
-            for (int i = 4; i + 4 <= reply.size(); i += 4) {
-                const int code = hexField(reply, i, 4);
-                if (code < 0)
-                    break;
+            for (int code : state.codes) {
                 if (setStatusCode(code, 1, QString()) > 1)
                     return false;
             }

@@ -7,7 +7,9 @@
 #include "linktrace.h"
 #include "reconnectthread.h"
 #include "replyerror.h"
+#include "replyparser.h"
 #include "talkthread.h"
+#include "velaprotocol.h"
 #include "workerthread.h"
 
 #include "core/serial.h"
@@ -116,14 +118,14 @@ InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
         const QString port = workbench() ? workbench()->value(QStringLiteral("instrument/port"), defaultPort).toString()
                                          : defaultPort;
         QByteArray reply;
-        if (!control("/00" + port.toLocal8Bit(), &reply))
+        if (!control(VelaProtocol::usePort(port.toLocal8Bit()), &reply))
             return LinkStep::Lost;
 
         QByteArray list;
-        if (!control("/010", &list))
+        if (!control(VelaProtocol::listAnalyzers(), &list))
             return LinkStep::Lost;
         checkReply(list);
-        const QStringList ids = QString::fromLatin1(list).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        const QStringList ids = ReplyParser::parseAnalyzerList(list);
         if (ids.isEmpty()) {
             setLastError(tr("没有可用设备"));
             return LinkStep::NoAnalyzer;
@@ -142,7 +144,7 @@ InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
             return LinkStep::Cancelled;
         m_selected = choice.toLatin1();
 
-        if (!control("/02" + m_selected, &reply))
+        if (!control(VelaProtocol::selectAnalyzer(m_selected), &reply))
             return LinkStep::Lost;
         checkReply(reply);
     } catch (const ReplyError&) {
@@ -163,7 +165,7 @@ void InstrVela::finishConnection()
 {
     if (!loadParam())
         zeroParam();
-    sendCommand(TqApp::tmpValue(QStringLiteral("debug/sim")).toBool() ? "FB0" : "FB1");
+    m_protocol.setWorkMode(TqApp::tmpValue(QStringLiteral("debug/sim")).toBool());
 }
 
 void InstrVela::connectToHost()

@@ -38,7 +38,7 @@ void InstrVela::pollStatus()
     // A lost link has raised its own message; nothing is asked until it is back.
     if (m_linkLost)
         return;
-    const QByteArray reply = sendCommand("24");
+    const QByteArray reply = m_protocol.readStatus();
     if (isErrorReply(reply))
         return;
     const ReplyParser::StatusReply status = ReplyParser::parseStatusReply(reply);
@@ -71,7 +71,7 @@ void InstrVela::pollTemperatures()
 {
     if (m_linkLost)
         return;
-    const QByteArray reply = sendCommand("73");
+    const QByteArray reply = m_protocol.readTemperatures();
     if (reply.isEmpty() || isErrorReply(reply))
         return;
     const QStringList texts = ReplyParser::parseTemperatureTexts(reply);

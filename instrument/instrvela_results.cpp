@@ -15,8 +15,6 @@
 
 namespace {
 
-// Points asked for per curve command.
-constexpr int pointsPerCommand = 55;
 // The first-point field of command 60 has four hex digits.
 constexpr int lastAddressablePoint = 0xFFFF;
 
@@ -86,12 +84,12 @@ bool InstrVela::fetchResult(quint32 id, AnalysisResult* out, Assay* assay)
 InstrVela::ResultReport InstrVela::queryResult(quint32 id, const AssayFacts& facts)
 {
     ResultReport report;
-    QByteArray reply = sendCommand("32%08X", id);
+    QByteArray reply = m_protocol.queryTest(id);
     ReplyParser::TestReply r = ReplyParser::parseTestReply(reply);
     if (r.unknownTest) {
         // One "32XX" may be a fault of the line; a test the analyzer has
         // really lost is unknown when asked again, too.
-        reply = sendCommand("32%08X", id);
+        reply = m_protocol.queryTest(id);
         r = ReplyParser::parseTestReply(reply);
     }
 
@@ -112,7 +110,7 @@ InstrVela::ResultReport InstrVela::queryResult(quint32 id, const AssayFacts& fac
         report.reason = r.text.left(64);
         // Linkhub's "Err:" says the analyzer did not answer on the line: a
         // fault of the line, not of the test.
-        report.counts = !reply.startsWith("Err:");
+        report.counts = !ReplyParser::isLinkFault(reply);
         return report;
     }
 
@@ -199,7 +197,7 @@ bool InstrVela::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
                      id, lastAddressablePoint + 1);
             break;
         }
-        const QByteArray reply = sendCommand("60%08X%04X%02X", id, start, pointsPerCommand);
+        const QByteArray reply = m_protocol.readCurve(id, start);
         // An error reply leaves the curve unfinished as surely as a reply
         // that does not parse: the points read so far are kept, and the read
         // is not passed off as whole. No reply, or Linkhub's "Err:" (the
@@ -210,7 +208,7 @@ bool InstrVela::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
         if (c.noCurve)
             return true;
         if (!c.parsed) {
-            *linkLost = reply.isEmpty() || reply.startsWith("Err:");
+            *linkLost = ReplyParser::isLinkFault(reply);
             whole = false;
             break;
         }

@@ -28,7 +28,7 @@ qint64 InstrVelaFile::readData(char* data, qint64 maxSize)
         if (address >= AddressSpace)
             break;      // a 16-bit address field would wrap to 0
         const int n = int(std::min<qint64>({ maxSize - done, qint64(ChunkSize), AddressSpace - address }));
-        const QByteArray reply = m_instrument->sendCommand("4C%04hX%02hX", (unsigned short)address, (unsigned short)n);
+        const QByteArray reply = m_instrument->protocol().readMemory(quint16(address), n);
         if (reply.size() <= 2 || m_instrument->isErrorReply(reply))
             break;
         // Anything but hexadecimal digits is no memory content.
@@ -50,9 +50,7 @@ qint64 InstrVelaFile::writeData(const char* data, qint64 maxSize)
         if (address >= AddressSpace)
             break;
         const int n = int(std::min<qint64>({ maxSize - done, qint64(ChunkSize), AddressSpace - address }));
-        const QByteArray hex = QByteArray(data + done, n).toHex().toUpper();
-        const QByteArray reply = m_instrument->sendCommand("4D%04hX%02hX%s", (unsigned short)address,
-                                                           (unsigned short)n, hex.constData());
+        const QByteArray reply = m_instrument->protocol().writeMemory(quint16(address), QByteArray(data + done, n));
         if (reply.isEmpty() || m_instrument->isErrorReply(reply))
             break;
         done += n;

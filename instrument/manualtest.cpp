@@ -187,11 +187,9 @@ bool ManualTest::startTest(int i)
     const QString assayText = m_rows.assay[i]->currentText();
     const QByteArray code = assayText.size() < 2 ? QByteArray("PT") : assayText.left(2).toUpper().toLatin1();
     const int factor = InstrVela::dilutionFactor(eval(m_rows.dilution[i]->currentText()).toDouble());
-    const char letter = c.method == QStringLiteral("磁珠法") ? 'C' : 'L'; // magnetic bead
-    const unsigned channel = unsigned(i + 1);
+    const int channel = i + 1;
 
-    QByteArray reply = m_instrument->sendCommand("5E%X%08X%s%s%02hX%c", channel, c.testId, "B1",
-                                                 code.constData(), ushort(factor & 0xFF), letter);
+    QByteArray reply = m_instrument->protocol().setUpManualTest(channel, c.testId, code, factor, c.method);
     if (isFailure(reply)) {
         m_workbench->information(tr("手动测试切换失败\n%1").arg(m_instrument->lastError()),
                                  QMessageBox::Ok, QMessageBox::NoButton);
@@ -203,7 +201,7 @@ bool ManualTest::startTest(int i)
         return false;
 
     repaint();
-    reply = m_instrument->sendCommand("5F%X", channel);
+    reply = m_instrument->protocol().startManualTest(channel);
     if (isFailure(reply)) {
         m_workbench->information(tr("发送测试指令失败\n%1").arg(m_instrument->lastError()),
                                  QMessageBox::Ok, QMessageBox::NoButton);

@@ -2,6 +2,7 @@
 #include "ui_navigatedialog.h"
 
 #include "probepositionpage.h"
+#include "velaprotocol.h"
 
 // The icons live in the driver's resources; the call also keeps their
 // object in when the driver is linked statically.
@@ -24,7 +25,7 @@ NavigateDialog::~NavigateDialog()
 
 void NavigateDialog::moveProbe(int dx, int dy)
 {
-    m_page->runProbe({ 0x4F }, "X%02hXY%02hX", (unsigned short)(dx & 0xFF), (unsigned short)(dy & 0xFF));
+    m_page->runProbe({ 0x4F }, VelaProtocol::probeOffset(dx, dy));
 }
 
 void NavigateDialog::on_down_clicked()

@@ -3,9 +3,7 @@
 
 #include "instrvela.h"
 #include "navigatedialog.h"
-#include "commandcodec.h"
 #include "replyparser.h"
-#include "talkthread.h"
 
 #include "core/tqglobal.h"
 
@@ -47,8 +45,6 @@ int pollCodeOf(int code)
     return 0x55;
 }
 
-const int suffixSize = 32;
-
 } // namespace
 
 ProbePositionPage::ProbePositionPage(Instrument* instrument, QWidget* parent)
@@ -88,36 +84,34 @@ bool ProbePositionPage::setSilent(bool silent)
     return previous;
 }
 
-QByteArray ProbePositionPage::armDigit() const
+char ProbePositionPage::armDigit() const
 {
-    return ui->dispenseArm_1->isChecked() ? "1" : "2";
+    return ui->dispenseArm_1->isChecked() ? '1' : '2';
 }
 
-QByteArray ProbePositionPage::probeDigit() const
+char ProbePositionPage::probeDigit() const
 {
-    return ui->probe_3->isChecked() ? "3" : "4";
+    return ui->probe_3->isChecked() ? '3' : '4';
 }
 
 bool ProbePositionPage::runProbe(int code)
 {
-    return runProbeWithSuffix({ code }, QByteArray());
+    return runProbe(QList<int>{ code }, QByteArray());
 }
 
 bool ProbePositionPage::runProbe(const QList<int>& codes, const char* format, ...)
 {
     QByteArray suffix;
     if (format) {
-        char buffer[suffixSize];
         va_list args;
         va_start(args, format);
-        const int n = vformatCommand(buffer, sizeof buffer, format, args);
+        suffix = VelaProtocol::probeSuffix(format, args);
         va_end(args);
-        suffix = QByteArray(buffer, qBound(0, n, suffixSize - 1));
     }
-    return runProbeWithSuffix(codes, suffix);
+    return runProbe(codes, suffix);
 }
 
-bool ProbePositionPage::runProbeWithSuffix(const QList<int>& codes, const QByteArray& suffix)
+bool ProbePositionPage::runProbe(const QList<int>& codes, const QByteArray& suffix)
 {
     return runSteps(codes, suffix) != RunOutcome::Failed;
 }
@@ -148,11 +142,10 @@ ProbePositionPage::RunOutcome ProbePositionPage::runSteps(const QList<int>& code
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
 
-    const QByteArray arm = armDigit();
-    const QByteArray probe = probeDigit();
+    const char arm = armDigit();
+    const char probe = probeDigit();
     for (int code : codes) {
-        const QByteArray reply = m_instrument->sendCommand("%02hX%s%s%s", (unsigned short)code, arm.constData(),
-                                                           probe.constData(), suffix.constData());
+        const QByteArray reply = m_instrument->protocol().probeStep(code, arm, probe, suffix);
         if (reply.isEmpty()) {
             reportLostLink();
             return RunOutcome::Failed;
@@ -207,13 +200,12 @@ bool ProbePositionPage::waitForDone(int pollCode, QProgressDialog* progress)
 
 ProbePositionPage::PollOutcome ProbePositionPage::pollUntilDone(int pollCode, QProgressDialog* progress)
 {
-    const QByteArray request = formatCommand("%02hX%s", (unsigned short)pollCode, armDigit().constData());
-    const QByteArray done = formatCommand("%02hX00", (unsigned short)pollCode);
+    const char arm = armDigit();
     int emptyReplies = 0;
     int errorReplies = 0;
     for (;;) {
-        const QByteArray reply = m_instrument->talkThread()->talk(request);
-        if (reply.startsWith(done)) {
+        const QByteArray reply = m_instrument->protocol().pollProbe(pollCode, arm);
+        if (VelaProtocol::isProbeDone(reply, pollCode)) {
             TqApp::playSound(800, 200);
             return PollOutcome::Done;
         }
@@ -276,12 +268,12 @@ void ProbePositionPage::on_probePart_clicked()
         information(tr("清选择要探测的点位。"), QMessageBox::Ok);
         return;
     }
-    runProbeWithSuffix(codes, QByteArray());
+    runProbe(codes, QByteArray());
 }
 
 void ProbePositionPage::on_pushButton_8_clicked()
 {
-    runProbe({ DispenseVolume }, "%02hX", (unsigned short)(ui->testVolume->value() & 0xFF));
+    runProbe({ DispenseVolume }, VelaProtocol::probeVolume(ui->testVolume->value()));
 }
 
 void ProbePositionPage::on_pushButton_12_clicked()
@@ -291,9 +283,9 @@ void ProbePositionPage::on_pushButton_12_clicked()
 
 void ProbePositionPage::on_setTemp_clicked()
 {
-    const QByteArray reply = m_instrument->sendCommand(
-        "75%5.2f %5.2f %5.2f", ui->tempSet_1->value() + ui->tempBias_1->value(),
-        ui->tempSet_2->value() + ui->tempBias_2->value(), ui->tempSet_3->value() + ui->tempBias_3->value());
+    const QByteArray reply = m_instrument->protocol().writeSetPoints(ui->tempSet_1->value() + ui->tempBias_1->value(),
+                                                                     ui->tempSet_2->value() + ui->tempBias_2->value(),
+                                                                     ui->tempSet_3->value() + ui->tempBias_3->value());
     if (reply.isEmpty())
         information(lostLinkText(), QMessageBox::Ok);
     else if (m_instrument->isErrorReply(reply))
@@ -304,7 +296,7 @@ void ProbePositionPage::on_setTemp_clicked()
 // separated by blanks.
 void ProbePositionPage::on_readTemp_clicked()
 {
-    const QByteArray reply = m_instrument->sendCommand("74");
+    const QByteArray reply = m_instrument->protocol().readSetPoints();
     const ReplyParser::SetPointReply setPoints = ReplyParser::parseSetPointReply(reply);
     if (!setPoints.valid) {
         information(tr("读取失败, 指令返回'%1'").arg(QString::fromLatin1(reply)), QMessageBox::Ok);

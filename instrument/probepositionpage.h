@@ -39,6 +39,8 @@ public:
     // in a box unless the page is silent) or when the completion poll gave
     // up (link lost, or error replies).
     bool runProbe(const QList<int>& codes, const char* format, ...) Q_ATTRIBUTE_FORMAT_PRINTF(3, 4);
+    // The same with the suffix built already (VelaProtocol::probeOffset, ...).
+    bool runProbe(const QList<int>& codes, const QByteArray& suffix);
     bool runProbe(int code);
 
     // Polls "<code><arm>" until the reply starts "<code>00" (true, with a
@@ -75,12 +77,11 @@ private:
     void updateWellButton(int i);
     enum class RunOutcome { Done, Declined, Cancelled, Failed };
     enum class PollOutcome { Done, Cancelled, LinkLost, ErrorReplies };
-    bool runProbeWithSuffix(const QList<int>& codes, const QByteArray& suffix);
     RunOutcome runSteps(const QList<int>& codes, const QByteArray& suffix);
     PollOutcome pollUntilDone(int pollCode, QProgressDialog* progress);
     static void pauseBetweenPolls();
-    QByteArray armDigit() const;
-    QByteArray probeDigit() const;
+    char armDigit() const;
+    char probeDigit() const;
     static QString lostLinkText();
     void reportLostLink();
     void reportLastError();

@@ -216,4 +216,50 @@ QByteArray parseMemoryReply(const QByteArray& reply)
     return QByteArray::fromHex(hex);
 }
 
+PlacementReply parsePlacementReply(const QByteArray& reply)
+{
+    PlacementReply r;
+    if (!reply.startsWith("3111"))
+        return r;
+    r.accepted = true;
+    const int free = hexField(reply, 4, 2);
+    r.freeCount = free < 0 ? 0 : free;
+    return r;
+}
+
+bool isLinkFault(const QByteArray& reply)
+{
+    return reply.isEmpty() || reply.startsWith("Err:");
+}
+
+bool isKnownTest(const QByteArray& reply)
+{
+    return reply.startsWith("32") && !matchesErrorReply(reply);
+}
+
+bool isReleaseRefused(const QByteArray& reply)
+{
+    return reply.startsWith("3400C0");
+}
+
+ModuleStateReply parseModuleStateReply(const QByteArray& reply)
+{
+    ModuleStateReply r;
+    r.idle = reply.startsWith("5500");
+    if (r.idle)
+        return r;
+    for (int i = 4; i + 4 <= reply.size(); i += 4) {
+        const int code = hexField(reply, i, 4);
+        if (code < 0)
+            break;
+        r.codes.append(code);
+    }
+    return r;
+}
+
+QStringList parseAnalyzerList(const QByteArray& reply)
+{
+    return QString::fromLatin1(reply).split(QLatin1Char(','), Qt::SkipEmptyParts);
+}
+
 } // namespace ReplyParser

@@ -104,4 +104,41 @@ QList<ReagentVolume> parseReagentVolumes(const QByteArray& reply, QList<QByteArr
 // when there is no whole byte or anything but hex digits.
 QByteArray parseMemoryReply(const QByteArray& reply);
 
+// Reply to "31...": "3111" and the number of further tests the analyzer
+// takes now (2 hex; 0 when it does not read); anything else refuses.
+struct PlacementReply
+{
+    bool accepted = false;
+    int freeCount = 0;
+};
+
+PlacementReply parsePlacementReply(const QByteArray& reply);
+
+// True when a line got no reply at all (the link is down) or Linkhub's own
+// "Err:..." (the analyzer did not answer on the line): a fault of the link,
+// not an answer of the analyzer.
+bool isLinkFault(const QByteArray& reply);
+
+// Reply to "32..." asked again for a test whose placing went unanswered:
+// the analyzer knows the test (a "32" reply that is no error reply).
+bool isKnownTest(const QByteArray& reply);
+
+// Reply to "34...": "3400C0" refuses the release.
+bool isReleaseRefused(const QByteArray& reply);
+
+// Reply to "55<module>": "5500" idle; otherwise the module's pending codes
+// as groups of four upper-case hex digits from character 4 on, up to the
+// first group that is none.
+struct ModuleStateReply
+{
+    bool idle = false;
+    QList<int> codes;
+};
+
+ModuleStateReply parseModuleStateReply(const QByteArray& reply);
+
+// Reply to "/010": the analyzers' identifiers separated by commas, empty
+// parts dropped.
+QStringList parseAnalyzerList(const QByteArray& reply);
+
 } // namespace ReplyParser

@@ -40,6 +40,14 @@ private slots:
     void temperatureTexts();
     void setPointReply_data();
     void setPointReply();
+    void placementReply_data();
+    void placementReply();
+    void moduleStateReply_data();
+    void moduleStateReply();
+    void analyzerList_data();
+    void analyzerList();
+    void linkFaultAndKnownTest_data();
+    void linkFaultAndKnownTest();
     void stability_data();
     void stability();
     void settledTest_data();
@@ -252,6 +260,99 @@ void TestReplyParser::setPointReply()
     const SetPointReply r = parseSetPointReply(reply);
     QCOMPARE(r.valid, valid);
     QCOMPARE(r.values, values);
+}
+
+void TestReplyParser::placementReply_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("freeCount");
+
+    QTest::newRow("accepted, room for 3") << QByteArray("311103") << true << 3;
+    QTest::newRow("accepted, hex count") << QByteArray("31111A") << true << 26;
+    QTest::newRow("accepted, no count") << QByteArray("3111") << true << 0;
+    QTest::newRow("accepted, count not hex") << QByteArray("3111zz") << true << 0;
+    QTest::newRow("no room") << QByteArray("3100") << false << 0;
+    QTest::newRow("error reply") << QByteArray("31XX") << false << 0;
+    QTest::newRow("empty") << QByteArray() << false << 0;
+}
+
+void TestReplyParser::placementReply()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, accepted);
+    QFETCH(int, freeCount);
+    const PlacementReply r = parsePlacementReply(reply);
+    QCOMPARE(r.accepted, accepted);
+    QCOMPARE(r.freeCount, freeCount);
+    // The release refusal of command 34 is its own prefix.
+    QVERIFY(!isReleaseRefused(reply));
+    QVERIFY(isReleaseRefused("3400C0"));
+}
+
+void TestReplyParser::moduleStateReply_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("idle");
+    QTest::addColumn<QList<int>>("codes");
+
+    QTest::newRow("idle") << QByteArray("5500") << true << QList<int>();
+    QTest::newRow("idle, codes ignored") << QByteArray("55000012") << true << QList<int>();
+    QTest::newRow("two codes") << QByteArray("55010012A0FF") << false << QList<int>{ 0x12, 0xA0FF };
+    QTest::newRow("stops at a group that is no code") << QByteArray("55010012zz000013") << false << QList<int>{ 0x12 };
+    QTest::newRow("part group dropped") << QByteArray("5501001") << false << QList<int>();
+    QTest::newRow("empty") << QByteArray() << false << QList<int>();
+}
+
+void TestReplyParser::moduleStateReply()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, idle);
+    QFETCH(QList<int>, codes);
+    const ModuleStateReply r = parseModuleStateReply(reply);
+    QCOMPARE(r.idle, idle);
+    QCOMPARE(r.codes, codes);
+}
+
+void TestReplyParser::analyzerList_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("ids");
+
+    QTest::newRow("one") << QByteArray("VELA01") << QStringList{ QStringLiteral("VELA01") };
+    QTest::newRow("two") << QByteArray("VELA01,VELA02") << QStringList{ QStringLiteral("VELA01"), QStringLiteral("VELA02") };
+    QTest::newRow("empty parts dropped") << QByteArray(",VELA01,,") << QStringList{ QStringLiteral("VELA01") };
+    QTest::newRow("none") << QByteArray() << QStringList();
+}
+
+void TestReplyParser::analyzerList()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, ids);
+    QCOMPARE(parseAnalyzerList(reply), ids);
+}
+
+void TestReplyParser::linkFaultAndKnownTest_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("linkFault");
+    QTest::addColumn<bool>("knownTest");
+
+    QTest::newRow("no reply") << QByteArray() << true << false;
+    QTest::newRow("Linkhub time-out") << QByteArray("Err:time-out, analyzer VELA01 did not answer") << true << false;
+    QTest::newRow("unknown test") << QByteArray("32XX") << false << false;
+    QTest::newRow("running test") << QByteArray("3201 00001234B1PT01L") << false << true;
+    QTest::newRow("another command's reply") << QByteArray("3111") << false << false;
+    QTest::newRow("analyzer error") << QByteArray("XX") << false << false;
+}
+
+void TestReplyParser::linkFaultAndKnownTest()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, linkFault);
+    QFETCH(bool, knownTest);
+    QCOMPARE(isLinkFault(reply), linkFault);
+    QCOMPARE(isKnownTest(reply), knownTest);
 }
 
 void TestReplyParser::stability_data()
