@@ -7,6 +7,7 @@
 #                                      velasim, dbupdate, libtqcore, translations
 #   <libdir>/vela/instruments/         the driver plug-in
 #   <bindir>/<program>                 relative links into the application folder
+#   <mandir>/man1/<program>.1.gz       their manual pages
 #
 # The application folder is an image of the build's bin folder. Programs find
 # their neighbours by their own folder (the host runs dbupdate and looks for
@@ -28,13 +29,28 @@ set(VELA_INSTALL_PLUGINDIR ${VELA_INSTALL_APPDIR}/instruments)
 set(VELA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/vela)
 set(VELA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake)
 
-# vela_install(<target> <component> <folder> [ON_PATH])
+# Manual pages of the commands on the PATH are made from their --help and
+# --version by help2man. Off for the sanitizer builds, whose programs are
+# not to run while building.
+find_program(VELA_HELP2MAN help2man)
+find_program(VELA_GZIP gzip)
+if(VELA_HELP2MAN AND VELA_GZIP)
+    option(VELA_MAN_PAGES "Make the manual pages of the commands on the PATH (needs help2man)" ON)
+else()
+    option(VELA_MAN_PAGES "Make the manual pages of the commands on the PATH (needs help2man)" OFF)
+    message(WARNING "help2man not found: the commands get no manual pages (scripts/setup.sh installs it)")
+endif()
+set(VELA_MAN_DIR ${CMAKE_BINARY_DIR}/man/man1)
+
+# vela_install(<target> <component> <folder> [ON_PATH SUMMARY <text> [HELP_ON_STDERR]])
 #
 # Installs a program or library into <folder> (relative to the prefix), with
 # a RUNPATH that finds libraries beside it, in the application folder and in
-# the library folder. ON_PATH adds a relative link in the bin folder.
+# the library folder. ON_PATH adds a relative link in the bin folder and a
+# manual page (vela_add_manpage); such a program gets the project version as
+# VELA_VERSION for its --version.
 function(vela_install target component folder)
-    cmake_parse_arguments(I "ON_PATH" "" "" ${ARGN})
+    cmake_parse_arguments(I "ON_PATH;HELP_ON_STDERR" "SUMMARY" "" ${ARGN})
     set(rpath)
     foreach(dir ${folder} ${VELA_INSTALL_APPDIR} ${CMAKE_INSTALL_LIBDIR})
         file(RELATIVE_PATH rel ${CMAKE_INSTALL_PREFIX}/${folder} ${CMAKE_INSTALL_PREFIX}/${dir})
@@ -58,7 +74,44 @@ function(vela_install target component folder)
         file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install-links)
         file(CREATE_LINK ${rel} ${link} SYMBOLIC)
         install(FILES ${link} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
+        target_compile_definitions(${target} PRIVATE VELA_VERSION="${PROJECT_VERSION}")
+        set(stderr)
+        if(I_HELP_ON_STDERR)
+            set(stderr HELP_ON_STDERR)
+        endif()
+        vela_add_manpage(${target} ${component} "${I_SUMMARY}" ${stderr})
     endif()
+endfunction()
+
+# vela_add_manpage(<program> <component> <summary> [HELP_ON_STDERR])
+#
+# Makes the manual page <program>.1.gz in section 1 while building, from the
+# program's --help and --version in English (C locale, VELA_LANG=en), with
+# <summary> as its one-line description, and installs it. HELP_ON_STDERR:
+# the program prints its usage on standard error.
+function(vela_add_manpage target component summary)
+    cmake_parse_arguments(M "HELP_ON_STDERR" "" "" ${ARGN})
+    if(NOT VELA_MAN_PAGES)
+        return()
+    endif()
+    if(summary STREQUAL "")
+        message(FATAL_ERROR "vela_add_manpage: ${target} needs a SUMMARY")
+    endif()
+    set(page ${VELA_MAN_DIR}/${target}.1)
+    set(options --no-info --section=1 "--name=${summary}" --output=${page})
+    if(M_HELP_ON_STDERR)
+        list(APPEND options --no-discard-stderr)
+    endif()
+    add_custom_command(OUTPUT ${page}.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${VELA_MAN_DIR}
+        COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C LANG=C LANGUAGE= VELA_LANG=en QT_QPA_PLATFORM=offscreen
+                XDG_RUNTIME_DIR=${VELA_RUNTIME_DIR} ${VELA_HELP2MAN} ${options} $<TARGET_FILE:${target}>
+        COMMAND ${VELA_GZIP} -9nf ${page}
+        DEPENDS ${target}
+        COMMENT "Manual page of ${target}"
+        VERBATIM)
+    add_custom_target(${target}_manpage ALL DEPENDS ${page}.gz)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
 
 # vela_install_package_config(<target> <component> <Qt components...>)

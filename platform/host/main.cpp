@@ -172,6 +172,7 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TqApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velahost"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
     // Windows in the system locale's language, or VELA_LANG's ("en", "zh_CN").
     tq::installTranslations(tq::uiLanguage(), tq::translationsDir());
     TqApp::setHeadless(!interactive);
@@ -184,6 +185,7 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Command-line host of the analyzer driver."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info (default), run or service"));
     const QCommandLineOption dataOption(QStringLiteral("data"),
         QStringLiteral("Data folder holding the databases (made when missing)."), QStringLiteral("dir"));
