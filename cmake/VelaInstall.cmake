@@ -1,6 +1,6 @@
 # Install layout (Debian, GNUInstallDirs; the prefix defaults to /usr):
 #
-#   <libdir>/libcore.so.*              core, for host applications to link
+#   <libdir>/libvelacore.so.*          core, for host applications to link
 #   <includedir>/vela/core/*.h         its public headers
 #   <libdir>/cmake/core/               its package config: find_package(core)
 #   <libdir>/vela/                     the application folder: velahost, Linkhub,
@@ -16,8 +16,10 @@
 # $ORIGIN. So the same files work under /usr, under a DESTDIR, or unpacked
 # from the packages into any folder.
 #
-# Components: "vela" holds the deliverables (core, the plug-in, dbupdate),
-# "standins" the host framework, host program, Linkhub and the simulator.
+# Components, one Debian package each (VelaPackaging.cmake): "corelib" the
+# core library, "coredev" its headers, development link and package config,
+# "vela" the plug-in, dbupdate and the translations, "standins" the host
+# framework, host program, Linkhub and the simulator.
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX /usr CACHE PATH "Install prefix" FORCE)
