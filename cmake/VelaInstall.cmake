@@ -33,14 +33,15 @@ set(VELA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake)
 
 # Manual pages of the commands on the PATH are made from their --help and
 # --version by help2man. Off for the sanitizer builds, whose programs are
-# not to run while building.
+# not to run while building. Without help2man the build goes on without
+# them (and says so), and makes them once help2man is there.
+option(VELA_MAN_PAGES "Make the manual pages of the commands on the PATH (needs help2man)" ON)
 find_program(VELA_HELP2MAN help2man)
 find_program(VELA_GZIP gzip)
-if(VELA_HELP2MAN AND VELA_GZIP)
-    option(VELA_MAN_PAGES "Make the manual pages of the commands on the PATH (needs help2man)" ON)
-else()
-    option(VELA_MAN_PAGES "Make the manual pages of the commands on the PATH (needs help2man)" OFF)
+set(VELA_MAKE_MAN_PAGES ${VELA_MAN_PAGES})
+if(VELA_MAN_PAGES AND NOT (VELA_HELP2MAN AND VELA_GZIP))
     message(WARNING "help2man not found: the commands get no manual pages (scripts/setup.sh installs it)")
+    set(VELA_MAKE_MAN_PAGES OFF)
 endif()
 set(VELA_MAN_DIR ${CMAKE_BINARY_DIR}/man/man1)
 
@@ -93,7 +94,7 @@ endfunction()
 # the program prints its usage on standard error.
 function(vela_add_manpage target component summary)
     cmake_parse_arguments(M "HELP_ON_STDERR" "" "" ${ARGN})
-    if(NOT VELA_MAN_PAGES)
+    if(NOT VELA_MAKE_MAN_PAGES)
         return()
     endif()
     if(summary STREQUAL "")
