@@ -44,6 +44,12 @@ if(VELA_MAN_PAGES AND NOT (VELA_HELP2MAN AND VELA_GZIP))
     set(VELA_MAKE_MAN_PAGES OFF)
 endif()
 set(VELA_MAN_DIR ${CMAKE_BINARY_DIR}/man/man1)
+# The pages are dated by the newest changelog entry, not by the day of the
+# build, so that the same sources make the same pages.
+file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog vela_release_trailer REGEX "^ -- " LIMIT_COUNT 1)
+string(REGEX REPLACE "^ -- .*>  " "" vela_release_date "${vela_release_trailer}")
+execute_process(COMMAND date -d "${vela_release_date}" +%s OUTPUT_VARIABLE VELA_RELEASE_EPOCH
+                OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 
 # vela_install(<target> <component> <folder> [ON_PATH SUMMARY <text> [HELP_ON_STDERR]])
 #
@@ -108,7 +114,7 @@ function(vela_add_manpage target component summary)
     add_custom_command(OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${VELA_MAN_DIR}
         COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C LANG=C LANGUAGE= VELA_LANG=en QT_QPA_PLATFORM=offscreen
-                XDG_RUNTIME_DIR=${VELA_RUNTIME_DIR} ${VELA_HELP2MAN} ${options} $<TARGET_FILE:${target}>
+                XDG_RUNTIME_DIR=${VELA_RUNTIME_DIR} SOURCE_DATE_EPOCH=${VELA_RELEASE_EPOCH} ${VELA_HELP2MAN} ${options} $<TARGET_FILE:${target}>
         COMMAND ${VELA_GZIP} -9nf ${page}
         DEPENDS ${target}
         COMMENT "Manual page of ${target}"
