@@ -32,9 +32,9 @@ set(VELA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/vela)
 set(VELA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake)
 
 # Manual pages of the commands on the PATH are made from their --help and
-# --version by help2man. Off for the sanitizer builds, whose programs are
-# not to run while building. Without help2man the build goes on without
-# them (and says so), and makes them once help2man is there.
+# --version by help2man. scripts/sanitize.sh turns them off: the programs of
+# its builds are not to run while building. Without help2man the build goes
+# on without them (and says so), and makes them once help2man is there.
 option(VELA_MAN_PAGES "Make the manual pages of the commands on the PATH (needs help2man)" ON)
 find_program(VELA_HELP2MAN help2man)
 find_program(VELA_GZIP gzip)
