@@ -2,7 +2,7 @@
 // directory to the schema and contents of this release.
 //
 // Usage: dbupdate [--dry-run] [logfile [translation...]]
-//        dbupdate -h | --help
+//    or: dbupdate -h | --help | --version
 // The first argument names the log file (appended to); every argument is
 // also tried as a translation file in ".", ".." and Qt's translations
 // folder. Exit code 0: all databases upgraded; 1: an upgrade failed or
@@ -28,7 +28,7 @@ namespace {
 
 const char usage[] =
         "Usage: dbupdate [--dry-run] [logfile [translation...]]\n"
-        "       dbupdate -h | --help\n"
+        "   or: dbupdate -h | --help | --version\n"
         "\n"
         "Brings profile.db, data.db and qc.db in the working folder to the schema and\n"
         "contents of this release. Each database is copied to <name>.bak first; that\n"
@@ -40,6 +40,7 @@ const char usage[] =
         "  --dry-run     list, per database, the version found, the target and every step\n"
         "                a run would take, on standard output; change and create nothing\n"
         "  -h, --help    print this text and change nothing\n"
+        "  --version     print the program's name and version and change nothing\n"
         "\n"
         "Exit code 0: every database is upgraded; 1: an upgrade failed or could not start.\n";
 
@@ -83,6 +84,10 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             std::fputs(usage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("dbupdate " VELA_VERSION);
             return 0;
         }
         if (std::strcmp(argv[i], "--dry-run") == 0)

@@ -34,7 +34,7 @@ configure_and_build() { # <build dir> <flags> <time factor> [cmake args...]
         -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g $flags -fno-omit-frame-pointer" \
         -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
         -DCMAKE_MODULE_LINKER_FLAGS="$flags" \
-        -DVELA_BENCH=OFF -DVELA_FUZZ=OFF -DVELA_TEST_TIME_FACTOR="$factor" "$@" >/dev/null
+        -DVELA_BENCH=OFF -DVELA_FUZZ=OFF -DVELA_MAN_PAGES=OFF -DVELA_TEST_TIME_FACTOR="$factor" "$@" >/dev/null
     cmake --build "$build" -j"$(nproc)"
 }
 

@@ -7,8 +7,10 @@
 # Non-interactive and idempotent.
 set -euo pipefail
 
-# The .deb packaging and the install test: dpkg-shlibdeps, file, readelf, unshare.
-packages=(dpkg-dev file binutils util-linux)
+# The .deb packaging and the install test: dpkg-shlibdeps, file, readelf,
+# unshare; help2man for the manual pages, man to show them, lintian to check
+# the packages.
+packages=(dpkg-dev file binutils util-linux help2man man-db lintian)
 packages+=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-declarative-dev

@@ -176,6 +176,7 @@ int main(int argc, char* argv[])
     runtimedir::ensure();
     TqApp app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velahost"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
     TqApp::setHeadless(!interactive);
     std::optional<tq::MessageRecorder> recorder;
     if (!interactive) {
@@ -186,6 +187,7 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Command-line host of the analyzer driver."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info (default), run or service"));
     const QCommandLineOption dataOption(QStringLiteral("data"),
         QStringLiteral("Data folder holding the databases (made when missing)."), QStringLiteral("dir"));

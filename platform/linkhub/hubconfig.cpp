@@ -43,6 +43,7 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Serves analyzers on a serial port or simulated ones to one local client."));
     parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
         QStringLiteral("TCP port on 127.0.0.1, 0 for any free one (VELA_LINKHUB_PORT, default 32345)."),
         QStringLiteral("port"));
@@ -82,6 +83,8 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
         *error = parser.errorText();
         return false;
     }
+    if (parser.isSet(versionOption))
+        parser.showVersion(); // prints the name and version, and exits
     if (parser.isSet(QStringLiteral("help"))) {
         *error = parser.helpText();
         return false;

@@ -38,6 +38,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Linkhub"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
 
     HubConfig config;
     QString error;

@@ -114,12 +114,14 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velasim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated analyzers on a framed serial line. Without --device it makes a pseudo-terminal and "
         "prints its path. Defaults come from the VELA_SIM_* variables."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption deviceOption(QStringLiteral("device"),
         QStringLiteral("Serve this serial device instead of a pseudo-terminal."), QStringLiteral("path"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),

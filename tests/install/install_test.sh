@@ -4,7 +4,10 @@
 # from the .deb files, and checks from there:
 #   - the layout: the commands on the PATH lead into the application folder,
 #     the plug-in lies below it, core comes with headers and package config,
-#     the built translations are installed;
+#     the built translations are installed, every command has a manual page
+#     that man shows and answers --version;
+#   - from the .deb files: what installing vela brings of this project's
+#     packages holds no header, the headers come with libvelacore-dev;
 #   - every RUNPATH is relative to the file ($ORIGIN), none points elsewhere;
 #   - a small consumer project finds core with find_package, links and runs;
 #   - velahost run completes a short worklist on "SIM" with the installed
@@ -60,9 +63,10 @@ pass() { echo "PASS: $*"; }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
 
 # --- Install -----------------------------------------------------------------
+packages="libvelacore1 libvelacore-dev vela vela-standins"
 if [ -n "$debs" ]; then
     prefix=/usr
-    for package in vela vela-standins; do
+    for package in $packages; do
         deb=$(ls "$debs"/"${package}"_*.deb 2>/dev/null | head -n1 || true)
         [ -n "$deb" ] || { fail "package $package in $debs"; exit 1; }
         dpkg-deb -x "$deb" "$root"
@@ -70,10 +74,11 @@ if [ -n "$debs" ]; then
     done
 else
     prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:[A-Z]*=//p' "$build/CMakeCache.txt")
-    for component in vela standins; do
+    components="corelib coredev vela standins"
+    for component in $components; do
         DESTDIR=$root cmake --install "$build" --component "$component" >"$work/install-$component.log"
     done
-    echo "installed the components vela and standins into $root$prefix"
+    echo "installed the components $components into $root$prefix"
 fi
 usr=$root$prefix
 
@@ -94,11 +99,37 @@ done
 plugin=$appdir/instruments/libInstrVela.so
 check "plug-in in the application folder's plug-in folder" test -f "$plugin"
 check "host framework library in the application folder" test -f "$appdir/libtqcore.so"
-libcore=$(ls "$usr"/lib/*/libcore.so.1 "$usr"/lib/libcore.so.1 2>/dev/null | head -n1 || true)
+libcore=$(ls "$usr"/lib/*/libvelacore.so.1 "$usr"/lib/libvelacore.so.1 2>/dev/null | head -n1 || true)
 check "core library with its soname in the library folder" test -n "$libcore"
-check "core's development link" test -L "$(dirname "${libcore:-/nonexistent}")/libcore.so"
+check "core's development link" test -L "$(dirname "${libcore:-/nonexistent}")/libvelacore.so"
 check "core's public headers" test -f "$usr/include/vela/core/profile.h" -a -f "$usr/include/vela/core/core_global.h"
 check "core's package config" test -f "$(dirname "${libcore:-/nonexistent}")/cmake/core/coreConfig.cmake"
+
+# Each command on the PATH has its manual page, compressed, in section 1,
+# and man shows it with the command's summary.
+for program in velahost dbupdate Linkhub velasim; do
+    check "manual page of $program" test -f "$usr/share/man/man1/$program.1.gz"
+    check "man $program shows its page" \
+        grep -qE "^ +$program - [a-z]" <(MANWIDTH=80 LC_ALL=C man -M "$usr/share/man" -P cat "$program" 2>&1)
+done
+
+# What installing vela brings of this project's packages (itself and its
+# dependencies among them) holds no header; libvelacore-dev holds them.
+if [ -n "$debs" ]; then
+    deb_of() { ls "$debs"/"$1"_*.deb 2>/dev/null | head -n1; }
+    brought=(vela) i=0
+    while [ "$i" -lt "${#brought[@]}" ]; do
+        for dep in $(dpkg-deb --field "$(deb_of "${brought[$i]}")" Depends | tr ',|' '\n\n' | awk '{print $1}'); do
+            [[ " $packages " == *" $dep "* && " ${brought[*]} " != *" $dep "* ]] && brought+=("$dep")
+        done
+        i=$((i + 1))
+    done
+    headers=$(for p in "${brought[@]}"; do dpkg-deb -c "$(deb_of "$p")"; done | grep -c '/usr/include/.*\.h$' || true)
+    check "installing vela (${brought[*]}) brings no header (found $headers)" test "$headers" = 0
+    check "installing vela brings the runtime library" grep -qw libvelacore1 <<<"${brought[*]}"
+    check "libvelacore-dev holds core's headers" \
+        grep -q '/usr/include/vela/core/profile\.h$' <(dpkg-deb -c "$(deb_of libvelacore-dev)")
+fi
 
 # Every translation the build made lies at the same place below the
 # application folder as below the build's bin folder.
@@ -161,6 +192,11 @@ cd "$work/elsewhere"
 for program in velasim Linkhub; do
     check "$program starts from the PATH and prints its usage" \
         grep -q "^Usage: $program" <(bare "help-$program" "$program" --help 2>&1)
+done
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+for program in velahost dbupdate Linkhub velasim; do
+    check "$program --version prints \"$program $version\"" \
+        test "$(bare "version-$program" "$program" --version 2>/dev/null)" = "$program $version"
 done
 bare info velahost info --data "$work/data" >"$work/info.out" 2>&1 || true
 check "velahost info loads the installed plug-in" grep -qxF "Plug-in:    $plugin" "$work/info.out"
