@@ -3,6 +3,7 @@
 #include "commandcodec.h"
 #include "instrvelafile.h"
 #include "linktrace.h"
+#include "placementjournal.h"
 #include "reconnectthread.h"
 #include "replyerror.h"
 #include "talkthread.h"
@@ -39,6 +40,7 @@ InstrVela::InstrVela(Workbench* workbench)
 
     m_testId = quint32(QTime(0, 0).secsTo(QTime::currentTime()));
 
+    m_journal = std::make_unique<PlacementJournal>();
     m_worker = new WorkerThread(this);
     m_talk = new TalkThread(this);
     m_talk->setLinkLostHandler([this] { onLinkLost(); });
@@ -66,14 +68,19 @@ InstrVela::~InstrVela()
 
 quint32 InstrVela::nextTestId()
 {
-    quint32 id = m_testId.load();
-    quint32 next;
-    do {
-        next = id + 1;
-        if (next == 0)
-            next = 1;
-    } while (!m_testId.compare_exchange_weak(id, next));
-    return next;
+    for (;;) {
+        quint32 id = m_testId.load();
+        quint32 next;
+        do {
+            next = id + 1;
+            if (next == 0)
+                next = 1;
+        } while (!m_testId.compare_exchange_weak(id, next));
+        // An id the analyzer may still hold for a journalled test is never
+        // given to another.
+        if (!m_journal->isOpen() || !m_journal->holdsUnreleased(next))
+            return next;
+    }
 }
 
 void InstrVela::createResources(ResourceManager* rm)

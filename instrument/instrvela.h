@@ -17,8 +17,10 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class Blink;
+class PlacementJournal;
 class ReconnectThread;
 class QMainWindow;
 class Resource;
@@ -70,7 +72,9 @@ public:
     void beginAssay(Assay* assay) override;
     void endAssay(Assay* assay, bool ok) override;
 
-    // Test ids: never 0, seeded from the seconds since midnight. Any thread.
+    // Test ids: never 0, seeded from the seconds since midnight (or from the
+    // newest id of the placement journal when that is ahead); ids the
+    // journal holds unreleased are skipped. Any thread.
     quint32 nextTestId();
     QString defaultMethod() const { return m_defaultMethod; }
     void setTemperatureStable(bool stable);
@@ -200,6 +204,14 @@ private:
     void noteRefusal(TestRecord& record, const QByteArray& reply);
     bool refuseDilution(Assay* assay, int factor);
     void raiseCritical(const QString& text);
+    // Placement journal (see placementjournal.h): opened at connection in
+    // the data folder; a test is placed only once it is journalled.
+    void openJournal();
+    bool ensureJournal();       // open, with a session; false: no test may be placed
+    bool journalPlacing(TestRecord& record);
+    void journalResult(const TestRecord& record, const AnalysisResult& result, const QString& report);
+    void journalRelease(quint32 testId, const QString& reason);
+    void journalBroken(const QString& error);
     Assay* nextPlaceableAssay(const QList<Assay*>& assays);
     int m_finishedLead = 0;             // leading worklist assays known finished
     QPointer<Assay> m_finishedLeadMark; // the last of them
@@ -210,6 +222,9 @@ private:
     WorkerThread* m_worker = nullptr;
     QList<TestRecord> m_running;        // worker thread only
     QList<TestRecord> m_pending;        // worker thread only
+    std::unique_ptr<PlacementJournal> m_journal;
+    std::atomic<bool> m_journalBroken{false};   // placement stopped until the next connection
+    QMutex m_journalMutex;      // opening the journal
 
 public:
     // ---- end of run scheduler, results and monitoring ----

@@ -5,6 +5,7 @@
 
 #include "linkhubstart.h"
 #include "linktrace.h"
+#include "placementjournal.h"
 #include "reconnectthread.h"
 #include "replyerror.h"
 #include "replyparser.h"
@@ -198,6 +199,7 @@ void InstrVela::connectToHost()
     }
 
     finishConnection();
+    openJournal();
     m_wantLink = true;
     setStatusCode(0, LinkStatusSource, QString());
     setState(Connected);
@@ -216,6 +218,10 @@ void InstrVela::disconnectFromHost()
     m_talk->close();
     m_selected.clear();
     zeroParam();
+    // A clean stop: what was read before is never given again.
+    QString error;
+    if (m_journal->isOpen() && m_journal->session() != 0 && !m_journal->endSession(&error))
+        qCWarning(lcLink).noquote() << "placement journal:" << error;
     setStatusCode(0, LinkStatusSource, QString());
     setState(Disconnected);
 }

@@ -4,6 +4,8 @@
 #include "instrvela.h"
 
 #include "commandcodec.h"
+#include "linktrace.h"
+#include "placementjournal.h"
 #include "workerthread.h"
 
 #include <tqcore/assay.h>
@@ -130,6 +132,7 @@ void InstrVela::schedulePass(const std::atomic<bool>* stop)
         if (cancelTest(r.testId)) {
             // Released on the analyzer; the host hears of it only while the
             // assay lives.
+            journalRelease(r.testId, r.assay.isNull() ? tr("样本已被删除") : QString());
             HeldAssay assay(worklist(), r.assay);
             if (assay)
                 endAssay(assay.get(), false);
@@ -154,11 +157,19 @@ void InstrVela::placePending(const std::atomic<bool>* stop)
         TestRecord& r = m_pending.first();
         QByteArray reply;
         if (r.assay.isNull()) {
-            if (r.placementUnknown)
-                cancelTest(r.testId);   // it may have arrived all the same
+            // It may have arrived all the same; without an answer to the 34
+            // the journal keeps it for the next connection.
+            if ((!r.placementUnknown || cancelTest(r.testId)) && r.journalled)
+                journalRelease(r.testId, tr("样本在放置前已被删除"));
             m_pending.removeFirst();
+        } else if (!journalPlacing(r)) {
+            // No test goes out that the journal does not know.
+            break;
         } else if (startTest(r, &freeCount, &reply)) {
             r.phase = TestRecord::Placed;
+            QString error;
+            if (!m_journal->setState(r.testId, PlacementJournal::Accepted, &error))
+                qCWarning(lcLink).noquote() << "placement journal:" << error;
             {
                 // Deleted during the exchange: the test is on the analyzer
                 // all the same; the collect step releases it.
@@ -238,6 +249,7 @@ bool InstrVela::collectResult(TestRecord& r)
             report.result.setErrorText(lost);
             assay->setMessage(lost);
         }
+        journalResult(r, report.result, assay->message());
         assay->setResult(report.result);
         return true;
     }
@@ -251,11 +263,13 @@ bool InstrVela::collectResult(TestRecord& r)
         // The clot time stands with the points that could be read.
         assay->setMessage(report.testReport + QLatin1Char('\n')
                           + tr("曲线数据不完整，只读到%1个点").arg(report.result.curve().size()));
+        journalResult(r, report.result, assay->message());
         assay->setResult(report.result);
         return true;
     }
     AnalysisResult failed;
     failed.setErrorText(tr("测试结果查询失败: %1").arg(report.reason));
+    journalResult(r, failed, assay->message());
     assay->setResult(failed);
     return true;
 }
@@ -295,6 +309,9 @@ bool InstrVela::prepareNextTest(TestRecord& record)
     Worklist* list = worklist();
     if (!list)
         return false;
+    // The journal is open before an id is given: ids it holds are skipped.
+    if (!ensureJournal())
+        return false;
 
     QString unplacedSample;
     {
@@ -317,6 +334,7 @@ bool InstrVela::prepareNextTest(TestRecord& record)
                 continue;
             }
             record = TestRecord();
+            record.sample = next->sampleId();
             record.positionCode = code;
             record.testId = nextTestId();
             next->setTempValue(QStringLiteral("vela/id"), record.testId);

@@ -19,6 +19,7 @@ struct TestRecord
 
     quint32 testId = 0;        // also the assay's temporary value "vela/id"
     int phase = Prepared;
+    QString sample;            // the assay's sample number, for the placement journal
     QByteArray positionCode;   // two characters, sample position
     QByteArray itemCode;       // first two characters of the assay name
     int dilutionFactor = 1;    // reciprocal of the assay's dilution
@@ -30,4 +31,6 @@ struct TestRecord
     // A 31 went out and its answer was lost: the analyzer may hold the test.
     // Before it is placed again, a 32 asks (the same test id either way).
     bool placementUnknown = false;
+    // Recorded in the placement journal as about to be placed.
+    bool journalled = false;
 };
