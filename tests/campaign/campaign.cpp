@@ -226,8 +226,15 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
     }
     velasim.waitForFinished(5000);
     if (m_options.verbose) {
-        std::fprintf(stderr, "stage %d: %d faults struck\n", int(stage) + 1,
-                     int(simtruth::readStrikes(truthFile).size()));
+        QMap<QByteArray, int> kinds;
+        const QList<simtruth::Strike> strikes = simtruth::readStrikes(truthFile);
+        for (const simtruth::Strike& s : strikes)
+            ++kinds[s.kind];
+        QStringList counts;
+        for (auto it = kinds.cbegin(); it != kinds.cend(); ++it)
+            counts << QStringLiteral("%1 %2").arg(it.value()).arg(QString::fromLatin1(it.key()));
+        std::fprintf(stderr, "stage %d: %d faults struck (%s)\n", int(stage) + 1, int(strikes.size()),
+                     qPrintable(counts.join(QStringLiteral(", "))));
     }
     judge(truthFile, plan.talkTimeoutMs, tally);
     return true;
@@ -299,20 +306,16 @@ void FaultCampaign::judge(const QString& truthFile, int talkTimeoutMs, Tally* ta
     const FaultExplanation faults(simtruth::readStrikes(truthFile), talkTimeoutMs);
     // Every error must come of a fault the simulator struck this assay's
     // test with; one that no fault explains is the driver's own.
-    const auto explained = [&](const Item& item, quint32 id, const QString& what) {
+    const auto explained = [&](const Item& item, const QString& name, quint32 id, const QString& what) {
         const QString cause = faults.cause(id, item.startedMs, item.finishedMs);
-        if (!cause.isEmpty()) {
-            if (m_options.verbose) {
-                std::fprintf(stderr, "  %s %s %s: %s, explained by %s\n", qUtf8Printable(item.sample),
-                             qUtf8Printable(item.item), qUtf8Printable(item.dilution), qUtf8Printable(what),
-                             qUtf8Printable(cause));
-            }
-            return;
+        if (cause.isEmpty()) {
+            ++tally->unexplained;
+            tally->details << name + QStringLiteral(": %1, and no fault explains it (test %2)")
+                                         .arg(what).arg(id, 8, 16, QLatin1Char('0'));
+        } else if (m_options.verbose) {
+            std::fprintf(stderr, "  %s: %s, explained by %s\n", qUtf8Printable(name), qUtf8Printable(what),
+                         qUtf8Printable(cause));
         }
-        ++tally->unexplained;
-        tally->details << QStringLiteral("%1 %2 %3: %4, and no fault explains it (test %5)")
-                              .arg(item.sample, item.item, item.dilution, what)
-                              .arg(id, 8, 16, QLatin1Char('0'));
     };
     const int maxClot = Profile::instance().value(QStringLiteral("max_clot_time"), 120).toInt();
     tally->assays += int(m_items.size());
@@ -337,10 +340,12 @@ void FaultCampaign::judge(const QString& truthFile, int talkTimeoutMs, Tally* ta
         if (r.error() == AnalysisResult::UnknownError) {
             const QString reason = reasonOf(r.errorText());
             ++tally->errors[reason];
+            if (reason.startsWith(QLatin1String("other")))
+                tally->details << name + QStringLiteral(": an error of no known kind: ") + r.errorText().left(80);
             // A refused dilution is the assay's own: no fault is needed.
             if (reason != QLatin1String("dilution refused")
                 || InstrVela::dilutionFactor(a->dilution()) <= InstrVela::maxDilutionFactor)
-                explained(item, id, QStringLiteral("error \"%1\"").arg(r.errorText().left(40)));
+                explained(item, name, id, QStringLiteral("error \"%1\"").arg(r.errorText().left(40)));
             continue;
         }
         const auto t = truth.constFind(id);
@@ -367,7 +372,7 @@ void FaultCampaign::judge(const QString& truthFile, int talkTimeoutMs, Tally* ta
             ++tally->trueResults;
         } else if (a->message().contains(QStringLiteral("曲线数据不完整"))) {
             ++tally->errors[QStringLiteral("curve incomplete, clot time kept")];
-            explained(item, id, QStringLiteral("curve %1 of %2 points").arg(points).arg(t->pointCount));
+            explained(item, name, id, QStringLiteral("curve %1 of %2 points").arg(points).arg(t->pointCount));
         } else {
             ++tally->lost;
             tally->details << name + QStringLiteral(": curve %1 of %2 points").arg(points).arg(t->pointCount);
