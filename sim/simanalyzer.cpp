@@ -817,6 +817,7 @@ SimReply SimAnalyzer::handle(const QByteArray& request)
     const QByteArray code = request.left(2);
     const SimFault* fault = d->faults.next(code);
     if (fault) {
+        simtruth::recordStrike(SimFault::kindName(fault->kind).toLatin1(), request, fault->delayMs);
         switch (fault->kind) {
         case SimFault::ErrorReply:
             reply.line = errorReply(code);

@@ -1,10 +1,17 @@
 #include "sim/simtruth.h"
 
+#include "sim/simhex.h"
+
+#include <QDateTime>
 #include <QFile>
 
 namespace simtruth {
 
-void record(const Entry& e)
+namespace {
+
+const QByteArray strikeTag = "fault";
+
+void append(const QByteArray& line)
 {
     const QString path = qEnvironmentVariable("VELA_SIM_TRUTH");
     if (path.isEmpty())
@@ -12,20 +19,60 @@ void record(const Entry& e)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
-    const QByteArray line = QByteArray::number(e.id, 16).rightJustified(8, '0').toUpper() + ' '
-        + QByteArray::number(e.clotHundredths) + ' ' + QByteArray::number(e.pointCount) + ' '
-        + e.position + ' ' + e.item + ' ' + QByteArray::number(e.dilution) + ' ' + e.method + '\n';
     file.write(line); // one write: lines of several processes do not interleave
+}
+
+QByteArray orDash(const QByteArray& field)
+{
+    return field.isEmpty() ? QByteArray("-") : field;
+}
+
+QList<QList<QByteArray>> lines(const QString& path)
+{
+    QList<QList<QByteArray>> all;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return all;
+    while (!file.atEnd())
+        all.append(file.readLine().trimmed().split(' '));
+    return all;
+}
+
+} // namespace
+
+void record(const Entry& e)
+{
+    append(simhex::field(e.id, 8) + ' ' + QByteArray::number(e.clotHundredths) + ' '
+           + QByteArray::number(e.pointCount) + ' ' + e.position + ' ' + e.item + ' '
+           + QByteArray::number(e.dilution) + ' ' + e.method + '\n');
+}
+
+void recordStrike(const QByteArray& kind, const QByteArray& request, int delayMs)
+{
+    Strike s;
+    s.atMs = QDateTime::currentMSecsSinceEpoch();
+    s.kind = kind;
+    s.command = request.startsWith('/') ? QByteArray() : request.left(2);
+    s.testId = testIdOf(request);
+    s.delayMs = delayMs;
+    append(strikeTag + ' ' + QByteArray::number(s.atMs) + ' ' + orDash(s.kind) + ' ' + orDash(s.command)
+           + ' ' + (s.testId ? simhex::field(s.testId, 8) : QByteArray("-")) + ' '
+           + QByteArray::number(s.delayMs) + '\n');
+}
+
+quint32 testIdOf(const QByteArray& request)
+{
+    static const QList<QByteArray> naming { "31", "32", "34", "60" };
+    quint32 id = 0;
+    if (!naming.contains(request.left(2)) || !simhex::read(request, 2, 8, &id))
+        return 0;
+    return id;
 }
 
 QHash<quint32, Entry> read(const QString& path)
 {
     QHash<quint32, Entry> entries;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    while (!file.atEnd()) {
-        const QList<QByteArray> f = file.readLine().trimmed().split(' ');
+    for (const QList<QByteArray>& f : lines(path)) {
         if (f.size() != 7)
             continue;
         Entry e;
@@ -42,6 +89,26 @@ QHash<quint32, Entry> read(const QString& path)
         entries.insert(e.id, e);
     }
     return entries;
+}
+
+QList<Strike> readStrikes(const QString& path)
+{
+    QList<Strike> strikes;
+    for (const QList<QByteArray>& f : lines(path)) {
+        if (f.size() != 6 || f.at(0) != strikeTag)
+            continue;
+        Strike s;
+        bool ok = false;
+        s.atMs = f.at(1).toLongLong(&ok);
+        if (!ok)
+            continue;
+        s.kind = f.at(2);
+        s.command = f.at(3) == "-" ? QByteArray() : f.at(3);
+        s.testId = f.at(4) == "-" ? 0 : f.at(4).toUInt(nullptr, 16);
+        s.delayMs = f.at(5).toInt();
+        strikes.append(s);
+    }
+    return strikes;
 }
 
 } // namespace simtruth

@@ -2,6 +2,7 @@
 
 #include "platform/linkhub/simport.h"
 #include "platform/linkhub/wiretrace.h"
+#include "sim/simtruth.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ HubReply HubSession::handleLine(const QByteArray& line)
         if (const SimFault* stray = m_strays.next(line.left(2))) {
             reply.stray = reply.line;
             reply.strayDelayMs = stray->delayMs;
+            simtruth::recordStrike(SimFault::kindName(stray->kind).toLatin1(), line, stray->delayMs);
         }
     }
     return reply;

@@ -1,5 +1,7 @@
 #include "campaign.h"
 
+#include "faultexplanation.h"
+
 #include "commandcodec.h"
 #include "instrvela.h"
 #include "sim/simtruth.h"
@@ -12,6 +14,7 @@
 #include <tqcore/worklist.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -65,7 +68,7 @@ bool FaultCampaign::Tally::meetsTarget() const
         if (it.key().startsWith(QLatin1String("other")))
             return false;
     }
-    return lost == 0 && misattributed == 0 && crashes == 0 && hangs == 0
+    return lost == 0 && misattributed == 0 && unexplained == 0 && crashes == 0 && hangs == 0
         && trueResults + errorCount() + deleted == assays;
 }
 
@@ -75,7 +78,8 @@ QString FaultCampaign::Tally::line() const
     for (auto it = errors.cbegin(); it != errors.cend(); ++it)
         why << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
     return QStringLiteral("campaign: assays %1, true result %2, explicit error %3%4, deleted by host %5, "
-                          "lost %6, misattributed %7, crashes %8, hangs %9, link lost %10 times, wall %11 s")
+                          "lost %6, misattributed %7, unexplained %8, crashes %9, hangs %10, link lost %11 times, "
+                          "wall %12 s")
         .arg(assays)
         .arg(trueResults)
         .arg(errorCount())
@@ -83,6 +87,7 @@ QString FaultCampaign::Tally::line() const
         .arg(deleted)
         .arg(lost)
         .arg(misattributed)
+        .arg(unexplained)
         .arg(crashes)
         .arg(hangs)
         .arg(linkLosses)
@@ -173,6 +178,7 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
     });
     m_items.clear();
     buildWorklist(&workbench, first, count);
+    qint64 lastLookMs = QDateTime::currentMSecsSinceEpoch();
     instrument.startWork();
 
     const int bound = m_options.timeoutSeconds > 0
@@ -187,6 +193,9 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
     int ticks = 0;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         ++ticks;
+        const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+        noteLives(lastLookMs, nowMs);
+        lastLookMs = nowMs;
         if (allDone() || deadline.hasExpired()) {
             loop.quit();
             return;
@@ -203,6 +212,7 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
     });
     tick.start(200);
     loop.exec();
+    noteLives(lastLookMs, QDateTime::currentMSecsSinceEpoch());
     if (!allDone())
         ++tally->hangs;
     instrument.disconnectFromHost();
@@ -215,7 +225,18 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
         ++tally->crashes; // the analyzer ended by itself
     }
     velasim.waitForFinished(5000);
-    judge(truthFile, tally);
+    if (m_options.verbose) {
+        QMap<QByteArray, int> kinds;
+        const QList<simtruth::Strike> strikes = simtruth::readStrikes(truthFile);
+        for (const simtruth::Strike& s : strikes)
+            ++kinds[s.kind];
+        QStringList counts;
+        for (auto it = kinds.cbegin(); it != kinds.cend(); ++it)
+            counts << QStringLiteral("%1 %2").arg(it.value()).arg(QString::fromLatin1(it.key()));
+        std::fprintf(stderr, "stage %d: %d faults struck (%s)\n", int(stage) + 1, int(strikes.size()),
+                     qPrintable(counts.join(QStringLiteral(", "))));
+    }
+    judge(truthFile, plan.talkTimeoutMs, tally);
     return true;
 }
 
@@ -224,6 +245,7 @@ void FaultCampaign::buildWorklist(Workbench* workbench, int first, int count)
     QRandomGenerator rng(m_options.seed + quint32(first));
     for (int i = first; i < first + count; ++i) {
         Item item;
+        item.place = i + 1;
         const int sample = i / 4;
         item.sample = QStringLiteral("S%1").arg(sample + 1, 4, 10, QLatin1Char('0'));
         const QString position = QStringLiteral("%1%2").arg(QChar(u'A' + sample / 12 % 4)).arg(sample % 12 + 1);
@@ -264,9 +286,37 @@ bool FaultCampaign::allDone() const
     return true;
 }
 
-void FaultCampaign::judge(const QString& truthFile, Tally* tally) const
+void FaultCampaign::noteLives(qint64 lastLookMs, qint64 nowMs)
+{
+    for (Item& item : m_items) {
+        const Assay* a = item.assay;
+        if (!a || item.finishedMs)
+            continue;
+        const bool finished = a->isFinished();
+        if (!item.startedMs && (finished || a->status() >= tq::Started))
+            item.startedMs = lastLookMs;
+        if (finished)
+            item.finishedMs = nowMs;
+    }
+}
+
+void FaultCampaign::judge(const QString& truthFile, int talkTimeoutMs, Tally* tally) const
 {
     const QHash<quint32, simtruth::Entry> truth = simtruth::read(truthFile);
+    const FaultExplanation faults(simtruth::readStrikes(truthFile), talkTimeoutMs);
+    // Every error must come of a fault the simulator struck this assay's
+    // test with; one that no fault explains is the driver's own.
+    const auto explained = [&](const Item& item, const QString& name, quint32 id, const QString& what) {
+        const QString cause = faults.cause(id, item.startedMs, item.finishedMs);
+        if (cause.isEmpty()) {
+            ++tally->unexplained;
+            tally->details << name + QStringLiteral(": %1, and no fault explains it (test %2)")
+                                         .arg(what).arg(id, 8, 16, QLatin1Char('0'));
+        } else if (m_options.verbose) {
+            std::fprintf(stderr, "  %s: %s, explained by %s\n", qUtf8Printable(name), qUtf8Printable(what),
+                         qUtf8Printable(cause));
+        }
+    };
     const int maxClot = Profile::instance().value(QStringLiteral("max_clot_time"), 120).toInt();
     tally->assays += int(m_items.size());
     for (const Item& item : m_items) {
@@ -281,12 +331,23 @@ void FaultCampaign::judge(const QString& truthFile, Tally* tally) const
             tally->details << name + QStringLiteral(": not finished");
             continue;
         }
-        const AnalysisResult r = a->result();
-        if (r.error() == AnalysisResult::UnknownError) {
-            ++tally->errors[reasonOf(r.errorText())];
-            continue;
+        AnalysisResult r = a->result();
+        if (item.place == m_options.plantError) {
+            r = AnalysisResult();
+            r.setErrorText(QStringLiteral("测试结果查询失败: planted by the campaign"));
         }
         const quint32 id = a->tempValue(QStringLiteral("vela/id")).toUInt();
+        if (r.error() == AnalysisResult::UnknownError) {
+            const QString reason = reasonOf(r.errorText());
+            ++tally->errors[reason];
+            if (reason.startsWith(QLatin1String("other")))
+                tally->details << name + QStringLiteral(": an error of no known kind: ") + r.errorText().left(80);
+            // A refused dilution is the assay's own: no fault is needed.
+            if (reason != QLatin1String("dilution refused")
+                || InstrVela::dilutionFactor(a->dilution()) <= InstrVela::maxDilutionFactor)
+                explained(item, name, id, QStringLiteral("error \"%1\"").arg(r.errorText().left(40)));
+            continue;
+        }
         const auto t = truth.constFind(id);
         if (t == truth.constEnd()) {
             ++(r.isNull() ? tally->lost : tally->misattributed);
@@ -311,6 +372,7 @@ void FaultCampaign::judge(const QString& truthFile, Tally* tally) const
             ++tally->trueResults;
         } else if (a->message().contains(QStringLiteral("曲线数据不完整"))) {
             ++tally->errors[QStringLiteral("curve incomplete, clot time kept")];
+            explained(item, name, id, QStringLiteral("curve %1 of %2 points").arg(points).arg(t->pointCount));
         } else {
             ++tally->lost;
             tally->details << name + QStringLiteral(": curve %1 of %2 points").arg(points).arg(t->pointCount);

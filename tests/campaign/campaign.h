@@ -34,6 +34,10 @@ public:
         QString linkhub;          // the Linkhub program
         QString velasim;          // the velasim program
         bool verbose = false;
+        // Test of the campaign itself: the assay at this place in the list
+        // (from 1; 0: none) is judged as if the driver had reported that its
+        // result replies could not be read, as a faulty driver would.
+        int plantError = 0;
     };
 
     struct Tally
@@ -44,6 +48,7 @@ public:
         int deleted = 0;
         int lost = 0;              // no result, no reason, or a curve cut short unsaid
         int misattributed = 0;     // a result that is not its own test's
+        int unexplained = 0;       // an error no fault the simulator struck with explains
         int crashes = 0;           // simulator processes that died by themselves
         int hangs = 0;             // stages that did not end within their bound
         int linkLosses = 0;        // times the driver saw the link lost
@@ -64,7 +69,12 @@ private:
     {
         QPointer<Assay> assay;
         QString sample, item, dilution, method;
+        int place = 0;             // in the whole list, from 1
         bool deleted = false;
+        // When its test ran, as the host saw it (ms since the epoch): from
+        // the last look before it was seen started to when it was seen ended.
+        qint64 startedMs = 0;
+        qint64 finishedMs = 0;
     };
 
     bool runStage(FaultPlan::Stage stage, int first, int count, const QString& truthFile,
@@ -72,7 +82,8 @@ private:
     void buildWorklist(Workbench* workbench, int first, int count);
     bool deleteOneRunning(Workbench* workbench, QRandomGenerator* rng);
     bool allDone() const;
-    void judge(const QString& truthFile, Tally* tally) const;
+    void noteLives(qint64 lastLookMs, qint64 nowMs);
+    void judge(const QString& truthFile, int talkTimeoutMs, Tally* tally) const;
 
     Options m_options;
     QList<Item> m_items;       // of the stage that runs

@@ -1,6 +1,7 @@
 // velacampaign: a worklist through the driver, Linkhub and the simulated
 // analyzer while faults strike; prints one line of what became of the
-// assays and exits 0 when none was lost or misattributed.
+// assays and exits 0 when none was lost or misattributed and a fault the
+// simulator struck with explains every error.
 
 #include "campaign.h"
 
@@ -27,7 +28,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption linkhub(QStringLiteral("linkhub"), QStringLiteral("The Linkhub program."), QStringLiteral("path"), QStringLiteral(LINKHUB_PROGRAM));
     const QCommandLineOption velasim(QStringLiteral("velasim"), QStringLiteral("The velasim program."), QStringLiteral("path"), QStringLiteral(VELASIM_PROGRAM));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Print the faults, the boxes and every assay that is not as it should be."));
-    parser.addOptions({assays, speed, seed, noFaults, noLinkFaults, timeout, linkhub, velasim, verbose});
+    const QCommandLineOption plantError(QStringLiteral("plant-error"),
+        QStringLiteral("Judge the n-th assay as if the driver had reported its result replies unreadable "
+                       "(a test of the campaign's own check; it must then fail)."),
+        QStringLiteral("n"), QStringLiteral("0"));
+    parser.addOptions({assays, speed, seed, noFaults, noLinkFaults, timeout, linkhub, velasim, verbose, plantError});
     parser.process(app);
 
     FaultCampaign::Options options;
@@ -40,6 +45,7 @@ int main(int argc, char* argv[])
     options.linkhub = parser.value(linkhub);
     options.velasim = parser.value(velasim);
     options.verbose = parser.isSet(verbose);
+    options.plantError = qMax(0, parser.value(plantError).toInt());
 
     FaultCampaign campaign(options);
     FaultCampaign::Tally tally;

@@ -1,4 +1,5 @@
 #include "sim/simanalyzer.h"
+#include "sim/simtruth.h"
 #include "simwire.h"
 
 #include <QtTest>
@@ -22,6 +23,7 @@ private slots:
     void errorReplyDoesNotExecute();
     void malformedResultDoesNotParse();
     void malformedCurveDoesNotRead();
+    void strikesRecordedWithTheirTest();
 };
 
 void TestSimFaults::faults_data()
@@ -165,6 +167,42 @@ void TestSimFaults::malformedCurveDoesNotRead()
     const wire::Curve again = wire::readCurve(&a, 1, seconds);
     QVERIFY(again.ok && again.attached);
     QCOMPARE(again.points.size(), a.testInfo(1).pointCount);
+}
+
+void TestSimFaults::strikesRecordedWithTheirTest()
+{
+    // Every fault that strikes is written to the truth file with the test
+    // its request names, beside the tests, which still read as before.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString truth = dir.filePath(QStringLiteral("truth.txt"));
+    qputenv("VELA_SIM_TRUTH", truth.toLocal8Bit());
+    SimConfig config;
+    QString error;
+    QVERIFY2(SimConfig::parseFaults(QStringLiteral("error:32;delay,after=2,ms=40;drop:24"),
+                                    &config.faults, &error),
+             qPrintable(error));
+    ManualClock clock;
+    SimAnalyzer analyzer("VELA01", config, &clock);
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    for (const QByteArray& request : { QByteArray("3100000009B1PT01L"), QByteArray("320000000A"),
+                                      QByteArray("3200000009"), QByteArray("24") })
+        analyzer.handle(request);
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    qunsetenv("VELA_SIM_TRUTH");
+
+    const QHash<quint32, simtruth::Entry> tests = simtruth::read(truth);
+    QCOMPARE(tests.keys(), QList<quint32>{ 9 });
+    QCOMPARE(tests.value(9).item, QByteArray("PT"));
+    const QList<simtruth::Strike> strikes = simtruth::readStrikes(truth);
+    QStringList seen;
+    for (const simtruth::Strike& s : strikes) {
+        QVERIFY(s.atMs >= before && s.atMs <= after);
+        seen << QStringLiteral("%1 %2 %3 %4").arg(QString::fromLatin1(s.kind), QString::fromLatin1(s.command))
+                    .arg(s.testId).arg(s.delayMs);
+    }
+    QCOMPARE(seen, (QStringList{ QStringLiteral("error 32 10 0"), QStringLiteral("delay 32 9 40"),
+                                 QStringLiteral("drop 24 0 0") }));
 }
 
 QTEST_GUILESS_MAIN(TestSimFaults)

@@ -5,6 +5,7 @@
 
 #include "core/messagepresenter.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QSemaphore>
@@ -14,6 +15,36 @@
 
 #include "testtime.h"
 #include "testthread.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// Whether the thread `tid` of this process sleeps in the kernel's lock call
+// (futex), as a thread waiting for a contended mutex does; nothing when the
+// system does not tell.
+std::optional<bool> sleepsOnLock(pid_t tid)
+{
+    const QByteArray path = "/proc/self/task/" + QByteArray::number(tid) + "/syscall";
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return std::nullopt;
+    char text[32] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0)
+        return std::nullopt;
+    // "running", or the number of the call the thread sleeps in and its arguments.
+    return std::strtol(text, nullptr, 10) == SYS_futex && text[0] != 'r';
+}
+
+} // namespace
 
 class TestTqWorkbench : public QObject
 {
@@ -185,22 +216,46 @@ void TestTqWorkbench::worklistWalkUnderMutex()
     QCOMPARE(first->parent(), list);
 
     // A walker in a worker thread holds the mutex; the GUI thread's removal
-    // waits until the walk is over.
+    // must wait until the walk is over. The walk ends only once the GUI
+    // thread is seen asleep on a lock inside remove(), or the removal is
+    // seen done: a remove() that does not wait is caught whatever the load.
+    const pid_t guiThread = gettid();
+    if (!sleepsOnLock(guiThread).has_value())
+        QSKIP("needs /proc/self/task/<id>/syscall to see a thread wait for a lock");
+    std::atomic<bool> removing{false};
+    std::atomic<bool> removed{false};
+    std::atomic<bool> walkOver{false};
+    std::atomic<bool> removedDuringWalk{false};
+    connect(list, &Worklist::assayRemoved, this, [&] {
+        removedDuringWalk = !walkOver;
+        removed = true;
+    });
     QSemaphore locked;
-    QAtomicInt released;
-    QThread* walker = testsupport::createThread([list, &locked, &released] {
+    std::atomic<int> countInWalk{-1};
+    std::atomic<bool> walkTimedOut{false};
+    QThread* walker = testsupport::createThread([&] {
         QMutexLocker walk(list->mutex());
         locked.release();
-        QThread::msleep(150);
-        if (list->assays().size() == 3) // assays() works under the walking lock
-            released.storeRelaxed(1);
+        const QDeadlineTimer deadline(testsupport::scaled(10000));
+        while (!removed && !(removing && sleepsOnLock(guiThread).value_or(false))) {
+            if (deadline.hasExpired()) {
+                walkTimedOut = true;
+                break;
+            }
+            QThread::usleep(200);
+        }
+        countInWalk = int(list->assays().size()); // assays() works under the walking lock
+        walkOver = true;
     });
     walker->start();
     locked.acquire();
+    removing = true;
     list->remove(first);
-    QCOMPARE(released.loadRelaxed(), 1);
-    QVERIFY(testsupport::join(walker, 5000));
+    QVERIFY(testsupport::join(walker, testsupport::scaled(5000)));
     delete walker;
+    QVERIFY2(!walkTimedOut, "the GUI thread neither waited in remove() nor removed the assay");
+    QVERIFY2(!removedDuringWalk, "remove() did not wait for the walk");
+    QCOMPARE(countInWalk.load(), 3);
     QVERIFY(first.isNull());
     QCOMPARE(list->count(), 2);
     list->remove(nullptr);
