@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analyzerprotocol.h"
+#include "placementjournal.h"
 #include "testrecord.h"
 
 #include "core/analysisresult.h"
@@ -8,6 +9,7 @@
 #include <tqcore/instrument.h>
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -20,7 +22,6 @@
 #include <memory>
 
 class Blink;
-class PlacementJournal;
 class ReconnectThread;
 class QMainWindow;
 class Resource;
@@ -202,6 +203,21 @@ private:
     bool collectResult(TestRecord& record);
     void placePending(const std::atomic<bool>* stop);
     void noteRefusal(TestRecord& record, const QByteArray& reply);
+    void renumberTest(TestRecord& record);
+    // A journalled test of an earlier session, as reconciliation found it.
+    struct RecoveredTest
+    {
+        enum Kind { Follow, Place, Lost, Result };
+        PlacementJournal::Test test;
+        Kind kind = Lost;
+        bool onAnalyzer = false;    // the analyzer holds it with its fields
+        bool clash = false;         // never arrived, and another test holds its id
+    };
+    static int orphanGrace();
+    bool reconcileJournal(const std::atomic<bool>* stop);
+    void claimRecovered();
+    void releaseOrphans();
+    void giveJournalResult(Assay* assay, const PlacementJournal::Test& test);
     bool refuseDilution(Assay* assay, int factor);
     void raiseCritical(const QString& text);
     // Placement journal (see placementjournal.h): opened at connection in
@@ -225,6 +241,10 @@ private:
     std::unique_ptr<PlacementJournal> m_journal;
     std::atomic<bool> m_journalBroken{false};   // placement stopped until the next connection
     QMutex m_journalMutex;      // opening the journal
+    std::atomic<bool> m_reconcileDue{false};    // a session began: ask for its earlier tests
+    QList<RecoveredTest> m_recovered;           // worker thread only
+    QList<PlacementJournal::Test> m_givable;    // worker thread only
+    QElapsedTimer m_reconciledAt;               // worker thread only
 
 public:
     // ---- end of run scheduler, results and monitoring ----

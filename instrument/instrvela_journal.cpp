@@ -50,6 +50,7 @@ bool InstrVela::ensureJournal()
         journalBroken(error);
         return false;
     }
+    m_reconcileDue = true;
     // Ids go on above the newest journalled one when the clock is behind
     // it (a restart soon after a busy start).
     const quint32 newest = m_journal->newestId();
@@ -76,6 +77,7 @@ bool InstrVela::journalPlacing(TestRecord& r)
     PlacementJournal::Test t;
     t.testId = r.testId;
     t.sample = r.sample;
+    t.place = r.samplePosition;
     t.position = r.positionCode;
     t.item = r.itemCode;
     t.dilution = r.dilutionFactor;
@@ -99,6 +101,8 @@ void InstrVela::journalResult(const TestRecord& r, const AnalysisResult& result,
     t.value = result.value();
     t.error = int(result.error());
     t.errorText = result.errorText();
+    t.channel = result.ch();
+    t.flags = result.flags();
     t.report = report;
     t.curve = result.curve().toBuffer();
     QString error;

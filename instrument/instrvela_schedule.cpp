@@ -4,6 +4,7 @@
 #include "instrvela.h"
 
 #include "commandcodec.h"
+#include "heldassay.h"
 #include "linktrace.h"
 #include "placementjournal.h"
 #include "workerthread.h"
@@ -33,27 +34,6 @@ void demonstrationDelay(const std::atomic<bool>* stop)
         QThread::msleep(qMin<qint64>(50, qMax<qint64>(1, deadline.remainingTime())));
 }
 
-// The host deletes its assays only through the worklist, under the
-// worklist's walking lock. Holding that lock while a record's guarded pointer
-// is read and the host is called keeps the assay alive for those calls, so
-// the pointer is looked up again after every exchange with the analyzer and
-// never kept across one; the lock is never held during an exchange.
-class HeldAssay
-{
-public:
-    HeldAssay(Worklist* list, const QPointer<Assay>& assay)
-        : m_lock(list ? list->mutex() : nullptr), m_assay(assay.data())
-    {
-    }
-    Assay* get() const { return m_assay; }
-    Assay* operator->() const { return m_assay; }
-    explicit operator bool() const { return m_assay != nullptr; }
-
-private:
-    QMutexLocker<QMutex> m_lock;
-    Assay* m_assay;
-};
-
 bool isOursRunning(const QList<TestRecord>& running)
 {
     for (const TestRecord& r : running) {
@@ -79,7 +59,7 @@ void InstrVela::haltWork()
 
 bool InstrVela::hasScheduledTests() const
 {
-    return !m_running.isEmpty() || !m_pending.isEmpty();
+    return !m_running.isEmpty() || !m_pending.isEmpty() || !m_recovered.isEmpty();
 }
 
 int InstrVela::dilutionFactor(double dilution)
@@ -98,6 +78,11 @@ void InstrVela::schedulePass(const std::atomic<bool>* stop)
     // A lost link keeps every record as it is until the link is back.
     if (m_linkLost)
         return;
+    // Tests of an earlier session first: none is placed a second time.
+    ensureJournal();
+    if (m_reconcileDue && !reconcileJournal(stop))
+        return;
+    claimRecovered();
     // Collect: results of the running tests, then their release.
     for (int i = 0; i < m_running.size() && !*stop;) {
         TestRecord& r = m_running[i];
@@ -142,6 +127,7 @@ void InstrVela::schedulePass(const std::atomic<bool>* stop)
         ++i;
     }
     placePending(stop);
+    releaseOrphans();
 }
 
 void InstrVela::placePending(const std::atomic<bool>* stop)
@@ -153,7 +139,8 @@ void InstrVela::placePending(const std::atomic<bool>* stop)
             m_pending.append(r);
     }
     int freeCount = -1; // not yet known
-    while (!m_pending.isEmpty() && freeCount != 0 && !*stop) {
+    int clashes = 0;
+    while (!m_pending.isEmpty() && freeCount != 0 && !*stop && !m_journalBroken) {
         TestRecord& r = m_pending.first();
         QByteArray reply;
         if (r.assay.isNull()) {
@@ -186,6 +173,9 @@ void InstrVela::placePending(const std::atomic<bool>* stop)
             m_pending.removeFirst();
             if (!addDemonstrationShadow())
                 break;
+        } else if (r.idClash && clashes++ < 3) {
+            renumberTest(r);    // and offered again at once under its new id
+            continue;
         } else {
             noteRefusal(r, reply);
             freeCount = 0;
@@ -196,6 +186,24 @@ void InstrVela::placePending(const std::atomic<bool>* stop)
                 m_pending.append(next);
         }
     }
+}
+
+void InstrVela::renumberTest(TestRecord& r)
+{
+    const quint32 old = r.testId;
+    r.testId = nextTestId();
+    r.idClash = false;
+    r.refusals = 0;
+    QString error;
+    if (r.journalled && !m_journal->changeId(old, r.testId, &error)) {
+        journalBroken(error);
+        return;
+    }
+    qCWarning(lcLink).nospace() << "test id " << Qt::hex << old << " is held by another test on the analyzer; "
+                                << "placing as " << r.testId;
+    HeldAssay assay(worklist(), r.assay);
+    if (assay)
+        assay->setTempValue(QStringLiteral("vela/id"), r.testId);
 }
 
 void InstrVela::noteRefusal(TestRecord& r, const QByteArray& reply)
@@ -335,6 +343,7 @@ bool InstrVela::prepareNextTest(TestRecord& record)
             }
             record = TestRecord();
             record.sample = next->sampleId();
+            record.samplePosition = position;
             record.positionCode = code;
             record.testId = nextTestId();
             next->setTempValue(QStringLiteral("vela/id"), record.testId);

@@ -68,7 +68,7 @@ private:
 };
 
 const char* const testColumns = "testId, session, sample, position, item, dilution, method, state, hasResult, "
-                                "value, error, errorText, report, curve, givenIn, reason";
+                                "value, error, errorText, report, curve, givenIn, reason, channel, flags, place";
 
 PlacementJournal::Test readTest(const Statement& q)
 {
@@ -89,6 +89,9 @@ PlacementJournal::Test readTest(const Statement& q)
     t.curve = q.bytes(13);
     t.givenInSession = q.integer(14);
     t.reason = q.text(15);
+    t.channel = int(q.integer(16));
+    t.flags = int(q.integer(17));
+    t.place = q.text(18);
     return t;
 }
 
@@ -150,7 +153,7 @@ bool PlacementJournal::setUp(QString* error)
            && exec("create table if not exists test(row integer primary key, testId integer, session integer, "
                    "sample text, position blob, item blob, dilution integer, method blob, state integer, "
                    "hasResult integer default 0, value real, error integer, errorText text, report text, "
-                   "curve blob, givenIn integer default 0, reason text, updated text)",
+                   "curve blob, givenIn integer default 0, reason text, updated text, channel integer, flags integer, place text)",
                    error)
            && exec("create unique index if not exists test_unreleased on test(testId) where state < 3", error)
            && exec("pragma quick_check", error);
@@ -231,10 +234,10 @@ bool PlacementJournal::endSession(QString* error)
 bool PlacementJournal::recordPlacing(const Test& t, QString* error)
 {
     QMutexLocker lock(&m_mutex);
-    Statement q(m_db, "insert into test(testId, session, sample, position, item, dilution, method, state, updated) "
-                      "values(?, ?, ?, ?, ?, ?, ?, 0, ?)");
+    Statement q(m_db, "insert into test(testId, session, sample, position, item, dilution, method, state, updated, "
+                      "place) values(?, ?, ?, ?, ?, ?, ?, 0, ?, ?)");
     q.bind(1, qint64(t.testId)).bind(2, m_session).bind(3, t.sample).bind(4, t.position).bind(5, t.item);
-    q.bind(6, qint64(t.dilution)).bind(7, t.method).bind(8, now());
+    q.bind(6, qint64(t.dilution)).bind(7, t.method).bind(8, now()).bind(9, t.place);
     if (!q.run()) {
         *error = lastError();
         return false;
@@ -257,9 +260,9 @@ bool PlacementJournal::recordResult(const Test& t, QString* error)
 {
     QMutexLocker lock(&m_mutex);
     Statement q(m_db, "update test set state=2, hasResult=1, session=?, value=?, error=?, errorText=?, report=?, "
-                      "curve=?, updated=? where testId=? and state < 3");
+                      "curve=?, updated=?, channel=?, flags=? where testId=? and state < 3");
     q.bind(1, m_session).bind(2, t.value).bind(3, qint64(t.error)).bind(4, t.errorText).bind(5, t.report);
-    q.bind(6, t.curve).bind(7, now()).bind(8, qint64(t.testId));
+    q.bind(6, t.curve).bind(7, now()).bind(8, qint64(t.channel)).bind(9, qint64(t.flags)).bind(10, qint64(t.testId));
     if (!q.run()) {
         *error = lastError();
         return false;

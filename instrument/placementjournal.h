@@ -35,6 +35,7 @@ public:
         quint32 testId = 0;
         qint64 session = 0;
         QString sample;         // the assay's sample number
+        QString place;          // the sample position as the host names it ("A1")
         QByteArray position;    // position code, two characters
         QByteArray item;        // item code, two characters
         int dilution = 1;       // dilution factor
@@ -44,6 +45,8 @@ public:
         bool hasResult = false;
         double value = 0.0;
         int error = 0;          // the result's error code
+        int channel = 0;        // measuring channel
+        int flags = 0;          // the result's flags
         QString errorText;
         QString report;         // the assay's message (the analyzer's report)
         QByteArray curve;       // the curve in its buffer format

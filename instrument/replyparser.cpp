@@ -237,6 +237,15 @@ bool isKnownTest(const QByteArray& reply)
     return reply.startsWith("32") && !matchesErrorReply(reply);
 }
 
+bool echoesOrder(const QByteArray& reply, const QByteArray& positionCode, const QByteArray& itemCode,
+                 int dilutionFactor, char method)
+{
+    if (!isKnownTest(reply) || reply.size() < 20)
+        return false;
+    return reply.mid(13, 2) == zeroPadded(positionCode, 2) && reply.mid(15, 2) == zeroPadded(itemCode, 2)
+           && reply.mid(17, 2) == QByteArray::number(dilutionFactor).rightJustified(2, '0') && reply.at(19) == method;
+}
+
 bool isReleaseRefused(const QByteArray& reply)
 {
     return reply.startsWith("3400C0");

@@ -123,6 +123,13 @@ bool isLinkFault(const QByteArray& reply);
 // the analyzer knows the test (a "32" reply that is no error reply).
 bool isKnownTest(const QByteArray& reply);
 
+// Whether a known test's "32" reply echoes these order fields: position
+// code (characters 13-14), item code (15-16, as placed: padded on the left
+// with '0'), dilution factor (17-18, two decimal digits) and method letter
+// (19). A test the analyzer holds under our id with other fields is not ours.
+bool echoesOrder(const QByteArray& reply, const QByteArray& positionCode, const QByteArray& itemCode,
+                 int dilutionFactor, char method);
+
 // Reply to "34...": "3400C0" refuses the release.
 bool isReleaseRefused(const QByteArray& reply);
 

@@ -20,6 +20,7 @@ struct TestRecord
     quint32 testId = 0;        // also the assay's temporary value "vela/id"
     int phase = Prepared;
     QString sample;            // the assay's sample number, for the placement journal
+    QString samplePosition;    // the assay's sample position ("A1"), for the journal
     QByteArray positionCode;   // two characters, sample position
     QByteArray itemCode;       // first two characters of the assay name
     int dilutionFactor = 1;    // reciprocal of the assay's dilution
@@ -33,4 +34,6 @@ struct TestRecord
     bool placementUnknown = false;
     // Recorded in the placement journal as about to be placed.
     bool journalled = false;
+    // The analyzer holds another test under this id: a fresh id is due.
+    bool idClash = false;
 };

@@ -216,6 +216,42 @@
         <source>稀释倍数1/%1超出仪器范围（最大1/%2），此项目不能在仪器上测定</source>
         <translation>Dilution 1/%1 is beyond the analyzer&apos;s range (at most 1/%2); this assay cannot be run on the analyzer</translation>
     </message>
+    <message>
+        <source>测试记录文件已损坏，已另存，新的记录文件开始使用：%1</source>
+        <translation>The test record file was damaged; it has been kept aside and a new record file is in use: %1</translation>
+    </message>
+    <message>
+        <source>无法写入测试记录文件（%1），不再向仪器放置测试。请检查磁盘空间和数据文件夹后重新连接仪器。</source>
+        <translation>The test record file cannot be written (%1); no more tests are placed on the analyzer. Check the disk space and the data folder, then connect the analyzer again.</translation>
+    </message>
+    <message>
+        <source>此结果在主机重新启动前已测得，由测试记录补回</source>
+        <translation>Measured before the host restarted; restored from the test record</translation>
+    </message>
+    <message>
+        <source>仪器在主机停止期间丢失了此测试</source>
+        <translation>The analyzer lost this test while the host was down</translation>
+    </message>
+    <message>
+        <source>样本%1 位置%2 项目%3</source>
+        <translation>sample %1 position %2 assay %3</translation>
+    </message>
+    <message>
+        <source>没有待测项目认领此测试</source>
+        <translation>No queued assay claimed this test</translation>
+    </message>
+    <message>
+        <source>主机重新启动前放到仪器上的测试没有对应的待测项目，已从仪器释放：%1</source>
+        <translation>Tests placed on the analyzer before the host restarted have no queued assay and were released from the analyzer: %1</translation>
+    </message>
+    <message>
+        <source>样本已被删除</source>
+        <translation>The sample was deleted</translation>
+    </message>
+    <message>
+        <source>样本在放置前已被删除</source>
+        <translation>The sample was deleted before it was placed</translation>
+    </message>
 </context>
 <context>
     <name>ManualTest</name>

@@ -53,6 +53,8 @@ private slots:
     void errorReplyBecomesLastError();
     void startTest_data();
     void startTest();
+    void placementClash_data();
+    void placementClash();
     void cancelTest_data();
     void cancelTest();
     void placedOnceAcrossALostReply_data();
@@ -380,9 +382,60 @@ void TestInstrVela::startTest_data()
     QTest::newRow("refused")
         << 3u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
         << QByteArray("3100000003B1PT01L") << QByteArray("3100") << false << -1;
-    QTest::newRow("error reply")
-        << 4u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
-        << QByteArray("3100000004B1PT01L") << QByteArray("31XX") << false << -1;
+}
+
+// Whose test holds the id: a 31 refused with an error reply, or whose answer
+// was lost, is followed by a 32; a test there with other fields is someone
+// else's (the id clashes), one with ours is ours. A plain "3100" asks nothing.
+void TestInstrVela::placementClash_data()
+{
+    QTest::addColumn<bool>("answerLost");
+    QTest::addColumn<QByteArray>("reply31");
+    QTest::addColumn<QByteArray>("reply32");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("clash");
+    QTest::addColumn<QByteArray>("sent");
+    const QByteArray ours = "3201 00000004B1PT01L2026-12-09 10:00 00 00   ";
+    const QByteArray other = "3201 00000004A7FI02C2026-12-09 10:00 00 00   ";
+    QTest::newRow("31XX, id free") << false << QByteArray("31XX") << QByteArray("32XX") << false << false
+                                   << QByteArray("31 32");
+    QTest::newRow("31XX, another test holds the id") << false << QByteArray("31XX") << other << false << true
+                                                     << QByteArray("31 32");
+    QTest::newRow("31XX, our own test is there") << false << QByteArray("31XX") << ours << true << false
+                                                 << QByteArray("31 32");
+    QTest::newRow("intake full: nothing more") << false << QByteArray("3100") << ours << false << false
+                                               << QByteArray("31");
+    QTest::newRow("answer lost, another test holds the id") << true << QByteArray("311101") << other << false
+                                                            << true << QByteArray("32");
+    QTest::newRow("answer lost, ours arrived") << true << QByteArray("311101") << ours << true << false
+                                               << QByteArray("32");
+    QTest::newRow("answer lost, never arrived") << true << QByteArray("311101") << QByteArray("32XX") << true
+                                                << false << QByteArray("32 31");
+}
+
+void TestInstrVela::placementClash()
+{
+    QFETCH(bool, answerLost);
+    QFETCH(QByteArray, reply31);
+    QFETCH(QByteArray, reply32);
+    QFETCH(bool, accepted);
+    QFETCH(bool, clash);
+    QFETCH(QByteArray, sent);
+    m_analyzer->setReply("3100000004B1PT01L", reply31);
+    m_analyzer->setReply("3200000004", reply32);
+    openOn(*m_server);
+    TestRecord record;
+    record.testId = 4;
+    record.positionCode = "B1";
+    record.itemCode = "PT";
+    record.placementUnknown = answerLost;
+    int freeCount = 0;
+    QCOMPARE(m_instr->startTest(record, &freeCount), accepted);
+    QCOMPARE(record.idClash, clash);
+    QByteArrayList codes;
+    for (const QByteArray& line : m_server->lines())
+        codes << line.left(2);
+    QCOMPARE(codes.join(' '), sent);
 }
 
 void TestInstrVela::startTest()

@@ -31,6 +31,9 @@ struct Rig
     Rig()
     {
         qputenv("VELA_LINKHUB_PORT", server.portText());
+        // A placement journal of this rig's own: no test of another case is
+        // taken for one of an earlier session.
+        qputenv("VELA_JOURNAL", journalDir.filePath(QStringLiteral("placements.db")).toLocal8Bit());
         server.setHandler(analyzer.handler());
         workbench.reset(new Workbench);
         instrument.reset(new InstrVela(workbench.data()));
@@ -57,6 +60,7 @@ struct Rig
         instrument->schedulePass(&stop);
     }
 
+    QTemporaryDir journalDir;
     tq::MessageRecorder messages;
     FakeAnalyzer analyzer{FakeAnalyzer::Tests, "XX"};
     LineServer server;
