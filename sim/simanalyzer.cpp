@@ -531,6 +531,8 @@ QByteArray SimAnalyzerPrivate::release34(const QByteArray& r)
         return "3400C0";
     if (pipetting == testId)
         pipetting = 0; // the pipettor still finishes its move (pipettorFreeAt)
+    if (!it->second.manual)
+        simtruth::recordRelease(testId);
     tests.erase(it);
     startWorkAt(time);
     return "3400";

@@ -10,6 +10,7 @@ namespace simtruth {
 namespace {
 
 const QByteArray strikeTag = "fault";
+const QByteArray releaseTag = "released";
 
 void append(const QByteArray& line)
 {
@@ -58,6 +59,23 @@ void recordStrike(const QByteArray& kind, const QByteArray& request, int delayMs
     append(strikeTag + ' ' + QByteArray::number(s.atMs) + ' ' + orDash(s.kind) + ' ' + orDash(s.command)
            + ' ' + (s.testId ? simhex::field(s.testId, 8) : QByteArray("-")) + ' '
            + QByteArray::number(s.delayMs) + '\n');
+}
+
+void recordRelease(quint32 id)
+{
+    append(releaseTag + ' ' + simhex::field(id, 8) + '\n');
+}
+
+QSet<quint32> readReleases(const QString& path)
+{
+    QSet<quint32> ids;
+    for (const QList<QByteArray>& f : lines(path)) {
+        bool ok = false;
+        const quint32 id = f.size() == 2 && f.at(0) == releaseTag ? f.at(1).toUInt(&ok, 16) : 0;
+        if (ok)
+            ids.insert(id);
+    }
+    return ids;
 }
 
 quint32 testIdOf(const QByteArray& request)

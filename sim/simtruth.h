@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QtGlobal>
 
@@ -12,6 +13,8 @@
 //   <id, 8 hex> <clot time, hundredths> <points> <position> <item> <dilution> <method>
 // and every fault that strikes appends one line:
 //   fault <ms since the epoch> <kind> <command or -> <test id, 8 hex, or -> <ms>
+// and every test a 34 takes off the analyzer appends:
+//   released <test id, 8 hex>
 // The file is opened for appending per line, so that several simulator
 // processes (Linkhub's "SIM" port, velasim) may share it.
 namespace simtruth {
@@ -37,6 +40,8 @@ struct Strike
 
 // Appends entry to the truth file, when one is configured.
 void record(const Entry& entry);
+// Appends that the test with this id was taken off the analyzer.
+void recordRelease(quint32 id);
 // Appends a strike of a fault of `kind` on `request`, stamped now, to the
 // truth file when one is configured.
 void recordStrike(const QByteArray& kind, const QByteArray& request, int delayMs = 0);
@@ -46,6 +51,8 @@ quint32 testIdOf(const QByteArray& request);
 
 // Reads a truth file; a later line for the same id replaces an earlier one.
 QHash<quint32, Entry> read(const QString& path);
+// The ids of the tests taken off the analyzer, by the truth file.
+QSet<quint32> readReleases(const QString& path);
 // The strikes of a truth file, in the order they were written.
 QList<Strike> readStrikes(const QString& path);
 

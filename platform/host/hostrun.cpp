@@ -14,6 +14,7 @@
 #include "core/messagepresenter.h"
 
 #include <QDate>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QCoreApplication>
 #include <QFile>
@@ -197,8 +198,19 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
     m_finished = true;
     printProgress(true);
 
-    if (!m_failure.isEmpty())
+    if (!m_failure.isEmpty()) {
         m_instrument->haltWork();
+    } else {
+        // The driver may still be releasing tests, or waiting to release
+        // tests an earlier run left on the analyzer that no assay claimed:
+        // the link stays until its work has ended.
+        const QDeadlineTimer deadline(qint64(linkBound()) * 1000);
+        while (m_instrument->isRunning() && !deadline.hasExpired()) {
+            QEventLoop pause;
+            QTimer::singleShot(50, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+    }
     m_instrument->disconnectFromHost();
     return report();
 }

@@ -6,6 +6,11 @@
 
 #include <QTcpSocket>
 
+namespace {
+// How long a second client waits for the first to leave before it is refused.
+const int WaitForLeaverMs = 1000;
+} // namespace
+
 HubServer::HubServer(HubSession* session, WireTrace* trace, int idleMs, QObject* parent)
     : QObject(parent)
     , m_session(session)
@@ -61,24 +66,39 @@ void HubServer::onNewConnection()
 {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         if (m_client) {
-            if (m_trace)
-                m_trace->note(QStringLiteral("second client refused"));
-            socket->write("Err:busy\r\n");
-            socket->disconnectFromHost();
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            QPointer<QTcpSocket> waiting(socket);
+            m_waiting.append(waiting);
+            QTimer::singleShot(WaitForLeaverMs, this, [this, waiting] {
+                if (waiting && m_waiting.removeAll(waiting) > 0)
+                    refuseClient(waiting);
+            });
             continue;
         }
-        m_client = socket;
-        m_idleTimer.stop();
-        m_splitter = LineSplitter(m_splitter.maxLength());
-        m_queue.clear();
-        if (m_trace)
-            m_trace->note(QStringLiteral("client connected from port %1").arg(socket->peerPort()));
-        connect(socket, &QTcpSocket::readyRead, this, &HubServer::onReadyRead);
-        connect(socket, &QTcpSocket::disconnected, this, &HubServer::onDisconnected);
-        if (socket->bytesAvailable() > 0)
-            onReadyRead();
+        acceptClient(socket);
     }
+}
+
+void HubServer::refuseClient(QTcpSocket* socket)
+{
+    if (m_trace)
+        m_trace->note(QStringLiteral("second client refused"));
+    socket->write("Err:busy\r\n");
+    socket->disconnectFromHost();
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+void HubServer::acceptClient(QTcpSocket* socket)
+{
+    m_client = socket;
+    m_idleTimer.stop();
+    m_splitter = LineSplitter(m_splitter.maxLength());
+    m_queue.clear();
+    if (m_trace)
+        m_trace->note(QStringLiteral("client connected from port %1").arg(socket->peerPort()));
+    connect(socket, &QTcpSocket::readyRead, this, &HubServer::onReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, &HubServer::onDisconnected);
+    if (socket->bytesAvailable() > 0)
+        onReadyRead();
 }
 
 void HubServer::onReadyRead()
@@ -218,4 +238,11 @@ void HubServer::forgetClient(QTcpSocket* socket)
     m_queue.clear();
     m_session->clientLeft();
     startIdleWait();
+    while (!m_waiting.isEmpty()) {
+        const QPointer<QTcpSocket> next = m_waiting.takeFirst();
+        if (next && next->state() == QAbstractSocket::ConnectedState) {
+            acceptClient(next);
+            break;
+        }
+    }
 }

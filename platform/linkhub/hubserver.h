@@ -56,12 +56,18 @@ private:
     void sendStray(const QByteArray& line, int delayMs);
     void dropClient();
     void forgetClient(QTcpSocket* socket);
+    void acceptClient(QTcpSocket* socket);
+    void refuseClient(QTcpSocket* socket);
     void startIdleWait();
 
     HubSession* m_session;
     WireTrace* m_trace;
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
+    // A client that came while another was still served: it waits a moment
+    // for that one to leave (a host that died and was started again comes
+    // before the hub has read its predecessor's end).
+    QList<QPointer<QTcpSocket>> m_waiting;
     LineSplitter m_splitter;
     QQueue<LineSplitter::Line> m_queue;
     QTimer m_idleTimer;

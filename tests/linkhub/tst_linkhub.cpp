@@ -53,6 +53,7 @@ private slots:
     void strayLineInItsOwnWrite_data();
     void strayLineInItsOwnWrite();
     void exitAfterLines();
+    void secondClientIsBusy_data();
     void secondClientIsBusy();
     void secondInstanceExits();
     void idleExit();
@@ -344,8 +345,19 @@ void tst_Linkhub::exitAfterLines()
     QCOMPARE(hub.process.exitCode(), 3);
 }
 
+// A second client waits a moment for the first to leave (a host started
+// again after it died) and is served then; while the first stays it is
+// refused.
+void tst_Linkhub::secondClientIsBusy_data()
+{
+    QTest::addColumn<bool>("firstLeaves");
+    QTest::newRow("first stays: refused") << false;
+    QTest::newRow("first leaves meanwhile: served") << true;
+}
+
 void tst_Linkhub::secondClientIsBusy()
 {
+    QFETCH(bool, firstLeaves);
     Hub hub;
     QVERIFY(hub.start());
     Client first;
@@ -354,6 +366,12 @@ void tst_Linkhub::secondClientIsBusy()
 
     Client second;
     QVERIFY(second.connectTo(hub.port));
+    if (firstLeaves) {
+        first.socket.abort();
+        QVERIFY(openSim(second));
+        QVERIFY(second.exchange("73").startsWith("73 "));
+        return;
+    }
     QCOMPARE(second.readLine(), QByteArray("Err:busy"));
     QVERIFY(second.waitForClose(testsupport::scaled(5000)));
 
