@@ -162,9 +162,18 @@ public:
     // the assay's message; the test is still offered at every pass.
     static constexpr int refusalNotice = 30;
 
-    QVector<float> m_temperatures;
-    QList<float> m_tempHistory;
-    QStringList m_lastTempTexts;
+    // ---- monitoring ----
+    // The nine zone temperatures last read (zone i+1 at index i) and the
+    // texts of the last temperature reply, for windows that open after the
+    // poll. Any thread.
+    QVector<float> temperatures() const;
+    QStringList lastTemperatureTexts() const;
+    // Readings of zone 1 gathered while it has not settled (at most 40).
+    int temperatureHistorySize() const;
+    // Makes the zone-1 label of the status bar blink until the zone settles.
+    const Blink* temperatureBlink() const { return m_blink; }
+    // The test-id counter: the next id handed out is last + 1.
+    void seedTestIds(quint32 last) { m_testId = last; }
 
 private:
     friend class TestScheduler;
@@ -240,12 +249,15 @@ signals:
     void temp8Changed(QString temp);
     void temp9Changed(QString temp);
 
-public:
+private:
     std::atomic<quint32> m_testId{0};
     std::atomic<bool> m_stable{false};
     Blink* m_blink = nullptr;
+    mutable QMutex m_temperatureMutex;  // the temperatures and texts: read by windows
+    QVector<float> m_temperatures;
+    QList<float> m_tempHistory;
+    QStringList m_lastTempTexts;
 
-private:
     enum class LinkStep { Ok, Lost, Failed, NoAnalyzer, Cancelled, NotListed };
     bool openLink();
     LinkStep selectAnalyzer(const QByteArray& wanted);

@@ -22,6 +22,7 @@
 #include <QDeadlineTimer>
 #include <QInputDialog>
 #include <QMetaObject>
+#include <QMutexLocker>
 
 #include <cstring>
 
@@ -245,7 +246,10 @@ void InstrVela::showLinkLost()
     setStatusCode(LinkLostCode, LinkStatusSource, QString());
     setTemperatureStable(false);
     // The last readings are not current any more.
-    m_lastTempTexts.clear();
+    {
+        QMutexLocker lock(&m_temperatureMutex);
+        m_lastTempTexts.clear();
+    }
     for (int zone = 1; zone <= 9; ++zone)
         emitTemperatureText(zone, noReadingText());
     const bool retry = !workbench() || workbench()->value(QStringLiteral("instrument/reconnect"), true).toBool();

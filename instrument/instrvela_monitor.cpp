@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMutexLocker>
 #include <QStatusBar>
 
 #include <cmath>
@@ -75,24 +76,49 @@ void InstrVela::pollTemperatures()
     if (reply.isEmpty() || isErrorReply(reply))
         return;
     const QStringList texts = ReplyParser::parseTemperatureTexts(reply);
-    if (m_temperatures.size() < zoneCount)
-        m_temperatures.resize(zoneCount);
-
-    for (int i = 0; i < zoneCount; ++i) {
-        const QString text = texts.value(i);
-        bool ok = false;
-        const float t = text.toFloat(&ok);
-        if (!ok || !std::isfinite(t))
-            continue;
-        m_temperatures[i] = t;
-        // The texts are compared, not the numbers: "37.00" after "37.0" is news.
-        if (t > lowestShown && t < highestShown && text != m_lastTempTexts.value(i))
-            emitTemperatureText(i + 1, text);
+    QList<QPair<int, QString>> announced;
+    float zone1 = 0.0f;
+    {
+        QMutexLocker lock(&m_temperatureMutex);
+        if (m_temperatures.size() < zoneCount)
+            m_temperatures.resize(zoneCount);
+        for (int i = 0; i < zoneCount; ++i) {
+            const QString text = texts.value(i);
+            bool ok = false;
+            const float t = text.toFloat(&ok);
+            if (!ok || !std::isfinite(t))
+                continue;
+            m_temperatures[i] = t;
+            // The texts are compared, not the numbers: "37.00" after "37.0" is news.
+            if (t > lowestShown && t < highestShown && text != m_lastTempTexts.value(i))
+                announced.append({ i + 1, text });
+        }
+        zone1 = m_temperatures.at(0);
+        m_lastTempTexts = texts;
     }
+    // Announced with no lock held: a receiver may ask for the texts.
+    for (const auto& zone : announced)
+        emitTemperatureText(zone.first, zone.second);
 
-    if (!m_stable && TemperatureStability::addReading(&m_tempHistory, m_temperatures.at(0)))
+    if (!m_stable && TemperatureStability::addReading(&m_tempHistory, zone1))
         setTemperatureStable(true);
-    m_lastTempTexts = texts;
+}
+
+QVector<float> InstrVela::temperatures() const
+{
+    QMutexLocker lock(&m_temperatureMutex);
+    return m_temperatures;
+}
+
+QStringList InstrVela::lastTemperatureTexts() const
+{
+    QMutexLocker lock(&m_temperatureMutex);
+    return m_lastTempTexts;
+}
+
+int InstrVela::temperatureHistorySize() const
+{
+    return int(m_tempHistory.size());
 }
 
 void InstrVela::setupStatusBar(QMainWindow* window)
@@ -129,6 +155,7 @@ void InstrVela::setupStatusBar(QMainWindow* window)
     }
     window->statusBar()->insertPermanentWidget(0, frame);
 
+    const QStringList texts = lastTemperatureTexts();
     for (int i = 0; i < zoneCount; ++i)
-        emitTemperatureText(i + 1, m_lastTempTexts.value(i));
+        emitTemperatureText(i + 1, texts.value(i));
 }

@@ -102,7 +102,7 @@ void TestMonitor::textChanges()
         got << args.at(0).toString();
     QCOMPARE(got, announced);
     QCOMPARE(zone9.count(), 1); // "28.0" once
-    QCOMPARE(rig.instrument->m_temperatures.at(2), stored);
+    QCOMPARE(rig.instrument->temperatures().at(2), stored);
 }
 
 void TestMonitor::missingAndBadReplies()
@@ -112,23 +112,23 @@ void TestMonitor::missingAndBadReplies()
     install(rig, replies);
     replies->temperatures = zones("30.0");
     rig.instrument->pollTemperatures();
-    const QVector<float> before = rig.instrument->m_temperatures;
+    const QVector<float> before = rig.instrument->temperatures();
     QSignalSpy spy(rig.instrument.data(), &InstrVela::temp1Changed);
 
     for (const QByteArray& bad : {QByteArray("73XX"), QByteArray("Err:timeout"), QByteArray()}) {
         replies->temperatures = bad;
         rig.instrument->pollTemperatures();
-        QCOMPARE(rig.instrument->m_temperatures, before);
+        QCOMPARE(rig.instrument->temperatures(), before);
     }
     QCOMPARE(spy.count(), 0);
-    QCOMPARE(rig.instrument->m_lastTempTexts.size(), 9);
+    QCOMPARE(rig.instrument->lastTemperatureTexts().size(), 9);
 
     // a short reply: the zones it lacks keep their values
     replies->temperatures = "73 31.0 32.0";
     rig.instrument->pollTemperatures();
-    QCOMPARE(rig.instrument->m_temperatures.at(0), 31.0f);
-    QCOMPARE(rig.instrument->m_temperatures.at(8), before.at(8));
-    QCOMPARE(rig.instrument->m_lastTempTexts, (QStringList{"31.0", "32.0"}));
+    QCOMPARE(rig.instrument->temperatures().at(0), 31.0f);
+    QCOMPARE(rig.instrument->temperatures().at(8), before.at(8));
+    QCOMPARE(rig.instrument->lastTemperatureTexts(), (QStringList{"31.0", "32.0"}));
 }
 
 void TestMonitor::settling_data()
@@ -149,22 +149,22 @@ void TestMonitor::settling()
     auto replies = std::make_shared<Replies>();
     install(rig, replies);
     rig.instrument->setTemperatureStable(false);
-    QVERIFY(rig.instrument->m_blink->isBlinking());
+    QVERIFY(rig.instrument->temperatureBlink()->isBlinking());
     int stoppedAt = 0;
     for (int poll = 1; poll <= 100 && !stoppedAt; ++poll) {
         const double t = base + 0.1 * ((poll % 3) - 1); // base - 0.1, base, base + 0.1
         replies->temperatures = "73 " + QByteArray::number(t, 'f', 1) + " 25.0 25.0 25.0 25.0 37.0 8.0 22.0 22.0";
         rig.instrument->pollTemperatures();
-        if (!rig.instrument->m_blink->isBlinking())
+        if (!rig.instrument->temperatureBlink()->isBlinking())
             stoppedAt = poll;
-        QVERIFY(rig.instrument->m_tempHistory.size() <= 40);
+        QVERIFY(rig.instrument->temperatureHistorySize() <= 40);
     }
     QCOMPARE(stoppedAt, stopsAt);
     QCOMPARE(rig.instrument->isTemperatureStable(), stopsAt != 0);
     if (stopsAt) {
         // settled: no more history until the flag is cleared again
         rig.instrument->pollTemperatures();
-        QVERIFY(rig.instrument->m_tempHistory.isEmpty());
+        QCOMPARE(rig.instrument->temperatureHistorySize(), 0);
     }
 }
 
@@ -237,7 +237,7 @@ void TestMonitor::statusBar()
     for (QLabel* l : labels)
         texts << l->text();
     QCOMPARE(texts, (QStringList{"预温区", "36.5", "测试区", "37.2", "制冷区", "8.5"}));
-    QCOMPARE(rig.instrument->m_blink->widgets(), (QList<QWidget*>{labels.at(1)}));
+    QCOMPARE(rig.instrument->temperatureBlink()->widgets(), (QList<QWidget*>{labels.at(1)}));
     // the value labels have a fixed width that shows a whole reading
     for (int i : {1, 3, 5}) {
         QCOMPARE(labels.at(i)->minimumWidth(), labels.at(i)->maximumWidth());
