@@ -1,5 +1,6 @@
 #include "instrvela.h"
 
+#include "analyzermonitor.h"
 #include "commandcodec.h"
 #include "instrvelafile.h"
 #include "linktrace.h"
@@ -9,11 +10,9 @@
 #include "talkthread.h"
 #include "workerthread.h"
 
-#include <tqcore/blink.h>
 #include <tqcore/resource.h>
 #include <tqcore/workbench.h>
 
-#include <QMetaObject>
 #include <QMutexLocker>
 #include <QTime>
 
@@ -25,9 +24,11 @@ InstrVela::InstrVela(Workbench* workbench)
     : Instrument(workbench)
 {
     std::memset(&m_param, 0, sizeof m_param);
-    m_temperatures.resize(9);
 
-    m_blink = new Blink(this);
+    m_monitor = new AnalyzerMonitor(this);
+    // Direct: the zone signals leave in the polling thread, as the polls do.
+    connect(m_monitor, &AnalyzerMonitor::temperatureChanged, this, &InstrVela::emitTemperatureText,
+            Qt::DirectConnection);
 
     // Sensor bits 6 .. 0 of the status reply.
     addMessage(0x10040, 1, tr("测试杯数量不足，需要添加。"));
@@ -172,9 +173,63 @@ bool InstrVela::reset()
 
 void InstrVela::setTemperatureStable(bool stable)
 {
-    m_stable = stable;
-    // Queued when called from another thread: the blink lives in the GUI thread.
-    QMetaObject::invokeMethod(m_blink, stable ? "stop" : "start");
+    m_monitor->setTemperatureStable(stable);
+}
+
+bool InstrVela::isTemperatureStable() const
+{
+    return m_monitor->isTemperatureStable();
+}
+
+void InstrVela::pollStatus()
+{
+    m_monitor->pollStatus();
+}
+
+void InstrVela::pollTemperatures()
+{
+    m_monitor->pollTemperatures();
+}
+
+void InstrVela::setupStatusBar(QMainWindow* window)
+{
+    m_monitor->setupStatusBar(window);
+}
+
+QVector<float> InstrVela::temperatures() const
+{
+    return m_monitor->temperatures();
+}
+
+QStringList InstrVela::lastTemperatureTexts() const
+{
+    return m_monitor->lastTemperatureTexts();
+}
+
+int InstrVela::temperatureHistorySize() const
+{
+    return m_monitor->historySize();
+}
+
+const Blink* InstrVela::temperatureBlink() const
+{
+    return m_monitor->blink();
+}
+
+void InstrVela::emitTemperatureText(int zone, const QString& text)
+{
+    switch (zone) {
+    case 1: emit temp1Changed(text); break;
+    case 2: emit temp2Changed(text); break;
+    case 3: emit temp3Changed(text); break;
+    case 4: emit temp4Changed(text); break;
+    case 5: emit temp5Changed(text); break;
+    case 6: emit temp6Changed(text); break;
+    case 7: emit temp7Changed(text); break;
+    case 8: emit temp8Changed(text); break;
+    case 9: emit temp9Changed(text); break;
+    default: break;
+    }
 }
 
 void InstrVela::beginAssay(Assay* assay)

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+class AnalyzerMonitor;
 class Blink;
 class PlacementJournal;
 class ReconnectThread;
@@ -78,7 +79,7 @@ public:
     quint32 nextTestId();
     QString defaultMethod() const { return m_defaultMethod; }
     void setTemperatureStable(bool stable);
-    bool isTemperatureStable() const { return m_stable; }
+    bool isTemperatureStable() const;
     // Channels 0..9 (the analyzer counts them 1..10).
     bool isChannelEnabled(int i);
     bool setChannelEnabled(int i, bool on);
@@ -162,7 +163,7 @@ public:
     // the assay's message; the test is still offered at every pass.
     static constexpr int refusalNotice = 30;
 
-    // ---- monitoring ----
+    // ---- monitoring (analyzermonitor.h) ----
     // The nine zone temperatures last read (zone i+1 at index i) and the
     // texts of the last temperature reply, for windows that open after the
     // poll. Any thread.
@@ -171,7 +172,7 @@ public:
     // Readings of zone 1 gathered while it has not settled (at most 40).
     int temperatureHistorySize() const;
     // Makes the zone-1 label of the status bar blink until the zone settles.
-    const Blink* temperatureBlink() const { return m_blink; }
+    const Blink* temperatureBlink() const;
     // The test-id counter: the next id handed out is last + 1.
     void seedTestIds(quint32 last) { m_testId = last; }
 
@@ -251,12 +252,7 @@ signals:
 
 private:
     std::atomic<quint32> m_testId{0};
-    std::atomic<bool> m_stable{false};
-    Blink* m_blink = nullptr;
-    mutable QMutex m_temperatureMutex;  // the temperatures and texts: read by windows
-    QVector<float> m_temperatures;
-    QList<float> m_tempHistory;
-    QStringList m_lastTempTexts;
+    AnalyzerMonitor* m_monitor = nullptr;   // status, sensors, temperatures; a child
 
     enum class LinkStep { Ok, Lost, Failed, NoAnalyzer, Cancelled, NotListed };
     bool openLink();

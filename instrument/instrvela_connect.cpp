@@ -3,6 +3,7 @@
 // block, set the work mode and send the reagent table.
 #include "instrvela.h"
 
+#include "analyzermonitor.h"
 #include "linkhubstart.h"
 #include "linktrace.h"
 #include "placementjournal.h"
@@ -22,7 +23,6 @@
 #include <QDeadlineTimer>
 #include <QInputDialog>
 #include <QMetaObject>
-#include <QMutexLocker>
 
 #include <cstring>
 
@@ -246,12 +246,7 @@ void InstrVela::showLinkLost()
     setStatusCode(LinkLostCode, LinkStatusSource, QString());
     setTemperatureStable(false);
     // The last readings are not current any more.
-    {
-        QMutexLocker lock(&m_temperatureMutex);
-        m_lastTempTexts.clear();
-    }
-    for (int zone = 1; zone <= 9; ++zone)
-        emitTemperatureText(zone, noReadingText());
+    m_monitor->forgetReadings(noReadingText());
     const bool retry = !workbench() || workbench()->value(QStringLiteral("instrument/reconnect"), true).toBool();
     if (retry)
         m_reconnect->begin();

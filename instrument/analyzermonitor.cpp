@@ -1,8 +1,9 @@
 // Monitoring: the analyzer's error codes and sensor word (command 24), the
 // nine zone temperatures (command 73) and their display in the status bar.
 
-#include "instrvela.h"
+#include "analyzermonitor.h"
 
+#include "instrvela.h"
 #include "replyparser.h"
 #include "temperaturestability.h"
 
@@ -12,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMetaObject>
 #include <QMutexLocker>
 #include <QStatusBar>
 
@@ -30,59 +32,48 @@ constexpr int sensorCodeBase = 0x10000;
 constexpr float lowestShown = -30.0f;
 constexpr float highestShown = 50.0f;
 
-constexpr int zoneCount = 9;
-
 } // namespace
 
-void InstrVela::pollStatus()
+AnalyzerMonitor::AnalyzerMonitor(InstrVela* instrument)
+    : QObject(instrument)
+    , m_instrument(instrument)
+    , m_blink(new Blink(instrument))
+    , m_temperatures(ZoneCount)
+{
+}
+
+void AnalyzerMonitor::pollStatus()
 {
     // A lost link has raised its own message; nothing is asked until it is back.
-    if (m_linkLost)
+    if (m_instrument->isLinkLost())
         return;
-    const QByteArray reply = m_protocol.readStatus();
-    if (isErrorReply(reply))
+    const QByteArray reply = m_instrument->protocol().readStatus();
+    if (m_instrument->isErrorReply(reply))
         return;
     const ReplyParser::StatusReply status = ReplyParser::parseStatusReply(reply);
     for (int k = 0; k < status.errorCodes.size(); ++k)
-        setStatusCode(status.errorCodes.at(k), firstErrorSource + k, QString());
+        m_instrument->setStatusCode(status.errorCodes.at(k), firstErrorSource + k, QString());
     if (status.hasSensorWord) {
         // A set bit reports its sensor's message code, a clear one 0x10000.
         for (int i = 0; i < sensorBits; ++i)
-            setStatusCode(sensorCodeBase | (status.sensorWord & (1 << i)), firstSensorSource + i, QString());
+            m_instrument->setStatusCode(sensorCodeBase | (status.sensorWord & (1 << i)), firstSensorSource + i,
+                                        QString());
     }
 }
 
-void InstrVela::emitTemperatureText(int zone, const QString& text)
+void AnalyzerMonitor::pollTemperatures()
 {
-    switch (zone) {
-    case 1: emit temp1Changed(text); break;
-    case 2: emit temp2Changed(text); break;
-    case 3: emit temp3Changed(text); break;
-    case 4: emit temp4Changed(text); break;
-    case 5: emit temp5Changed(text); break;
-    case 6: emit temp6Changed(text); break;
-    case 7: emit temp7Changed(text); break;
-    case 8: emit temp8Changed(text); break;
-    case 9: emit temp9Changed(text); break;
-    default: break;
-    }
-}
-
-void InstrVela::pollTemperatures()
-{
-    if (m_linkLost)
+    if (m_instrument->isLinkLost())
         return;
-    const QByteArray reply = m_protocol.readTemperatures();
-    if (reply.isEmpty() || isErrorReply(reply))
+    const QByteArray reply = m_instrument->protocol().readTemperatures();
+    if (reply.isEmpty() || m_instrument->isErrorReply(reply))
         return;
     const QStringList texts = ReplyParser::parseTemperatureTexts(reply);
     QList<QPair<int, QString>> announced;
     float zone1 = 0.0f;
     {
-        QMutexLocker lock(&m_temperatureMutex);
-        if (m_temperatures.size() < zoneCount)
-            m_temperatures.resize(zoneCount);
-        for (int i = 0; i < zoneCount; ++i) {
+        QMutexLocker lock(&m_mutex);
+        for (int i = 0; i < ZoneCount; ++i) {
             const QString text = texts.value(i);
             bool ok = false;
             const float t = text.toFloat(&ok);
@@ -90,38 +81,50 @@ void InstrVela::pollTemperatures()
                 continue;
             m_temperatures[i] = t;
             // The texts are compared, not the numbers: "37.00" after "37.0" is news.
-            if (t > lowestShown && t < highestShown && text != m_lastTempTexts.value(i))
+            if (t > lowestShown && t < highestShown && text != m_lastTexts.value(i))
                 announced.append({ i + 1, text });
         }
         zone1 = m_temperatures.at(0);
-        m_lastTempTexts = texts;
+        m_lastTexts = texts;
     }
     // Announced with no lock held: a receiver may ask for the texts.
     for (const auto& zone : announced)
-        emitTemperatureText(zone.first, zone.second);
+        emit temperatureChanged(zone.first, zone.second);
 
-    if (!m_stable && TemperatureStability::addReading(&m_tempHistory, zone1))
+    if (!m_stable && TemperatureStability::addReading(&m_history, zone1))
         setTemperatureStable(true);
 }
 
-QVector<float> InstrVela::temperatures() const
+void AnalyzerMonitor::setTemperatureStable(bool stable)
 {
-    QMutexLocker lock(&m_temperatureMutex);
+    m_stable = stable;
+    // Queued when called from another thread: the blink lives in the GUI thread.
+    QMetaObject::invokeMethod(m_blink, stable ? "stop" : "start");
+}
+
+void AnalyzerMonitor::forgetReadings(const QString& placeholder)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_lastTexts.clear();
+    }
+    for (int zone = 1; zone <= ZoneCount; ++zone)
+        emit temperatureChanged(zone, placeholder);
+}
+
+QVector<float> AnalyzerMonitor::temperatures() const
+{
+    QMutexLocker lock(&m_mutex);
     return m_temperatures;
 }
 
-QStringList InstrVela::lastTemperatureTexts() const
+QStringList AnalyzerMonitor::lastTemperatureTexts() const
 {
-    QMutexLocker lock(&m_temperatureMutex);
-    return m_lastTempTexts;
+    QMutexLocker lock(&m_mutex);
+    return m_lastTexts;
 }
 
-int InstrVela::temperatureHistorySize() const
-{
-    return int(m_tempHistory.size());
-}
-
-void InstrVela::setupStatusBar(QMainWindow* window)
+void AnalyzerMonitor::setupStatusBar(QMainWindow* window)
 {
     if (!window)
         return;
@@ -133,10 +136,11 @@ void InstrVela::setupStatusBar(QMainWindow* window)
         QString name;
         void (InstrVela::*signal)(QString);
     };
+    // The zone names keep the instrument's translation context.
     const Zone zones[] = {
-        { tr("预温区"), &InstrVela::temp1Changed },
-        { tr("测试区"), &InstrVela::temp6Changed },
-        { tr("制冷区"), &InstrVela::temp7Changed },
+        { InstrVela::tr("预温区"), &InstrVela::temp1Changed },
+        { InstrVela::tr("测试区"), &InstrVela::temp6Changed },
+        { InstrVela::tr("制冷区"), &InstrVela::temp7Changed },
     };
     for (const Zone& zone : zones) {
         auto* name = new QLabel(zone.name, frame);
@@ -149,13 +153,13 @@ void InstrVela::setupStatusBar(QMainWindow* window)
                                       + 2 * value->margin()));
         layout->addWidget(name);
         layout->addWidget(value);
-        connect(this, zone.signal, value, &QLabel::setText);
+        connect(m_instrument, zone.signal, value, &QLabel::setText);
         if (zone.signal == &InstrVela::temp1Changed)
             m_blink->addWidget(value);
     }
     window->statusBar()->insertPermanentWidget(0, frame);
 
     const QStringList texts = lastTemperatureTexts();
-    for (int i = 0; i < zoneCount; ++i)
-        emitTemperatureText(i + 1, texts.value(i));
+    for (int i = 0; i < ZoneCount; ++i)
+        emit temperatureChanged(i + 1, texts.value(i));
 }
