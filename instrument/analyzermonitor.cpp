@@ -40,6 +40,15 @@ AnalyzerMonitor::AnalyzerMonitor(InstrVela* instrument)
     , m_blink(new Blink(instrument))
     , m_temperatures(ZoneCount)
 {
+    // Sensor bits 6 .. 0 of the status reply (the texts keep the
+    // instrument's translation context).
+    instrument->addMessage(0x10040, 1, InstrVela::tr("测试杯数量不足，需要添加。"));
+    instrument->addMessage(0x10020, 1, InstrVela::tr("废液瓶满。"));
+    instrument->addMessage(0x10010, 1, InstrVela::tr("清洗液空。"));
+    instrument->addMessage(0x10008, 1, InstrVela::tr("机器门已打开。"));
+    instrument->addMessage(0x10004, 1, InstrVela::tr("试剂抽屉已打开。"));
+    instrument->addMessage(0x10002, 1, InstrVela::tr("试管架抽屉已打开。"));
+    instrument->addMessage(0x10001, 1, InstrVela::tr("卷带抽屉已打开。"));
 }
 
 void AnalyzerMonitor::pollStatus()

@@ -5,7 +5,6 @@
 #include "instrvelafile.h"
 #include "linktrace.h"
 #include "placementjournal.h"
-#include "reconnectthread.h"
 #include "replyerror.h"
 #include "talkthread.h"
 #include "workerthread.h"
@@ -22,34 +21,22 @@
 
 InstrVela::InstrVela(Workbench* workbench)
     : Instrument(workbench)
+    , m_link(new AnalyzerLink(this))
+    , m_linkLost(m_link->lostFlag())
 {
-    std::memset(&m_param, 0, sizeof m_param);
+    clearParam();
 
     m_monitor = new AnalyzerMonitor(this);
     // Direct: the zone signals leave in the polling thread, as the polls do.
     connect(m_monitor, &AnalyzerMonitor::temperatureChanged, this, &InstrVela::emitTemperatureText,
             Qt::DirectConnection);
-
-    // Sensor bits 6 .. 0 of the status reply.
-    addMessage(0x10040, 1, tr("测试杯数量不足，需要添加。"));
-    addMessage(0x10020, 1, tr("废液瓶满。"));
-    addMessage(0x10010, 1, tr("清洗液空。"));
-    addMessage(0x10008, 1, tr("机器门已打开。"));
-    addMessage(0x10004, 1, tr("试剂抽屉已打开。"));
-    addMessage(0x10002, 1, tr("试管架抽屉已打开。"));
-    addMessage(0x10001, 1, tr("卷带抽屉已打开。"));
+    // A lost link leaves no reading on show.
+    connect(m_link, &AnalyzerLink::lost, this, [this] { m_monitor->forgetReadings(noReadingText()); });
 
     m_testId = quint32(QTime(0, 0).secsTo(QTime::currentTime()));
 
     m_journal = std::make_unique<PlacementJournal>();
     m_worker = new WorkerThread(this);
-    m_talk = new TalkThread(this);
-    m_talk->setLinkLostHandler([this] { onLinkLost(); });
-    m_reconnect = new ReconnectThread([this](int attempt) {
-        return ReconnectThread::Outcome(reconnectAttempt(attempt));
-    }, this);
-    addMessage(LinkLostCode, 2, tr("与仪器的连接已断开"));
-    addMessage(LinkGivenUpCode, 2, tr("与仪器的连接已断开，所选仪器已不在列表中，不再自动重新连接"));
 
     if (workbench)
         m_defaultMethod = workbench->instrInfo().value(QStringLiteral("method")).toStringList().value(0);
@@ -60,11 +47,38 @@ InstrVela::InstrVela(Workbench* workbench)
 
 InstrVela::~InstrVela()
 {
-    m_wantLink = false;
-    m_reconnect->stop();
+    m_link->stopRetrying();
     delete m_worker;
     m_worker = nullptr;
-    m_talk->close();
+    m_link->close();
+}
+
+void InstrVela::connectToHost()
+{
+    if (isConnected())
+        return;
+    if (!m_link->open())
+        return;
+    openJournal();
+    m_link->setWanted();
+    setStatusCode(0, LinkStatusSource, QString());
+    setState(Connected);
+    sendReagentTable();
+    Instrument::connectToHost();
+}
+
+void InstrVela::disconnectFromHost()
+{
+    m_link->close();
+    Instrument::disconnectFromHost();
+    setTemperatureStable(false);
+    clearParam();
+    // A clean stop: what was read before is never given again.
+    QString error;
+    if (m_journal->isOpen() && m_journal->session() != 0 && !m_journal->endSession(&error))
+        qCWarning(lcLink).noquote() << "placement journal:" << error;
+    setStatusCode(0, LinkStatusSource, QString());
+    setState(Disconnected);
 }
 
 quint32 InstrVela::nextTestId()
@@ -127,6 +141,11 @@ void InstrVela::setParamData(const void* block)
         param.size = sizeof param;
     }
     m_param = param;
+}
+
+void InstrVela::clearParam()
+{
+    std::memset(&m_param, 0, sizeof m_param);
 }
 
 QIODevice* InstrVela::createParamDevice(QIODevice::OpenMode mode)
@@ -258,7 +277,7 @@ QByteArray InstrVela::exchange(const QByteArray& line)
 {
     if (line.size() > MaxCommandLength)
         return refuseCommand(int(line.size()));
-    return m_talk->talk(line);
+    return m_link->talkThread()->talk(line);
 }
 
 QByteArray InstrVela::refuseCommand(int length)
