@@ -1,9 +1,12 @@
 #include "rig.h"
+#include "testthread.h"
+#include "testtime.h"
 
 #include "core/profile.h"
 
 #include <tqcore/blink.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QMainWindow>
@@ -55,6 +58,7 @@ private slots:
     void sensorWord();
     void errorCodes();
     void statusBar();
+    void pollFromAnotherThread();
 };
 
 void TestMonitor::initTestCase()
@@ -257,6 +261,37 @@ void TestMonitor::statusBar()
     const QList<QLabel*> empty = other.statusBar()->findChildren<QLabel*>();
     QCOMPARE(empty.size(), 6);
     QCOMPARE(empty.at(1)->text(), QString());
+}
+
+// The host may poll from a thread of its own: the status-bar labels get the
+// texts in the GUI thread, and a window reading the latest texts meanwhile
+// gets a whole reply, never one half written.
+void TestMonitor::pollFromAnotherThread()
+{
+    Rig rig;
+    auto replies = std::make_shared<Replies>();
+    install(rig, replies);
+    QMainWindow window;
+    rig.instrument->setupStatusBar(&window);
+    const QList<QLabel*> labels = window.statusBar()->findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 6);
+
+    std::unique_ptr<QThread> poller(testsupport::createThread([&rig] {
+        for (int i = 0; i < 20; ++i)
+            rig.instrument->pollTemperatures();
+    }));
+    poller->start();
+    const QDeadlineTimer deadline(testsupport::scaled(10000));
+    while (!poller->isFinished() && !deadline.hasExpired()) {
+        const QStringList texts = rig.instrument->lastTemperatureTexts();
+        QVERIFY(texts.isEmpty() || texts.size() == 9);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(testsupport::join(poller, testsupport::scaled(5000)));
+    QTRY_COMPARE_WITH_TIMEOUT(labels.at(1)->text(), QStringLiteral("37.0"), testsupport::scaled(5000));
+    QCOMPARE(labels.at(3)->text(), QStringLiteral("37.0"));
+    QCOMPARE(labels.at(5)->text(), QStringLiteral("8.0"));
+    QCOMPARE(rig.instrument->lastTemperatureTexts().value(8), QStringLiteral("22.0"));
 }
 
 QTEST_MAIN(TestMonitor)
