@@ -181,10 +181,9 @@ public:
     void seedTestIds(quint32 last) { m_testId = last; }
 
 private:
+    // The scheduler's tests reach its records; they go with the scheduler's
+    // own part.
     friend class TestScheduler;
-    friend class TestResults;
-    friend class TestEndToEnd;
-    friend class WorkerThread;
 
     enum class ResultQuery { Final, Running, Failed };
     // What the host's assay tells a result query; read before the exchanges.
