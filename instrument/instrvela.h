@@ -38,9 +38,13 @@ struct ParamBlock
 };
 static_assert(sizeof(ParamBlock) == 8, "the analyzer stores the block as 8 bytes");
 
-// Driver of one analyzer model. The analyzer is reached through Linkhub over
-// the talk thread; every command is one operation of protocol(), which
-// builds it and exchanges it there.
+// Driver of one analyzer model: the object the host holds. The analyzer is
+// reached through Linkhub over the talk thread; every command is one
+// operation of protocol(), which builds it and exchanges it there. The
+// object forwards to its parts: the link (AnalyzerLink: Linkhub, talk
+// thread, reconnection), the monitor (AnalyzerMonitor: status, sensors,
+// temperatures) and the run scheduler (instrvela_schedule.cpp and its
+// neighbours, still methods of this class). ARCHITECTURE.md maps them.
 class InstrVela : public Instrument
 {
     Q_OBJECT
@@ -79,9 +83,9 @@ public:
     quint32 nextTestId();
     QString defaultMethod() const { return m_defaultMethod; }
     void setTemperatureStable(bool stable);
+    bool isTemperatureStable() const;
     // The parameter block of no analyzer: all zero, not valid.
     void clearParam();
-    bool isTemperatureStable() const;
     // Channels 0..9 (the analyzer counts them 1..10).
     bool isChannelEnabled(int i);
     bool setChannelEnabled(int i, bool on);
