@@ -1,19 +1,17 @@
 #include "instrvela.h"
 
+#include "analyzermonitor.h"
 #include "commandcodec.h"
 #include "instrvelafile.h"
 #include "linktrace.h"
 #include "placementjournal.h"
-#include "reconnectthread.h"
 #include "replyerror.h"
 #include "talkthread.h"
 #include "workerthread.h"
 
-#include <tqcore/blink.h>
 #include <tqcore/resource.h>
 #include <tqcore/workbench.h>
 
-#include <QMetaObject>
 #include <QMutexLocker>
 #include <QTime>
 
@@ -23,32 +21,22 @@
 
 InstrVela::InstrVela(Workbench* workbench)
     : Instrument(workbench)
+    , m_link(new AnalyzerLink(this))
+    , m_linkLost(m_link->lostFlag())
 {
-    std::memset(&m_param, 0, sizeof m_param);
-    m_temperatures.resize(9);
+    clearParam();
 
-    m_blink = new Blink(this);
-
-    // Sensor bits 6 .. 0 of the status reply.
-    addMessage(0x10040, 1, tr("测试杯数量不足，需要添加。"));
-    addMessage(0x10020, 1, tr("废液瓶满。"));
-    addMessage(0x10010, 1, tr("清洗液空。"));
-    addMessage(0x10008, 1, tr("机器门已打开。"));
-    addMessage(0x10004, 1, tr("试剂抽屉已打开。"));
-    addMessage(0x10002, 1, tr("试管架抽屉已打开。"));
-    addMessage(0x10001, 1, tr("卷带抽屉已打开。"));
+    m_monitor = new AnalyzerMonitor(this);
+    // Direct: the zone signals leave in the polling thread, as the polls do.
+    connect(m_monitor, &AnalyzerMonitor::temperatureChanged, this, &InstrVela::emitTemperatureText,
+            Qt::DirectConnection);
+    // A lost link leaves no reading on show.
+    connect(m_link, &AnalyzerLink::lost, this, [this] { m_monitor->forgetReadings(noReadingText()); });
 
     m_testId = quint32(QTime(0, 0).secsTo(QTime::currentTime()));
 
     m_journal = std::make_unique<PlacementJournal>();
     m_worker = new WorkerThread(this);
-    m_talk = new TalkThread(this);
-    m_talk->setLinkLostHandler([this] { onLinkLost(); });
-    m_reconnect = new ReconnectThread([this](int attempt) {
-        return ReconnectThread::Outcome(reconnectAttempt(attempt));
-    }, this);
-    addMessage(LinkLostCode, 2, tr("与仪器的连接已断开"));
-    addMessage(LinkGivenUpCode, 2, tr("与仪器的连接已断开，所选仪器已不在列表中，不再自动重新连接"));
 
     if (workbench)
         m_defaultMethod = workbench->instrInfo().value(QStringLiteral("method")).toStringList().value(0);
@@ -59,11 +47,38 @@ InstrVela::InstrVela(Workbench* workbench)
 
 InstrVela::~InstrVela()
 {
-    m_wantLink = false;
-    m_reconnect->stop();
+    m_link->stopRetrying();
     delete m_worker;
     m_worker = nullptr;
-    m_talk->close();
+    m_link->close();
+}
+
+void InstrVela::connectToHost()
+{
+    if (isConnected())
+        return;
+    if (!m_link->open())
+        return;
+    openJournal();
+    m_link->setWanted();
+    setStatusCode(0, LinkStatusSource, QString());
+    setState(Connected);
+    sendReagentTable();
+    Instrument::connectToHost();
+}
+
+void InstrVela::disconnectFromHost()
+{
+    m_link->close();
+    Instrument::disconnectFromHost();
+    setTemperatureStable(false);
+    clearParam();
+    // A clean stop: what was read before is never given again.
+    QString error;
+    if (m_journal->isOpen() && m_journal->session() != 0 && !m_journal->endSession(&error))
+        qCWarning(lcLink).noquote() << "placement journal:" << error;
+    setStatusCode(0, LinkStatusSource, QString());
+    setState(Disconnected);
 }
 
 quint32 InstrVela::nextTestId()
@@ -128,6 +143,11 @@ void InstrVela::setParamData(const void* block)
     m_param = param;
 }
 
+void InstrVela::clearParam()
+{
+    std::memset(&m_param, 0, sizeof m_param);
+}
+
 QIODevice* InstrVela::createParamDevice(QIODevice::OpenMode mode)
 {
     InstrVelaFile* file = new InstrVelaFile(this);
@@ -172,9 +192,63 @@ bool InstrVela::reset()
 
 void InstrVela::setTemperatureStable(bool stable)
 {
-    m_stable = stable;
-    // Queued when called from another thread: the blink lives in the GUI thread.
-    QMetaObject::invokeMethod(m_blink, stable ? "stop" : "start");
+    m_monitor->setTemperatureStable(stable);
+}
+
+bool InstrVela::isTemperatureStable() const
+{
+    return m_monitor->isTemperatureStable();
+}
+
+void InstrVela::pollStatus()
+{
+    m_monitor->pollStatus();
+}
+
+void InstrVela::pollTemperatures()
+{
+    m_monitor->pollTemperatures();
+}
+
+void InstrVela::setupStatusBar(QMainWindow* window)
+{
+    m_monitor->setupStatusBar(window);
+}
+
+QVector<float> InstrVela::temperatures() const
+{
+    return m_monitor->temperatures();
+}
+
+QStringList InstrVela::lastTemperatureTexts() const
+{
+    return m_monitor->lastTemperatureTexts();
+}
+
+int InstrVela::temperatureHistorySize() const
+{
+    return m_monitor->historySize();
+}
+
+const Blink* InstrVela::temperatureBlink() const
+{
+    return m_monitor->blink();
+}
+
+void InstrVela::emitTemperatureText(int zone, const QString& text)
+{
+    switch (zone) {
+    case 1: emit temp1Changed(text); break;
+    case 2: emit temp2Changed(text); break;
+    case 3: emit temp3Changed(text); break;
+    case 4: emit temp4Changed(text); break;
+    case 5: emit temp5Changed(text); break;
+    case 6: emit temp6Changed(text); break;
+    case 7: emit temp7Changed(text); break;
+    case 8: emit temp8Changed(text); break;
+    case 9: emit temp9Changed(text); break;
+    default: break;
+    }
 }
 
 void InstrVela::beginAssay(Assay* assay)
@@ -203,7 +277,7 @@ QByteArray InstrVela::exchange(const QByteArray& line)
 {
     if (line.size() > MaxCommandLength)
         return refuseCommand(int(line.size()));
-    return m_talk->talk(line);
+    return m_link->talkThread()->talk(line);
 }
 
 QByteArray InstrVela::refuseCommand(int length)

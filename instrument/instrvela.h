@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analyzerlink.h"
 #include "analyzerprotocol.h"
 #include "placementjournal.h"
 #include "testrecord.h"
@@ -21,8 +22,8 @@
 #include <functional>
 #include <memory>
 
+class AnalyzerMonitor;
 class Blink;
-class ReconnectThread;
 class QMainWindow;
 class Resource;
 class ResourceManager;
@@ -38,9 +39,13 @@ struct ParamBlock
 };
 static_assert(sizeof(ParamBlock) == 8, "the analyzer stores the block as 8 bytes");
 
-// Driver of one analyzer model. The analyzer is reached through Linkhub over
-// the talk thread; every command is one operation of protocol(), which
-// builds it and exchanges it there.
+// Driver of one analyzer model: the object the host holds. The analyzer is
+// reached through Linkhub over the talk thread; every command is one
+// operation of protocol(), which builds it and exchanges it there. The
+// object forwards to its parts: the link (AnalyzerLink: Linkhub, talk
+// thread, reconnection), the monitor (AnalyzerMonitor: status, sensors,
+// temperatures) and the run scheduler (instrvela_schedule.cpp and its
+// neighbours, still methods of this class). ARCHITECTURE.md maps them.
 class InstrVela : public Instrument
 {
     Q_OBJECT
@@ -79,7 +84,9 @@ public:
     quint32 nextTestId();
     QString defaultMethod() const { return m_defaultMethod; }
     void setTemperatureStable(bool stable);
-    bool isTemperatureStable() const { return m_stable; }
+    bool isTemperatureStable() const;
+    // The parameter block of no analyzer: all zero, not valid.
+    void clearParam();
     // Channels 0..9 (the analyzer counts them 1..10).
     bool isChannelEnabled(int i);
     bool setChannelEnabled(int i, bool on);
@@ -105,10 +112,9 @@ public:
     bool cancelTest(quint32 id);
     bool waitModuleIdle(int module);
 
-    QByteArray selectedInstrument() const { return m_selected; }
-    TalkThread* talkThread() const { return m_talk; }
-
-    // ---- link supervision ----
+    // ---- link (analyzerlink.h) ----
+    QByteArray selectedInstrument() const { return m_link->selectedInstrument(); }
+    TalkThread* talkThread() const { return m_link->talkThread(); }
     // A link that breaks while the host is connected (connectToHost, no
     // disconnectFromHost since) is seen: state 0, the status message below
     // on its own source, no tests placed, every test record kept; the
@@ -120,7 +126,7 @@ public:
     static constexpr int LinkGivenUpCode = 0x20002;
     static constexpr int LinkStatusSource = 512;
     // Test records stay as they are while this is true.
-    bool isLinkLost() const { return m_linkLost; }
+    bool isLinkLost() const { return m_link->isLost(); }
     // Text shown in place of a temperature while the link is down.
     static QString noReadingText() { return QStringLiteral("--"); }
 
@@ -128,13 +134,16 @@ public:
     // cancels. The default asks with a QInputDialog parented to the active
     // window. Tests and headless hosts may install their own (empty function:
     // the default again).
-    using InstrumentChooser = std::function<QString(const QStringList& ids)>;
-    static void setInstrumentChooser(InstrumentChooser chooser);
+    using InstrumentChooser = AnalyzerLink::InstrumentChooser;
+    static void setInstrumentChooser(InstrumentChooser chooser)
+    {
+        AnalyzerLink::setInstrumentChooser(std::move(chooser));
+    }
 
     // Bounds of the connection start-up: waiting for Linkhub's semaphore and
     // retrying a refused connection (VELA_LINKHUB_START_MS, default 15 000),
     // and of waitModuleIdle (VELA_MODULE_WAIT_MS, default 120 000).
-    static int linkhubStartTimeout();
+    static int linkhubStartTimeout() { return AnalyzerLink::linkhubStartTimeout(); }
     static int moduleWaitTimeout();
 
     // ---- run scheduler, results and monitoring ----
@@ -163,15 +172,23 @@ public:
     // the assay's message; the test is still offered at every pass.
     static constexpr int refusalNotice = 30;
 
-    QVector<float> m_temperatures;
-    QList<float> m_tempHistory;
-    QStringList m_lastTempTexts;
+    // ---- monitoring (analyzermonitor.h) ----
+    // The nine zone temperatures last read (zone i+1 at index i) and the
+    // texts of the last temperature reply, for windows that open after the
+    // poll. Any thread.
+    QVector<float> temperatures() const;
+    QStringList lastTemperatureTexts() const;
+    // Readings of zone 1 gathered while it has not settled (at most 40).
+    int temperatureHistorySize() const;
+    // Makes the zone-1 label of the status bar blink until the zone settles.
+    const Blink* temperatureBlink() const;
+    // The test-id counter: the next id handed out is last + 1.
+    void seedTestIds(quint32 last) { m_testId = last; }
 
 private:
+    // The scheduler's tests reach its records; they go with the scheduler's
+    // own part.
     friend class TestScheduler;
-    friend class TestResults;
-    friend class TestEndToEnd;
-    friend class WorkerThread;
 
     enum class ResultQuery { Final, Running, Failed };
     // What the host's assay tells a result query; read before the exchanges.
@@ -260,34 +277,20 @@ signals:
     void temp8Changed(QString temp);
     void temp9Changed(QString temp);
 
-public:
-    std::atomic<quint32> m_testId{0};
-    std::atomic<bool> m_stable{false};
-    Blink* m_blink = nullptr;
-
 private:
-    enum class LinkStep { Ok, Lost, Failed, NoAnalyzer, Cancelled, NotListed };
-    bool openLink();
-    LinkStep selectAnalyzer(const QByteArray& wanted);
-    void finishConnection();
-    void onLinkLost();                  // talk thread
-    void showLinkLost();                // GUI thread
-    int reconnectAttempt(int attempt);  // reconnect thread
-    void zeroParam();
-    QString chooseInstrument(const QStringList& ids);
+    std::atomic<quint32> m_testId{0};
+    AnalyzerMonitor* m_monitor = nullptr;   // status, sensors, temperatures; a child
+
     // Reagents included in the reagent table, grouped by name (ascending).
     QList<QPair<QString, QList<Resource*>>> reagentGroups() const;
 
-    QByteArray m_selected;          // analyzer chosen at connection; empty when disconnected
     mutable QMutex m_errorMutex;    // the last error is kept per calling thread
     QHash<Qt::HANDLE, QString> m_lastErrors;
-    std::atomic<bool> m_wantLink{false};    // connected by the host and not disconnected
-    std::atomic<bool> m_linkLost{false};    // lost while wanted, not yet back
-    std::atomic<quint64> m_linkEpoch{0};    // counts losses: a late "back" is void
-    ReconnectThread* m_reconnect = nullptr;
+    AnalyzerLink* const m_link;     // Linkhub, the talk thread, reconnection; a child
+    // The link's lost flag as the scheduler's pass reads it.
+    const std::atomic<bool>& m_linkLost;
     QString m_defaultMethod;
     ParamBlock m_param;
-    TalkThread* m_talk = nullptr;
     // One line to the analyzer; a longer line than the analyzer's buffer
     // takes is not sent and gets an error reply.
     static constexpr int MaxCommandLength = 511;

@@ -61,9 +61,10 @@ ProbePositionPage::ProbePositionPage(Instrument* instrument, QWidget* parent)
         &InstrVela::temp4Changed, &InstrVela::temp5Changed, &InstrVela::temp6Changed,
         &InstrVela::temp7Changed, &InstrVela::temp8Changed, &InstrVela::temp9Changed,
     };
+    const QStringList texts = m_instrument->lastTemperatureTexts();
     for (int i = 0; i < 9; ++i) {
         connect(m_instrument, changed[i], displays[i], &QLineEdit::setText);
-        displays[i]->setText(m_instrument->m_lastTempTexts.value(i));
+        displays[i]->setText(texts.value(i));
     }
 
     for (int i = 0; i < InstrVela::ChannelCount; ++i) {

@@ -213,7 +213,7 @@ void TestConnect::connectSequence()
                                          "77BUZ1FF", "77PTR17F", "77RIZ2FF" }));
     QCOMPARE(starts(), 1);
     QVERIFY(!m_instr->isTemperatureStable());
-    QVERIFY(m_instr->m_blink->isBlinking());
+    QVERIFY(m_instr->temperatureBlink()->isBlinking());
 }
 
 void TestConnect::connectAgainSendsNothing()

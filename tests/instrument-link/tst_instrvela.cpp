@@ -130,14 +130,15 @@ void TestInstrVela::construction()
     QCOMPARE(m_instr->findMessage(0x10040), QStringLiteral("测试杯数量不足，需要添加。"));
     QCOMPARE(m_instr->findMessage(0x10001), QStringLiteral("卷带抽屉已打开。"));
     QCOMPARE(m_instr->messageLevel(0x10008), 1);
-    QCOMPARE(m_instr->m_temperatures.size(), 9);
+    QCOMPARE(m_instr->temperatures().size(), 9);
     QCOMPARE(m_instr->defaultMethod(), QStringLiteral("光学法"));
     QVERIFY(!m_instr->isTemperatureStable());
     QVERIFY(!m_instr->isValidParam());
     QCOMPARE(m_instr->talkThread()->parent(), m_instr.get());
-    QCOMPARE(m_instr->m_blink->parent(), m_instr.get());
+    QCOMPARE(m_instr->temperatureBlink()->parent(), m_instr.get());
     const quint32 seconds = quint32(QTime(0, 0).secsTo(QTime::currentTime()));
-    QVERIFY(m_instr->m_testId <= seconds && m_instr->m_testId + 2 >= seconds);
+    const quint32 first = m_instr->nextTestId();
+    QVERIFY(first <= seconds + 1 && first + 1 >= seconds);
 
     // Without methods the default method is empty.
     m_workbench->setInstrInfo(QStringLiteral("method"), QStringList());
@@ -147,7 +148,7 @@ void TestInstrVela::construction()
 
 void TestInstrVela::testIdsNeverZero()
 {
-    m_instr->m_testId = 0xFFFFFFFEu;
+    m_instr->seedTestIds(0xFFFFFFFEu);
     QCOMPARE(m_instr->nextTestId(), 0xFFFFFFFFu);
     QCOMPARE(m_instr->nextTestId(), 1u);
     QCOMPARE(m_instr->nextTestId(), 2u);

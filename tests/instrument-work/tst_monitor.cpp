@@ -1,9 +1,12 @@
 #include "rig.h"
+#include "testthread.h"
+#include "testtime.h"
 
 #include "core/profile.h"
 
 #include <tqcore/blink.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QMainWindow>
@@ -55,6 +58,7 @@ private slots:
     void sensorWord();
     void errorCodes();
     void statusBar();
+    void pollFromAnotherThread();
 };
 
 void TestMonitor::initTestCase()
@@ -102,7 +106,7 @@ void TestMonitor::textChanges()
         got << args.at(0).toString();
     QCOMPARE(got, announced);
     QCOMPARE(zone9.count(), 1); // "28.0" once
-    QCOMPARE(rig.instrument->m_temperatures.at(2), stored);
+    QCOMPARE(rig.instrument->temperatures().at(2), stored);
 }
 
 void TestMonitor::missingAndBadReplies()
@@ -112,23 +116,23 @@ void TestMonitor::missingAndBadReplies()
     install(rig, replies);
     replies->temperatures = zones("30.0");
     rig.instrument->pollTemperatures();
-    const QVector<float> before = rig.instrument->m_temperatures;
+    const QVector<float> before = rig.instrument->temperatures();
     QSignalSpy spy(rig.instrument.data(), &InstrVela::temp1Changed);
 
     for (const QByteArray& bad : {QByteArray("73XX"), QByteArray("Err:timeout"), QByteArray()}) {
         replies->temperatures = bad;
         rig.instrument->pollTemperatures();
-        QCOMPARE(rig.instrument->m_temperatures, before);
+        QCOMPARE(rig.instrument->temperatures(), before);
     }
     QCOMPARE(spy.count(), 0);
-    QCOMPARE(rig.instrument->m_lastTempTexts.size(), 9);
+    QCOMPARE(rig.instrument->lastTemperatureTexts().size(), 9);
 
     // a short reply: the zones it lacks keep their values
     replies->temperatures = "73 31.0 32.0";
     rig.instrument->pollTemperatures();
-    QCOMPARE(rig.instrument->m_temperatures.at(0), 31.0f);
-    QCOMPARE(rig.instrument->m_temperatures.at(8), before.at(8));
-    QCOMPARE(rig.instrument->m_lastTempTexts, (QStringList{"31.0", "32.0"}));
+    QCOMPARE(rig.instrument->temperatures().at(0), 31.0f);
+    QCOMPARE(rig.instrument->temperatures().at(8), before.at(8));
+    QCOMPARE(rig.instrument->lastTemperatureTexts(), (QStringList{"31.0", "32.0"}));
 }
 
 void TestMonitor::settling_data()
@@ -149,22 +153,22 @@ void TestMonitor::settling()
     auto replies = std::make_shared<Replies>();
     install(rig, replies);
     rig.instrument->setTemperatureStable(false);
-    QVERIFY(rig.instrument->m_blink->isBlinking());
+    QVERIFY(rig.instrument->temperatureBlink()->isBlinking());
     int stoppedAt = 0;
     for (int poll = 1; poll <= 100 && !stoppedAt; ++poll) {
         const double t = base + 0.1 * ((poll % 3) - 1); // base - 0.1, base, base + 0.1
         replies->temperatures = "73 " + QByteArray::number(t, 'f', 1) + " 25.0 25.0 25.0 25.0 37.0 8.0 22.0 22.0";
         rig.instrument->pollTemperatures();
-        if (!rig.instrument->m_blink->isBlinking())
+        if (!rig.instrument->temperatureBlink()->isBlinking())
             stoppedAt = poll;
-        QVERIFY(rig.instrument->m_tempHistory.size() <= 40);
+        QVERIFY(rig.instrument->temperatureHistorySize() <= 40);
     }
     QCOMPARE(stoppedAt, stopsAt);
     QCOMPARE(rig.instrument->isTemperatureStable(), stopsAt != 0);
     if (stopsAt) {
         // settled: no more history until the flag is cleared again
         rig.instrument->pollTemperatures();
-        QVERIFY(rig.instrument->m_tempHistory.isEmpty());
+        QCOMPARE(rig.instrument->temperatureHistorySize(), 0);
     }
 }
 
@@ -237,7 +241,7 @@ void TestMonitor::statusBar()
     for (QLabel* l : labels)
         texts << l->text();
     QCOMPARE(texts, (QStringList{"预温区", "36.5", "测试区", "37.2", "制冷区", "8.5"}));
-    QCOMPARE(rig.instrument->m_blink->widgets(), (QList<QWidget*>{labels.at(1)}));
+    QCOMPARE(rig.instrument->temperatureBlink()->widgets(), (QList<QWidget*>{labels.at(1)}));
     // the value labels have a fixed width that shows a whole reading
     for (int i : {1, 3, 5}) {
         QCOMPARE(labels.at(i)->minimumWidth(), labels.at(i)->maximumWidth());
@@ -257,6 +261,37 @@ void TestMonitor::statusBar()
     const QList<QLabel*> empty = other.statusBar()->findChildren<QLabel*>();
     QCOMPARE(empty.size(), 6);
     QCOMPARE(empty.at(1)->text(), QString());
+}
+
+// The host may poll from a thread of its own: the status-bar labels get the
+// texts in the GUI thread, and a window reading the latest texts meanwhile
+// gets a whole reply, never one half written.
+void TestMonitor::pollFromAnotherThread()
+{
+    Rig rig;
+    auto replies = std::make_shared<Replies>();
+    install(rig, replies);
+    QMainWindow window;
+    rig.instrument->setupStatusBar(&window);
+    const QList<QLabel*> labels = window.statusBar()->findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 6);
+
+    std::unique_ptr<QThread> poller(testsupport::createThread([&rig] {
+        for (int i = 0; i < 20; ++i)
+            rig.instrument->pollTemperatures();
+    }));
+    poller->start();
+    const QDeadlineTimer deadline(testsupport::scaled(10000));
+    while (!poller->isFinished() && !deadline.hasExpired()) {
+        const QStringList texts = rig.instrument->lastTemperatureTexts();
+        QVERIFY(texts.isEmpty() || texts.size() == 9);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(testsupport::join(poller, testsupport::scaled(5000)));
+    QTRY_COMPARE_WITH_TIMEOUT(labels.at(1)->text(), QStringLiteral("37.0"), testsupport::scaled(5000));
+    QCOMPARE(labels.at(3)->text(), QStringLiteral("37.0"));
+    QCOMPARE(labels.at(5)->text(), QStringLiteral("8.0"));
+    QCOMPARE(rig.instrument->lastTemperatureTexts().value(8), QStringLiteral("22.0"));
 }
 
 QTEST_MAIN(TestMonitor)

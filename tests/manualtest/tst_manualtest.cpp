@@ -70,7 +70,7 @@ struct Bench
     Bench()
     {
         rig.workbench->setInstrument(rig.instrument.data());
-        rig.instrument->m_testId = 1233;
+        rig.instrument->seedTestIds(1233);
         rig.server.setHandler([s = script, a = &rig.analyzer](const QByteArray& request) -> QByteArray {
             QMutexLocker lock(&s->mutex);
             const quint32 id = request.mid(2, 8).toUInt(nullptr, 16);

@@ -1,17 +1,18 @@
 // Connecting to the analyzer through Linkhub: start it, open the talk
 // thread, name the serial port, choose the analyzer, load the parameter
-// block, set the work mode and send the reagent table.
-#include "instrvela.h"
+// block and set the work mode; and bringing a lost link back.
+//
+// The link's texts keep the instrument's translation context (InstrVela::tr).
+#include "analyzerlink.h"
 
+#include "instrvela.h"
 #include "linkhubstart.h"
 #include "linktrace.h"
-#include "placementjournal.h"
 #include "reconnectthread.h"
 #include "replyerror.h"
 #include "replyparser.h"
 #include "talkthread.h"
 #include "velaprotocol.h"
-#include "workerthread.h"
 
 #include "core/serial.h"
 
@@ -23,37 +24,54 @@
 #include <QInputDialog>
 #include <QMetaObject>
 
-#include <cstring>
-
 namespace {
 const int DefaultLinkhubStart = 15000;
 
-InstrVela::InstrumentChooser& chooser()
+AnalyzerLink::InstrumentChooser& chooser()
 {
-    static InstrVela::InstrumentChooser c;
+    static AnalyzerLink::InstrumentChooser c;
     return c;
 }
 } // namespace
 
-int InstrVela::linkhubStartTimeout()
+AnalyzerLink::AnalyzerLink(InstrVela* instrument)
+    : QObject(instrument)
+    , m_instrument(instrument)
+{
+    m_talk = new TalkThread(instrument);
+    m_talk->setLinkLostHandler([this] { onLost(); });
+    m_reconnect = new ReconnectThread([this](int attempt) {
+        return ReconnectThread::Outcome(reconnectAttempt(attempt));
+    }, this);
+    instrument->addMessage(InstrVela::LinkLostCode, 2, InstrVela::tr("与仪器的连接已断开"));
+    instrument->addMessage(InstrVela::LinkGivenUpCode, 2,
+                           InstrVela::tr("与仪器的连接已断开，所选仪器已不在列表中，不再自动重新连接"));
+}
+
+AnalyzerLink::~AnalyzerLink()
+{
+    stopRetrying();
+}
+
+int AnalyzerLink::linkhubStartTimeout()
 {
     bool ok = false;
     const int ms = qEnvironmentVariableIntValue("VELA_LINKHUB_START_MS", &ok);
     return ok && ms > 0 ? ms : DefaultLinkhubStart;
 }
 
-void InstrVela::setInstrumentChooser(InstrumentChooser c)
+void AnalyzerLink::setInstrumentChooser(InstrumentChooser c)
 {
     chooser() = std::move(c);
 }
 
-QString InstrVela::chooseInstrument(const QStringList& ids)
+QString AnalyzerLink::chooseInstrument(const QStringList& ids)
 {
     if (chooser())
         return chooser()(ids);
     bool ok = false;
-    const QString choice = QInputDialog::getItem(QApplication::activeWindow(), tr("选择仪器"),
-                                                 tr("请选择一个要连接的仪器"), ids, 0, false, &ok);
+    const QString choice = QInputDialog::getItem(QApplication::activeWindow(), InstrVela::tr("选择仪器"),
+                                                 InstrVela::tr("请选择一个要连接的仪器"), ids, 0, false, &ok);
     return ok ? choice : QString();
 }
 
@@ -66,7 +84,7 @@ QString InstrVela::chooseInstrument(const QStringList& ids)
 // reconnection the one started before still serves the port, and the new
 // one leaves it to that. Only when no connection comes of it is that a
 // fault worth a warning.
-bool InstrVela::openLink()
+bool AnalyzerLink::openLinkhub()
 {
     const QDeadlineTimer deadline(linkhubStartTimeout());
     const LinkhubStart::Started started = LinkhubStart::startAndWait(deadline);
@@ -103,7 +121,7 @@ bool InstrVela::openLink()
 // wanted when it is not empty (a reconnection: no dialog), else the only
 // one or the operator's choice. The last error says why it failed (empty
 // when the operator cancelled the choice).
-InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
+AnalyzerLink::Step AnalyzerLink::selectAnalyzer(const QByteArray& wanted)
 {
     // Linkhub answers every control line with one line, which may be blank
     // (an empty analyzer list); only no line at all means the link has gone.
@@ -111,194 +129,181 @@ InstrVela::LinkStep InstrVela::selectAnalyzer(const QByteArray& wanted)
         const TalkThread::Reply r = m_talk->exchangeLine(line);
         *reply = r.line;
         if (!r.answered)
-            setLastError(tr("与仪器的连接已断开"));
+            m_instrument->setLastError(InstrVela::tr("与仪器的连接已断开"));
         return r.answered;
     };
     try {
+        Workbench* workbench = m_instrument->workbench();
         const QString defaultPort = Serial::EnumDevices().value(0);
-        const QString port = workbench() ? workbench()->value(QStringLiteral("instrument/port"), defaultPort).toString()
-                                         : defaultPort;
+        const QString port = workbench ? workbench->value(QStringLiteral("instrument/port"), defaultPort).toString()
+                                       : defaultPort;
         QByteArray reply;
         if (!control(VelaProtocol::usePort(port.toLocal8Bit()), &reply))
-            return LinkStep::Lost;
+            return Step::Lost;
 
         QByteArray list;
         if (!control(VelaProtocol::listAnalyzers(), &list))
-            return LinkStep::Lost;
-        checkReply(list);
+            return Step::Lost;
+        m_instrument->checkReply(list);
         const QStringList ids = ReplyParser::parseAnalyzerList(list);
         if (ids.isEmpty()) {
-            setLastError(tr("没有可用设备"));
-            return LinkStep::NoAnalyzer;
+            m_instrument->setLastError(InstrVela::tr("没有可用设备"));
+            return Step::NoAnalyzer;
         }
         QString choice;
         if (!wanted.isEmpty()) {
             if (!ids.contains(QString::fromLatin1(wanted))) {
-                setLastError(tr("仪器%1已不在列表中").arg(QString::fromLatin1(wanted)));
-                return LinkStep::NotListed;
+                m_instrument->setLastError(InstrVela::tr("仪器%1已不在列表中").arg(QString::fromLatin1(wanted)));
+                return Step::NotListed;
             }
             choice = QString::fromLatin1(wanted);
         } else {
             choice = ids.size() == 1 ? ids.first() : chooseInstrument(ids);
         }
         if (choice.isEmpty())
-            return LinkStep::Cancelled;
+            return Step::Cancelled;
         m_selected = choice.toLatin1();
 
         if (!control(VelaProtocol::selectAnalyzer(m_selected), &reply))
-            return LinkStep::Lost;
-        checkReply(reply);
+            return Step::Lost;
+        m_instrument->checkReply(reply);
     } catch (const ReplyError&) {
-        return LinkStep::Failed;
+        return Step::Failed;
     }
-    return LinkStep::Ok;
-}
-
-void InstrVela::zeroParam()
-{
-    std::memset(&m_param, 0, sizeof m_param);
+    return Step::Ok;
 }
 
 // The rest of a connection once the analyzer is selected: its parameter
 // block (none rather than the previous analyzer's when it cannot be read)
 // and the work mode.
-void InstrVela::finishConnection()
+void AnalyzerLink::finishConnection()
 {
-    if (!loadParam())
-        zeroParam();
-    m_protocol.setWorkMode(TqApp::tmpValue(QStringLiteral("debug/sim")).toBool());
+    if (!m_instrument->loadParam())
+        m_instrument->clearParam();
+    m_instrument->protocol().setWorkMode(TqApp::tmpValue(QStringLiteral("debug/sim")).toBool());
 }
 
-void InstrVela::connectToHost()
+bool AnalyzerLink::open()
 {
-    if (isConnected())
-        return;
     // The host connects anew: the retries of a lost link end first.
     m_reconnect->stop();
-    m_wantLink = false;
-    m_linkLost = false;
-    setState(Disconnected);
-    setTemperatureStable(false);
+    m_wanted = false;
+    m_lost = false;
+    m_instrument->setState(InstrVela::Disconnected);
+    m_instrument->setTemperatureStable(false);
 
-    if (!openLink()) {
-        if (workbench())
-            workbench()->information(m_talk->errorString(), QMessageBox::Ok);
-        return;
+    Workbench* workbench = m_instrument->workbench();
+    if (!openLinkhub()) {
+        if (workbench)
+            workbench->information(m_talk->errorString(), QMessageBox::Ok);
+        return false;
     }
-    setLastError(QString());
+    m_instrument->setLastError(QString());
 
-    const LinkStep step = selectAnalyzer(QByteArray());
-    if (step != LinkStep::Ok) {
+    if (selectAnalyzer(QByteArray()) != Step::Ok) {
         m_talk->close();
         m_selected.clear();
-        zeroParam();
-        const QString error = lastError();
-        if (!error.isEmpty() && workbench())
-            workbench()->critical(error, QMessageBox::Ok);
-        return;
+        m_instrument->clearParam();
+        const QString error = m_instrument->lastError();
+        if (!error.isEmpty() && workbench)
+            workbench->critical(error, QMessageBox::Ok);
+        return false;
     }
-
     finishConnection();
-    openJournal();
-    m_wantLink = true;
-    setStatusCode(0, LinkStatusSource, QString());
-    setState(Connected);
-    sendReagentTable();
-    Instrument::connectToHost();
+    return true;
 }
 
-void InstrVela::disconnectFromHost()
+void AnalyzerLink::setWanted()
 {
-    m_wantLink = false;
-    m_linkLost = false;
-    ++m_linkEpoch;
+    m_wanted = true;
+}
+
+void AnalyzerLink::stopRetrying()
+{
+    m_wanted = false;
     m_reconnect->stop();
-    Instrument::disconnectFromHost();
-    setTemperatureStable(false);
+}
+
+void AnalyzerLink::close()
+{
+    stopRetrying();
+    m_lost = false;
+    ++m_epoch;
     m_talk->close();
     m_selected.clear();
-    zeroParam();
-    // A clean stop: what was read before is never given again.
-    QString error;
-    if (m_journal->isOpen() && m_journal->session() != 0 && !m_journal->endSession(&error))
-        qCWarning(lcLink).noquote() << "placement journal:" << error;
-    setStatusCode(0, LinkStatusSource, QString());
-    setState(Disconnected);
 }
 
 // Talk thread, as the link breaks: from now on no test is placed and no
 // record changes; the host hears of it in its own thread.
-void InstrVela::onLinkLost()
+void AnalyzerLink::onLost()
 {
-    if (!m_wantLink || m_linkLost.exchange(true))
+    if (!m_wanted || m_lost.exchange(true))
         return;
-    ++m_linkEpoch;
+    ++m_epoch;
     qCWarning(lcLink) << "link to the analyzer lost";
-    QMetaObject::invokeMethod(this, [this] { showLinkLost(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { showLost(); }, Qt::QueuedConnection);
 }
 
-void InstrVela::showLinkLost()
+void AnalyzerLink::showLost()
 {
-    if (!m_wantLink || !m_linkLost)
+    if (!m_wanted || !m_lost)
         return;
-    setState(Disconnected);
-    setStatusCode(LinkLostCode, LinkStatusSource, QString());
-    setTemperatureStable(false);
-    // The last readings are not current any more.
-    m_lastTempTexts.clear();
-    for (int zone = 1; zone <= 9; ++zone)
-        emitTemperatureText(zone, noReadingText());
-    const bool retry = !workbench() || workbench()->value(QStringLiteral("instrument/reconnect"), true).toBool();
+    m_instrument->setState(InstrVela::Disconnected);
+    m_instrument->setStatusCode(InstrVela::LinkLostCode, InstrVela::LinkStatusSource, QString());
+    m_instrument->setTemperatureStable(false);
+    emit lost();
+    Workbench* workbench = m_instrument->workbench();
+    const bool retry = !workbench || workbench->value(QStringLiteral("instrument/reconnect"), true).toBool();
     if (retry)
         m_reconnect->begin();
 }
 
 // Reconnect thread: one try to bring the lost link back, as at connection
 // but with the analyzer chosen then and without any dialog.
-int InstrVela::reconnectAttempt(int attempt)
+int AnalyzerLink::reconnectAttempt(int attempt)
 {
     using Outcome = ReconnectThread::Outcome;
-    if (!m_wantLink)
+    if (!m_wanted)
         return int(Outcome::GiveUp);
-    const quint64 epoch = m_linkEpoch;
+    const quint64 epoch = m_epoch;
     const QByteArray wanted = m_selected;
     qCInfo(lcLink) << "reconnecting, attempt" << attempt + 1;
     m_talk->close();
-    if (m_reconnect->isStopping() || !openLink())
+    if (m_reconnect->isStopping() || !openLinkhub())
         return int(Outcome::Failed);
-    const LinkStep step = m_reconnect->isStopping() ? LinkStep::Cancelled : selectAnalyzer(wanted);
-    if (step == LinkStep::Ok && !m_reconnect->isStopping()) {
+    const Step step = m_reconnect->isStopping() ? Step::Cancelled : selectAnalyzer(wanted);
+    if (step == Step::Ok && !m_reconnect->isStopping()) {
         finishConnection();
         // Cleared before the link is looked at once more: a loss from here
         // on is reported as a new one.
-        m_linkLost = false;
-        if (sendReagentTable() && m_talk->isConnected() && !m_reconnect->isStopping()) {
+        m_lost = false;
+        if (m_instrument->sendReagentTable() && m_talk->isConnected() && !m_reconnect->isStopping()) {
             // Back in the GUI thread, unless the link went again meanwhile
             // or the host disconnected.
             QMetaObject::invokeMethod(this, [this, epoch] {
-                if (!m_wantLink || m_linkLost || m_linkEpoch != epoch)
+                if (!m_wanted || m_lost || m_epoch != epoch)
                     return;
-                setStatusCode(0, LinkStatusSource, QString());
-                setState(Connected);
+                m_instrument->setStatusCode(0, InstrVela::LinkStatusSource, QString());
+                m_instrument->setState(InstrVela::Connected);
                 qCInfo(lcLink) << "link to the analyzer back";
-                if (worklist())
-                    m_worker->wake();
+                // The work left off resumes.
+                m_instrument->startWork();
             }, Qt::QueuedConnection);
             return int(Outcome::Connected);
         }
     }
-    m_linkLost = true;
+    m_lost = true;
     m_talk->close();
     m_selected = wanted;
     // An analyzer switched off is not listed until it is back: try again.
-    if (step == LinkStep::NoAnalyzer)
+    if (step == Step::NoAnalyzer)
         qCInfo(lcLink) << "no analyzer listed yet";
-    if (step == LinkStep::NotListed) {
-        const QString why = lastError();
+    if (step == Step::NotListed) {
+        const QString why = m_instrument->lastError();
         qCWarning(lcLink).noquote() << why << "- no more reconnection";
         QMetaObject::invokeMethod(this, [this, why] {
-            if (m_wantLink)
-                setStatusCode(LinkGivenUpCode, LinkStatusSource, why);
+            if (m_wanted)
+                m_instrument->setStatusCode(InstrVela::LinkGivenUpCode, InstrVela::LinkStatusSource, why);
         }, Qt::QueuedConnection);
         return int(Outcome::GiveUp);
     }
