@@ -3,6 +3,9 @@
 #include <QDateTime>
 
 Q_LOGGING_CATEGORY(lcWire, "vela.linkhub.wire", QtWarningMsg)
+// The driver's own category: an engineer who switches it on sees why a
+// ring is missing; the operator's console stays quiet.
+Q_LOGGING_CATEGORY(lcRing, "vela.link", QtInfoMsg)
 
 QByteArray escapeBytes(QByteArrayView bytes)
 {
@@ -29,6 +32,71 @@ QByteArray escapeBytes(QByteArrayView bytes)
     return out;
 }
 
+QByteArray WireTrace::unescape(QByteArrayView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c != '\\' || i + 1 >= text.size()) {
+            out.append(c);
+            continue;
+        }
+        const char e = text.at(++i);
+        switch (e) {
+        case 'r': out.append('\r'); break;
+        case 'n': out.append('\n'); break;
+        case 't': out.append('\t'); break;
+        case 'x':
+            if (i + 2 < text.size()) {
+                bool ok = false;
+                const int v = text.sliced(i + 1, 2).toByteArray().toInt(&ok, 16);
+                if (ok) {
+                    out.append(char(v));
+                    i += 2;
+                    break;
+                }
+            }
+            out.append("\\x");
+            break;
+        default: out.append(e);
+        }
+    }
+    return out;
+}
+
+bool WireTrace::parseLine(const QByteArray& line, Line* fields)
+{
+    // time [analyzer] tag text; tags are two characters, the second of them
+    // '>', '<' or '-'.
+    auto isTag = [](const QByteArray& f) {
+        return f.size() == 2 && (f == "--" || ((f[0] == 'C' || f[0] == 'S') && (f[1] == '>' || f[1] == '<')));
+    };
+    QByteArray body = line;
+    if (body.endsWith('\n'))
+        body.chop(1);
+    const qsizetype first = body.indexOf(' ');
+    if (first <= 0)
+        return false;
+    fields->time = body.left(first);
+    qsizetype second = body.indexOf(' ', first + 1);
+    QByteArray next = body.mid(first + 1, second < 0 ? -1 : second - first - 1);
+    fields->analyzer.clear();
+    if (!isTag(next)) {
+        fields->analyzer = next;
+        if (second < 0)
+            return false;
+        const qsizetype third = body.indexOf(' ', second + 1);
+        next = body.mid(second + 1, third < 0 ? -1 : third - second - 1);
+        second = third;
+        if (!isTag(next))
+            return false;
+    }
+    fields->tag = next;
+    fields->text = second < 0 ? QByteArray() : body.mid(second + 1);
+    return true;
+}
+
 bool WireTrace::open(const QString& path)
 {
     if (path.isEmpty())
@@ -37,19 +105,37 @@ bool WireTrace::open(const QString& path)
     return m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
 }
 
+bool WireTrace::openRing(const TraceRing::Settings& settings)
+{
+    if (settings.files <= 0)
+        return false;
+    QString error;
+    if (m_ring.open(settings, &error))
+        return true;
+    ringFailed(error);
+    return false;
+}
+
+void WireTrace::ringFailed(const QString& error)
+{
+    qCDebug(lcRing).noquote() << "Linkhub: wire trace skipped:" << error;
+}
+
 void WireTrace::write(const char* tag, QByteArrayView bytes)
 {
     const QByteArray escaped = escapeBytes(bytes);
     qCDebug(lcWire, "%s %s", tag, escaped.constData());
-    if (!m_file.isOpen())
+    if (!m_file.isOpen() && !m_ring.isOpen())
         return;
-    QByteArray line = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8();
-    line += ' ';
-    line += tag;
-    line += ' ';
-    line += escaped;
-    line += '\n';
-    m_file.write(line);
+    const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
+    if (m_file.isOpen())
+        m_file.write(time + ' ' + tag + ' ' + escaped + '\n');
+    if (m_ring.isOpen()) {
+        QString error;
+        const QByteArray analyzer = m_analyzer.isEmpty() ? QByteArray("-") : m_analyzer;
+        if (!m_ring.append(time + ' ' + analyzer + ' ' + tag + ' ' + escaped + '\n', &error))
+            ringFailed(error);
+    }
 }
 
 void WireTrace::note(const QString& text)
