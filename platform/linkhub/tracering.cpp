@@ -1,6 +1,7 @@
 #include "platform/linkhub/tracering.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QRegularExpression>
 
@@ -79,7 +80,7 @@ bool TraceRing::open(const Settings& settings, QString* error)
         const QString newest = existing.constLast();
         sequence = sequenceOf(QFileInfo(newest).fileName());
         QFile file(newest);
-        if (file.open(QIODevice::ReadWrite) && file.size() > 0) {
+        if (QFileInfo(newest).isFile() && file.open(QIODevice::ReadWrite) && file.size() > 0) {
             const qint64 size = file.size();
             const qint64 tail = qMin<qint64>(size, 64 * 1024);
             file.seek(size - tail);
@@ -105,11 +106,15 @@ bool TraceRing::startFile(quint64 sequence, QString* error)
     m_sequence = sequence;
     removeOldest(m_settings.files - 1);
     m_file.setFileName(QDir(m_settings.dir).filePath(fileName(sequence)));
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+    // Read-write rather than append: Qt seeks on opening for append, which
+    // a file that is no plain one (a device) refuses with a warning.
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
         return false;
     }
-    m_size = m_file.size();
+    m_size = m_file.isSequential() ? 0 : m_file.size();
+    if (!m_file.isSequential())
+        m_file.seek(m_size);
     return true;
 }
 
@@ -140,7 +145,8 @@ bool TraceRing::append(const QByteArray& line, QString* error)
     if (written != text.size()) {
         *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
         // No part line stays behind for a reader.
-        m_file.resize(m_size);
+        if (!m_file.isSequential())
+            m_file.resize(m_size);
         close();
         return false;
     }
