@@ -64,6 +64,7 @@ private slots:
     void recordedRunReplays_data();
     void recordedRunReplays();
     void divergingReplayNamesFirstMismatch();
+    void supportArchiveHoldsNoSampleNumber();
     void unwritableTraceCostsNoResult_data();
     void unwritableTraceCostsNoResult();
 
@@ -205,6 +206,45 @@ void tst_ReplayRun::divergingReplayNamesFirstMismatch()
                  QStringLiteral("request \\d+ does not fit the recording: came \"31[0-9A-F]{8}B7TT.*\", expected "
                                 "\"31[0-9A-F]{8}B1PT.*\" \\(wire-00000001\\.trace:\\d+\\)"))),
              qPrintable(said));
+}
+
+void tst_ReplayRun::supportArchiveHoldsNoSampleNumber()
+{
+    QTemporaryDir dir;
+    const QString recorded = dir.filePath(QStringLiteral("recorded"));
+    // Sample numbers that cannot turn up by chance.
+    const QStringList samples{QStringLiteral("73519264"), QStringLiteral("73519265")};
+    const QString list = dir.filePath(QStringLiteral("list.csv"));
+    QFile csv(list);
+    QVERIFY(csv.open(QIODevice::WriteOnly));
+    csv.write("sample,position,assay,dilution,method\n73519264,A1,PT,1/1,\n73519265,A2,APTT,1/1,\n");
+    csv.close();
+    const Run run = velahost({QStringLiteral("run"), QStringLiteral("--data"), recorded, QStringLiteral("--worklist"),
+                              list, QStringLiteral("--speed"), QStringLiteral("300")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+    QVERIFY(QFile::exists(recorded + QStringLiteral("/placements.db")));
+
+    const QString archive = dir.filePath(QStringLiteral("case.tar.gz"));
+    const Run r = velahost({QStringLiteral("report"), QStringLiteral("--data"), recorded, QStringLiteral("--out"), archive});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
+    const QString unpacked = dir.filePath(QStringLiteral("case"));
+    QVERIFY(QDir().mkpath(unpacked));
+    QCOMPARE(QProcess::execute(QStringLiteral("tar"), {QStringLiteral("-xzf"), archive, QStringLiteral("-C"), unpacked}), 0);
+
+    const QStringList expected{QStringLiteral("trace/wire-00000001.trace"), QStringLiteral("settings.txt"),
+                               QStringLiteral("versions.txt"), QStringLiteral("placements.db")};
+    QByteArray everything;
+    for (const QString& name : expected) {
+        QFile f(unpacked + QLatin1Char('/') + name);
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(name));
+        everything += f.readAll();
+    }
+    QVERIFY(everything.contains("instrument/port = SIM"));
+    QVERIFY(everything.contains("Linkhub 1."));
+    // Not in the journal's rows, nor in pages it freed, nor anywhere else.
+    for (const QString& sample : samples)
+        QVERIFY2(!everything.contains(sample.toUtf8()), qPrintable(sample));
+    QVERIFY(everything.contains("PT")); // the journal's rows are there all the same
 }
 
 void tst_ReplayRun::unwritableTraceCostsNoResult_data()
