@@ -121,13 +121,29 @@ void WireTrace::ringFailed(const QString& error)
     qCDebug(lcRing).noquote() << "Linkhub: wire trace skipped:" << error;
 }
 
+QByteArray WireTrace::timestamp()
+{
+    // Local time to the millisecond, as ISO 8601 without an offset. The
+    // conversion to local time is the costly part of a line, so it is made
+    // once a second and the milliseconds appended.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now / 1000;
+    if (second != m_second) {
+        m_second = second;
+        m_secondText = QDateTime::fromSecsSinceEpoch(second).toString(Qt::ISODate).toLatin1();
+    }
+    const int ms = int(now % 1000);
+    const char millis[] = {'.', char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10)};
+    return m_secondText + QByteArray(millis, 4);
+}
+
 void WireTrace::write(const char* tag, QByteArrayView bytes)
 {
     const QByteArray escaped = escapeBytes(bytes);
     qCDebug(lcWire, "%s %s", tag, escaped.constData());
     if (!m_file.isOpen() && !m_ring.isOpen())
         return;
-    const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
+    const QByteArray time = timestamp();
     if (m_file.isOpen())
         m_file.write(time + ' ' + tag + ' ' + escaped + '\n');
     if (m_ring.isOpen()) {

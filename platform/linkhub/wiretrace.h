@@ -62,8 +62,11 @@ public:
 
 private:
     void ringFailed(const QString& error);
+    QByteArray timestamp();
 
     QFile m_file;
     TraceRing m_ring;
     QByteArray m_analyzer;
+    qint64 m_second = -1;      // the second m_secondText shows
+    QByteArray m_secondText;
 };

@@ -234,10 +234,21 @@ SimReply ReplayRecording::replay(Analyzer& a, const QByteArray& request)
                 return answerOf(list.at(i));
             }
         }
+        // More of a kind than recorded (polls): the latest answer given
+        // before, rather than a silence the recording met once.
+        int latest = -1;
         for (int i = qMin(at, int(list.size())) - 1; i >= 0; --i) {
-            if (list.at(i).request == request)
-                return answerOf(list.at(i));
+            if (list.at(i).request != request)
+                continue;
+            if (latest < 0)
+                latest = i;
+            if (list.at(i).answered && !list.at(i).reply.startsWith("Err:")) {
+                latest = i;
+                break;
+            }
         }
+        if (latest >= 0)
+            return answerOf(list.at(latest));
         const Exchange& expected = list.at(qMin(at, int(list.size() - 1)));
         return mismatch(request, expected.request, expected.where);
     }

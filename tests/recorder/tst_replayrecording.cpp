@@ -53,6 +53,7 @@ class tst_ReplayRecording : public QObject
 private slots:
     void initTestCase();
     void answersByTestAndKind();
+    void pollsBeyondTheRecordingGetTheLastAnswer();
     void namesFirstMismatch_data();
     void namesFirstMismatch();
     void oldTraceFormat();
@@ -95,6 +96,33 @@ void tst_ReplayRecording::answersByTestAndKind()
     QCOMPARE(line("73"), QByteArray("<silent>"));
     QCOMPARE(replay.mismatches(), 0);
     QCOMPARE(replay.requests(), 12);
+}
+
+void tst_ReplayRecording::pollsBeyondTheRecordingGetTheLastAnswer()
+{
+    // 73 answered, then silent once, then left unanswered by a client that
+    // went: polls past the recording get the last answer, not a silence.
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("wire-00000001.trace")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("2026-05-06T09:30:00.007 VELA01 C> 73\n"
+               "2026-05-06T09:30:00.008 VELA01 C< 73 22.0\n"
+               "2026-05-06T09:30:00.009 VELA01 C> 73\n"
+               "2026-05-06T09:30:00.010 VELA01 C< Err:time-out, analyzer VELA01 did not answer\n"
+               "2026-05-06T09:30:00.011 VELA01 C> 73\n"
+               "2026-05-06T09:30:00.012 VELA01 -- client left\n");
+    file.close();
+    ReplayRecording replay;
+    QString error;
+    QVERIFY2(replay.load({dir.path()}, &error), qPrintable(error));
+    const SimReply::Action expected[] = {SimReply::Reply, SimReply::Silent, SimReply::Silent, SimReply::Reply,
+                                         SimReply::Reply};
+    for (SimReply::Action action : expected) {
+        const SimReply r = replay.handle("VELA01", "73");
+        QCOMPARE(r.action, action);
+        if (action == SimReply::Reply)
+            QCOMPARE(r.line, QByteArray("73 22.0"));
+    }
 }
 
 void tst_ReplayRecording::namesFirstMismatch_data()
