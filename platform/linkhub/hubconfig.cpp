@@ -65,7 +65,7 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
         QStringLiteral("Files in the ring, 0 for no ring (VELA_LINKHUB_TRACE_FILES, default 8)."),
         QStringLiteral("count"));
     const QCommandLineOption traceSizeOption(QStringLiteral("trace-size"),
-        QStringLiteral("Bytes per ring file, at least 4096 (VELA_LINKHUB_TRACE_SIZE, default 4194304)."),
+        QStringLiteral("Bytes per ring file, at least 4096 (VELA_LINKHUB_TRACE_SIZE, default 33554432)."),
         QStringLiteral("bytes"));
     const QCommandLineOption idleOption(QStringLiteral("idle"),
         QStringLiteral("Exit this many ms after the last client left (VELA_LINKHUB_IDLE, default 10000)."),

@@ -17,7 +17,7 @@ struct HubConfig
     QString portFile;       // written with the port once listening
     QString semaphoreKey = QStringLiteral("LinkhubStart");
     QString traceFile;
-    // The ring kept always: "trace" in the working folder, 8 x 4 MiB.
+    // The ring kept always: "trace" in the working folder, 8 x 32 MiB.
     TraceRing::Settings traceRing;
     int idleMs = 10000;
     int exitAfterLines = 0;     // fault for driver tests: exit after this many lines (0: never)

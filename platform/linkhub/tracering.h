@@ -29,7 +29,7 @@ public:
     {
         QString dir;
         int files = 8;                      // 0: no ring
-        qint64 fileSize = 4 * 1024 * 1024;  // bytes per file
+        qint64 fileSize = 32 * 1024 * 1024; // bytes per file
     };
     static constexpr qint64 MinimumFileSize = 4096;
 

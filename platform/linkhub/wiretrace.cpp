@@ -147,10 +147,35 @@ void WireTrace::write(const char* tag, QByteArrayView bytes)
     if (m_file.isOpen())
         m_file.write(time + ' ' + tag + ' ' + escaped + '\n');
     if (m_ring.isOpen()) {
-        QString error;
         const QByteArray analyzer = m_analyzer.isEmpty() ? QByteArray("-") : m_analyzer;
-        if (!m_ring.append(time + ' ' + analyzer + ' ' + tag + ' ' + escaped + '\n', &error))
+        toRing(tag, time + ' ' + analyzer + ' ' + tag + ' ' + escaped + '\n');
+    }
+}
+
+void WireTrace::toRing(const char* tag, const QByteArray& line)
+{
+    // The frames of an exchange that went cleanly say what its client lines
+    // say; the ring keeps them only for an exchange with trouble (a note:
+    // a repeat, a bad or stale frame, a frame broken off, a hang-up).
+    if (tag[0] == 'S' && !m_troubled) {
+        m_heldFrames.append(line);
+        return;
+    }
+    QList<QByteArray> lines;
+    if (tag[0] == '-') {
+        lines = m_heldFrames;
+        m_troubled = true;
+    } else if (tag[0] == 'C' && tag[1] == '>') {
+        m_troubled = false;
+    }
+    m_heldFrames.clear();
+    lines.append(line);
+    for (const QByteArray& l : lines) {
+        QString error;
+        if (!m_ring.append(l, &error)) {
             ringFailed(error);
+            return;
+        }
     }
 }
 

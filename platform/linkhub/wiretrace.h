@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
+#include <QList>
 #include <QLoggingCategory>
 #include <QString>
 
@@ -28,6 +29,10 @@ QByteArray escapeBytes(QByteArrayView bytes);
 // none: control lines before a selection, notes about the port):
 //
 //   2024-05-06T09:30:12.345 VELA01 C> 32000001F0
+//
+// Frames on the serial line go into the ring only for an exchange that met
+// trouble (a note came with it); those of a clean exchange repeat what its
+// client lines say.
 //
 // A ring that cannot be written is given up, and said so once in the
 // category "vela.link" at debug level: the trace never stops the link.
@@ -62,11 +67,14 @@ public:
 
 private:
     void ringFailed(const QString& error);
+    void toRing(const char* tag, const QByteArray& line);
     QByteArray timestamp();
 
     QFile m_file;
     TraceRing m_ring;
     QByteArray m_analyzer;
+    QList<QByteArray> m_heldFrames; // frames of the exchange going on, for the ring
+    bool m_troubled = false;   // the exchange going on had a note
     qint64 m_second = -1;      // the second m_secondText shows
     QByteArray m_secondText;
 };

@@ -546,6 +546,27 @@ void tst_Linkhub::serialEndToEnd()
     QVERIFY2(trace.count("-- bad check") >= 2, trace.constData());
     QVERIFY(trace.contains("-- repeat 1 of frame"));
     QVERIFY(trace.contains("S> \\x02"));
+
+    // The ring keeps the frames only of the exchanges that met trouble: each
+    // bad check comes with the frames before it, the clean ones go.
+    const QStringList ring = QDir(hub.workDir() + QStringLiteral("/trace"))
+                                 .entryList({QStringLiteral("wire-*.trace")}, QDir::Files);
+    QCOMPARE(ring.size(), 1);
+    QFile ringFile(hub.workDir() + QStringLiteral("/trace/") + ring.constFirst());
+    QVERIFY(ringFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = ringFile.readAll().split('\n');
+    int frames = 0, badChecks = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).contains(" VELA07 S"))
+            ++frames;
+        if (lines.at(i).endsWith(" VELA07 -- bad check")) {
+            ++badChecks;
+            QVERIFY2(i >= 2 && lines.at(i - 1).contains(" VELA07 S< \\x02") && lines.at(i - 2).contains(" VELA07 S> \\x02"),
+                     lines.at(i).constData());
+        }
+    }
+    QCOMPARE(badChecks, int(trace.count("-- bad check")));
+    QVERIFY2(frames > 0 && frames < int(trace.count(" S> ") + trace.count(" S< ")), qPrintable(QString::number(frames)));
 }
 
 void tst_Linkhub::serialAllFramesBad()
