@@ -7,6 +7,9 @@
 //       runs a worklist (or the built-in demonstration list) on the analyzer
 //       and reports, stores and plots the results. Exit code 0 when every
 //       assay has a result, 1 otherwise.
+//   velahost report [--data DIR] --out FILE.tar.gz
+//       packs what a support case needs (wire trace ring, link settings,
+//       placement journal without sample numbers, versions) into one archive.
 //   velahost service [--data DIR] [--port NAME] [--grab DIR]
 //       connects and opens the service window: the instrument's option pages
 //       and its manual test dialog. With --grab it saves them as images into
@@ -21,6 +24,7 @@
 #include "hostrun.h"
 #include "runledger.h"
 #include "runtimedir.h"
+#include "supportreport.h"
 #include "worklistfile.h"
 
 #include <tqcore/instrument.h>
@@ -188,7 +192,7 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("Command-line host of the analyzer driver."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info (default), run or service"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info (default), run, service or report"));
     const QCommandLineOption dataOption(QStringLiteral("data"),
         QStringLiteral("Data folder holding the databases (made when missing)."), QStringLiteral("dir"));
     const QCommandLineOption worklistOption(QStringLiteral("worklist"),
@@ -210,15 +214,18 @@ int main(int argc, char* argv[])
     const QCommandLineOption grabOption(QStringLiteral("grab"),
         QStringLiteral("service: save the option pages and the manual test dialog as images here, then exit."),
         QStringLiteral("dir"));
+    const QCommandLineOption outOption(QStringLiteral("out"),
+        QStringLiteral("report: the archive to write (.tar.gz)."), QStringLiteral("file"));
     parser.addOptions({dataOption, worklistOption, portOption, speedOption, jsonOption, timeoutOption, stallOption,
-                       grabOption});
+                       grabOption, outOption});
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
     const QString command = args.isEmpty() ? QStringLiteral("info") : args.first();
     if (args.size() > 1
-        || (command != QLatin1String("info") && command != QLatin1String("run") && command != QLatin1String("service")))
-        return failWith(QStringLiteral("unknown command '%1' (info, run or service)").arg(args.join(QLatin1Char(' '))));
+        || (command != QLatin1String("info") && command != QLatin1String("run") && command != QLatin1String("service")
+            && command != QLatin1String("report")))
+        return failWith(QStringLiteral("unknown command '%1' (info, run, service or report)").arg(args.join(QLatin1Char(' '))));
     const bool run = command == QLatin1String("run");
     const bool service = command == QLatin1String("service");
 
@@ -268,6 +275,16 @@ int main(int argc, char* argv[])
     const QString dataDir = parser.isSet(dataOption)
         ? QFileInfo(parser.value(dataOption)).absoluteFilePath()
         : QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (command == QLatin1String("report")) {
+        // Read only: a running host and its databases are left alone.
+        if (!parser.isSet(outOption))
+            return failWith(QStringLiteral("report needs --out FILE"));
+        QString reportError;
+        if (!supportreport::write(dataDir, parser.value(outOption), &reportError))
+            return failWith(QStringLiteral("cannot write the report: %1").arg(reportError));
+        out(QStringLiteral("Report written to %1").arg(QFileInfo(parser.value(outOption)).absoluteFilePath()));
+        return 0;
+    }
     if (!QDir().mkpath(dataDir) || !QDir::setCurrent(dataDir))
         return failWith(QStringLiteral("cannot use the data folder %1").arg(dataDir));
     out(QStringLiteral("Data folder: %1").arg(dataDir));

@@ -1,6 +1,7 @@
 #include "platform/linkhub/hubconfig.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -56,6 +57,16 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
         QStringLiteral("key"));
     const QCommandLineOption traceOption(QStringLiteral("trace"),
         QStringLiteral("Append a wire trace to this file (VELA_LINKHUB_TRACE)."), QStringLiteral("file"));
+    const QCommandLineOption traceDirOption(QStringLiteral("trace-dir"),
+        QStringLiteral("Folder of the wire trace ring (VELA_LINKHUB_TRACE_DIR, default: trace in the working "
+                       "folder)."),
+        QStringLiteral("dir"));
+    const QCommandLineOption traceFilesOption(QStringLiteral("trace-files"),
+        QStringLiteral("Files in the ring, 0 for no ring (VELA_LINKHUB_TRACE_FILES, default 8)."),
+        QStringLiteral("count"));
+    const QCommandLineOption traceSizeOption(QStringLiteral("trace-size"),
+        QStringLiteral("Bytes per ring file, at least 4096 (VELA_LINKHUB_TRACE_SIZE, default 33554432)."),
+        QStringLiteral("bytes"));
     const QCommandLineOption idleOption(QStringLiteral("idle"),
         QStringLiteral("Exit this many ms after the last client left (VELA_LINKHUB_IDLE, default 10000)."),
         QStringLiteral("ms"));
@@ -77,7 +88,8 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
     const QCommandLineOption writeOption(QStringLiteral("write-timeout"),
         QStringLiteral("Write time-out in ms, over profile.db (default 100)."), QStringLiteral("ms"));
     parser.addOption(portFileOption);
-    parser.addOptions({portOption, keyOption, traceOption, idleOption, exitAfterOption, baudOption, parityOption,
+    parser.addOptions({portOption, keyOption, traceOption, traceDirOption, traceFilesOption, traceSizeOption,
+                       idleOption, exitAfterOption, baudOption, parityOption,
                        retriesOption, readOption, intervalOption, writeOption});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -114,6 +126,23 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
     if (!key.isEmpty())
         config->semaphoreKey = key;
     config->traceFile = pick(traceOption, "VELA_LINKHUB_TRACE");
+    const QString traceDir = pick(traceDirOption, "VELA_LINKHUB_TRACE_DIR");
+    config->traceRing.dir = QDir::current().absoluteFilePath(traceDir.isEmpty() ? QStringLiteral("trace") : traceDir);
+    const QString traceFiles = pick(traceFilesOption, "VELA_LINKHUB_TRACE_FILES");
+    if (!traceFiles.isEmpty() && !parseInt(traceFiles, 0, 10000, &config->traceRing.files)) {
+        *error = QStringLiteral("invalid trace file count %1").arg(traceFiles);
+        return false;
+    }
+    const QString traceSize = pick(traceSizeOption, "VELA_LINKHUB_TRACE_SIZE");
+    if (!traceSize.isEmpty()) {
+        bool ok = false;
+        const qint64 size = traceSize.trimmed().toLongLong(&ok);
+        if (!ok || size < TraceRing::MinimumFileSize || size > (qint64(1) << 40)) {
+            *error = QStringLiteral("invalid trace file size %1").arg(traceSize);
+            return false;
+        }
+        config->traceRing.fileSize = size;
+    }
     const QString idle = pick(idleOption, "VELA_LINKHUB_IDLE");
     if (!idle.isEmpty() && !parseInt(idle, 0, 24 * 3600 * 1000, &config->idleMs)) {
         *error = QStringLiteral("invalid idle time %1").arg(idle);

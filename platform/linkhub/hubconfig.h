@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/linkhub/hubsession.h"
+#include "platform/linkhub/tracering.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,8 @@ struct HubConfig
     QString portFile;       // written with the port once listening
     QString semaphoreKey = QStringLiteral("LinkhubStart");
     QString traceFile;
+    // The ring kept always: "trace" in the working folder, 8 x 32 MiB.
+    TraceRing::Settings traceRing;
     int idleMs = 10000;
     int exitAfterLines = 0;     // fault for driver tests: exit after this many lines (0: never)
     HubOptions options;

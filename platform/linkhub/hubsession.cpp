@@ -47,6 +47,16 @@ QString HubSession::portFor(const QByteArray& requested)
 
 HubReply HubSession::handleLine(const QByteArray& line)
 {
+    HubReply reply = answer(line);
+    // The lines that follow (this reply among them) concern the analyzer
+    // selected now.
+    if (m_trace)
+        m_trace->setAnalyzer(m_selected);
+    return reply;
+}
+
+HubReply HubSession::answer(const QByteArray& line)
+{
     if (line.isEmpty())
         return HubReply::error("empty request line");
     if (line.startsWith('/'))
@@ -72,6 +82,8 @@ HubReply HubSession::handleLine(const QByteArray& line)
 void HubSession::clientLeft()
 {
     m_selected.clear();
+    if (m_trace)
+        m_trace->setAnalyzer(m_selected);
 }
 
 HubReply HubSession::control(const QByteArray& line)

@@ -47,6 +47,7 @@ public:
     static QString portFor(const QByteArray& requested);
 
 private:
+    HubReply answer(const QByteArray& line);
     HubReply control(const QByteArray& line);
     HubReply openPort(const QByteArray& name);
     HubReply listAnalyzers();

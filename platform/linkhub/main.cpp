@@ -78,6 +78,8 @@ int main(int argc, char* argv[])
         releaseStart(start);
         return HubConfig::ExitListenFailed;
     }
+    // Only the instance that serves the port keeps the ring.
+    trace.openRing(config.traceRing);
     trace.note(QStringLiteral("listening on 127.0.0.1:%1").arg(server.port()));
     if (!config.portFile.isEmpty() && !writePortFile(config.portFile, server.port())) {
         std::fprintf(stderr, "Linkhub: cannot write the port to %s\n", qPrintable(config.portFile));

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/linkhub/tracering.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
+#include <QList>
 #include <QLoggingCategory>
 #include <QString>
 
@@ -20,6 +23,19 @@ QByteArray escapeBytes(QByteArrayView bytes);
 //
 // Tags used: "C>" from the client, "C<" to the client, "S>" frame sent on the
 // serial line, "S<" frame received from it, "--" notes.
+//
+// Besides a named file, the trace can go to a ring of files of bounded size
+// (TraceRing), whose lines also name the analyzer they concern ("-" for
+// none: control lines before a selection, notes about the port):
+//
+//   2024-05-06T09:30:12.345 VELA01 C> 32000001F0
+//
+// Frames on the serial line go into the ring only for an exchange that met
+// trouble (a note came with it); those of a clean exchange repeat what its
+// client lines say.
+//
+// A ring that cannot be written is given up, and said so once in the
+// category "vela.link" at debug level: the trace never stops the link.
 class WireTrace
 {
 public:
@@ -28,9 +44,37 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
     QString errorString() const { return m_file.errorString(); }
 
+    // Opens the ring as well; false (said in "vela.link") when it cannot.
+    bool openRing(const TraceRing::Settings& settings);
+    bool isRingOpen() const { return m_ring.isOpen(); }
+
+    // The analyzer the lines that follow concern; empty for none.
+    void setAnalyzer(const QByteArray& id) { m_analyzer = id; }
+
     void write(const char* tag, QByteArrayView bytes);
     void note(const QString& text);
 
+    // The fields of a line of either form; false for anything else.
+    struct Line
+    {
+        QByteArray time;
+        QByteArray analyzer; // empty in a named file's lines
+        QByteArray tag;
+        QByteArray text;     // escaped
+    };
+    static bool parseLine(const QByteArray& line, Line* fields);
+    static QByteArray unescape(QByteArrayView text);
+
 private:
+    void ringFailed(const QString& error);
+    void toRing(const char* tag, const QByteArray& line);
+    QByteArray timestamp();
+
     QFile m_file;
+    TraceRing m_ring;
+    QByteArray m_analyzer;
+    QList<QByteArray> m_heldFrames; // frames of the exchange going on, for the ring
+    bool m_troubled = false;   // the exchange going on had a note
+    qint64 m_second = -1;      // the second m_secondText shows
+    QByteArray m_secondText;
 };

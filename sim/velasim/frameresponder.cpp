@@ -3,11 +3,40 @@
 #include "platform/linkhub/wiretrace.h"
 #include "sim/simbus.h"
 
+namespace {
+
+// The simulated analyzers of one bus.
+class BusBackend : public AnalyzerBackend
+{
+public:
+    explicit BusBackend(SimBus* bus) : m_bus(bus) {}
+    QList<QByteArray> identifiers() const override { return m_bus->identifiers(); }
+    bool serves(const QByteArray& address) const override { return m_bus->analyzer(address) != nullptr; }
+    SimReply handle(const QByteArray& address, const QByteArray& payload) override
+    {
+        return m_bus->analyzer(address)->handle(payload);
+    }
+
+private:
+    SimBus* m_bus;
+};
+
+} // namespace
+
 FrameResponder::FrameResponder(SimBus* bus, WireTrace* trace)
-    : m_bus(bus)
+    : m_ownBackend(std::make_unique<BusBackend>(bus))
+    , m_backend(m_ownBackend.get())
     , m_trace(trace)
 {
 }
+
+FrameResponder::FrameResponder(AnalyzerBackend* backend, WireTrace* trace)
+    : m_backend(backend)
+    , m_trace(trace)
+{
+}
+
+FrameResponder::~FrameResponder() = default;
 
 QList<FrameResponder::Output> FrameResponder::feed(QByteArrayView bytes)
 {
@@ -33,19 +62,18 @@ bool FrameResponder::answer(const linkframe::Frame& request, Output* out)
     if (request.address == linkframe::BroadcastAddress) {
         if (!request.payload.isEmpty())
             return false;
-        QList<QByteArray> ids = m_bus->identifiers();
+        QList<QByteArray> ids = m_backend->identifiers();
         out->bytes = finish(linkframe::encode({request.seq, request.address, ids.join(',')}));
         return true;
     }
 
-    SimAnalyzer* analyzer = m_bus->analyzer(request.address);
-    if (!analyzer)
+    if (!m_backend->serves(request.address))
         return false;
 
     Last& last = m_last[request.address];
     const bool repeat = last.seq == request.seq && last.request == request.payload;
     if (!repeat) {
-        const SimReply reply = analyzer->handle(request.payload);
+        const SimReply reply = m_backend->handle(request.address, request.payload);
         last.seq = request.seq;
         last.request = request.payload;
         last.reply = reply.line;

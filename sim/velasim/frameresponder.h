@@ -1,17 +1,21 @@
 #pragma once
 
 #include "platform/linkhub/linkframe.h"
+#include "sim/velasim/analyzerbackend.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
 #include <QList>
 
+#include <memory>
+
 class SimBus;
 class WireTrace;
 
 // The analyzer end of the framed serial line: request frames in, reply
-// frames out, for the analyzers of one bus.
+// frames out, for the analyzers of one bus (or a recorded session played
+// back).
 //
 // - A frame to an address nobody on the bus has is left unanswered, as on a
 //   shared line; so is a frame that fails its check (the sender repeats it).
@@ -33,6 +37,8 @@ public:
     };
 
     explicit FrameResponder(SimBus* bus, WireTrace* trace = nullptr);
+    explicit FrameResponder(AnalyzerBackend* backend, WireTrace* trace = nullptr);
+    ~FrameResponder();
 
     void setCorruptEvery(int n) { m_corruptEvery = n; }
     QList<Output> feed(QByteArrayView bytes);
@@ -57,7 +63,8 @@ private:
     bool answer(const linkframe::Frame& request, Output* out);
     QByteArray finish(const QByteArray& frame);
 
-    SimBus* m_bus;
+    std::unique_ptr<AnalyzerBackend> m_ownBackend;
+    AnalyzerBackend* m_backend;
     WireTrace* m_trace;
     linkframe::Decoder m_decoder;
     QHash<QByteArray, Last> m_last;

@@ -3,6 +3,7 @@
 // then answers framed requests until it is stopped or the link is dropped.
 
 #include "sim/velasim/frameresponder.h"
+#include "sim/velasim/replayrecording.h"
 
 #include "core/serial.h"
 #include "platform/linkhub/wiretrace.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 
 #include <chrono>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -145,8 +147,20 @@ int main(int argc, char* argv[])
                        "when it exists, removed at exit), so that an analyzer switched off and on again "
                        "comes back on the same port name."),
         QStringLiteral("path"));
+    const QCommandLineOption replayOption(QStringLiteral("replay"),
+        QStringLiteral("Play back the analyzers' side of a session recorded in Linkhub's wire trace: trace "
+                       "files or folders of them (a ring), here and as further arguments, in order."),
+        QStringLiteral("dir|file"));
+    const QCommandLineOption fromOption(QStringLiteral("from"),
+        QStringLiteral("With --replay: leave out trace lines before this time (as written, e.g. "
+                       "2026-05-06T09:30)."),
+        QStringLiteral("time"));
+    const QCommandLineOption toOption(QStringLiteral("to"),
+        QStringLiteral("With --replay: leave out trace lines after this time."), QStringLiteral("time"));
     parser.addOptions({deviceOption, baudOption, idsOption, speedOption, faultsOption, memoryOption,
-                       seedOption, corruptOption, traceOption, linkOption});
+                       seedOption, corruptOption, traceOption, linkOption, replayOption, fromOption, toOption});
+    parser.addPositionalArgument(QStringLiteral("recordings"),
+        QStringLiteral("With --replay: more trace files or folders."), QStringLiteral("[dir|file...]"));
     parser.process(app);
 
     auto fail = [](const QString& text) {
@@ -193,6 +207,17 @@ int main(int argc, char* argv[])
             return fail(QStringLiteral("invalid --corrupt %1").arg(parser.value(corruptOption)));
     }
 
+    const bool replaying = parser.isSet(replayOption);
+    ReplayRecording recording;
+    if (replaying) {
+        QString error;
+        const QStringList sources = parser.values(replayOption) + parser.positionalArguments();
+        if (!recording.load(sources, &error, parser.value(fromOption).toLatin1(), parser.value(toOption).toLatin1()))
+            return fail(QStringLiteral("cannot replay: %1").arg(error));
+    } else if (!parser.positionalArguments().isEmpty()) {
+        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().constFirst()));
+    }
+
     WireTrace trace;
     if (!trace.open(parser.value(traceOption)))
         return fail(QStringLiteral("cannot open trace: %1").arg(trace.errorString()));
@@ -232,8 +257,12 @@ int main(int argc, char* argv[])
 
     ScaledClock clock(config.speed);
     SimBus bus(config, &clock);
-    FrameResponder responder(&bus, &trace);
-    responder.setCorruptEvery(corruptEvery);
+    const std::unique_ptr<FrameResponder> responder = replaying
+        ? std::make_unique<FrameResponder>(static_cast<AnalyzerBackend*>(&recording), &trace)
+        : std::make_unique<FrameResponder>(&bus, &trace);
+    FrameResponder& active = *responder;
+    bool mismatchTold = false;
+    active.setCorruptEvery(corruptEvery);
 
     int status = 0;
     char buf[4096];
@@ -256,7 +285,7 @@ int main(int argc, char* argv[])
             break;
         }
         bool dropped = false;
-        for (const FrameResponder::Output& out : responder.feed(QByteArrayView(buf, n))) {
+        for (const FrameResponder::Output& out : active.feed(QByteArrayView(buf, n))) {
             if (out.delayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(out.delayMs));
             if (out.drop) {
@@ -271,8 +300,18 @@ int main(int argc, char* argv[])
                 break;
             }
         }
+        if (replaying && !mismatchTold && recording.mismatches() > 0) {
+            mismatchTold = true;
+            std::fprintf(stderr, "velasim: replay: %s\n", qPrintable(recording.firstMismatch()));
+        }
         if (dropped)
             break;
+    }
+    if (replaying) {
+        std::fprintf(stderr, "velasim: replay: %d requests, %d did not fit the recording\n", recording.requests(),
+                     recording.mismatches());
+        if (recording.mismatches() > 0 && status == 0)
+            status = 1;
     }
 
     for (const QByteArray& id : bus.identifiers()) {

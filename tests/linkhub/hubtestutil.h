@@ -170,6 +170,9 @@ public:
         env.insert(QStringLiteral("VELA_LINKHUB_KEY"), key);
         env.insert(QStringLiteral("VELA_LINKHUB_IDLE"), QStringLiteral("30000"));
         env.remove(QStringLiteral("VELA_LINKHUB_TRACE"));
+        env.remove(QStringLiteral("VELA_LINKHUB_TRACE_DIR"));
+        env.remove(QStringLiteral("VELA_LINKHUB_TRACE_FILES"));
+        env.remove(QStringLiteral("VELA_LINKHUB_TRACE_SIZE"));
         env.remove(QStringLiteral("VELA_SIM_FAULTS"));
     }
     ~Hub() { stop(); }

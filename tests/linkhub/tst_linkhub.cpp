@@ -4,6 +4,7 @@
 #include "hubtestutil.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -58,6 +59,7 @@ private slots:
     void secondInstanceExits();
     void idleExit();
     void wireTrace();
+    void traceRingSurvivesKill();
 
     void serialEndToEnd();
     void serialAllFramesBad();
@@ -472,6 +474,68 @@ void tst_Linkhub::wireTrace()
     QVERIFY(has("C> 7\\x00\\xB2\\\\"));
 }
 
+// The ring lies in "trace" in the working folder by default, stays within
+// its size while lines pour in, and a Linkhub killed mid-write leaves every
+// file whole to its last line; the next one goes on from there.
+void tst_Linkhub::traceRingSurvivesKill()
+{
+    Hub hub;
+    hub.env.insert(QStringLiteral("VELA_LINKHUB_TRACE_FILES"), QStringLiteral("3"));
+    hub.env.insert(QStringLiteral("VELA_LINKHUB_TRACE_SIZE"), QStringLiteral("4096"));
+    const QString ring = hub.workDir() + QStringLiteral("/trace");
+    auto checkRing = [&ring](int* lines) {
+        const QStringList files = QDir(ring).entryList({QStringLiteral("wire-*.trace")}, QDir::Files, QDir::Name);
+        QVERIFY(!files.isEmpty());
+        QVERIFY2(files.size() <= 3, qPrintable(files.join(' ')));
+        *lines = 0;
+        for (const QString& name : files) {
+            QFile file(ring + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray text = file.readAll();
+            QVERIFY2(text.size() <= 4096, qPrintable(name));
+            // A part line could only stand at the end; the rest must parse.
+            const QList<QByteArray> whole = text.left(text.lastIndexOf('\n') + 1).split('\n');
+            for (const QByteArray& line : whole) {
+                if (line.isEmpty())
+                    continue;
+                ++*lines;
+                QVERIFY2(line.size() > 24 && line.at(23) == ' ' && line.mid(24).contains(' '), line.constData());
+            }
+        }
+    };
+
+    QVERIFY(hub.start());
+    Client client;
+    QVERIFY(client.connectTo(hub.port));
+    QVERIFY(openSim(client));
+    QByteArray burst;
+    for (int i = 0; i < 400; ++i)
+        burst += "73\r\n";
+    client.send(burst);
+    for (int i = 0; i < 200; ++i)
+        QVERIFY(client.readLine().startsWith("73 "));
+    hub.process.kill(); // while the rest are being answered and traced
+    QVERIFY(hub.process.waitForFinished(testsupport::scaled(5000)));
+    int lines = 0;
+    checkRing(&lines);
+    QVERIFY(lines > 0);
+
+    Hub again; // in a folder of its own, told where the ring is
+    again.env.insert(QStringLiteral("VELA_LINKHUB_TRACE_FILES"), QStringLiteral("3"));
+    again.env.insert(QStringLiteral("VELA_LINKHUB_TRACE_SIZE"), QStringLiteral("4096"));
+    QVERIFY(again.start({QStringLiteral("--trace-dir"), ring}));
+    Client second;
+    QVERIFY(second.connectTo(again.port));
+    QVERIFY(openSim(second));
+    QVERIFY(second.exchange("74").startsWith("74-"));
+    again.stop();
+    checkRing(&lines);
+    const QStringList files = QDir(ring).entryList({QStringLiteral("wire-*.trace")}, QDir::Files, QDir::Name);
+    QFile newest(ring + QLatin1Char('/') + files.constLast());
+    QVERIFY(newest.open(QIODevice::ReadOnly));
+    QVERIFY(newest.readAll().contains(" VELA01 C> 74\n"));
+}
+
 void tst_Linkhub::serialEndToEnd()
 {
     Velasim sim;
@@ -500,6 +564,27 @@ void tst_Linkhub::serialEndToEnd()
     QVERIFY2(trace.count("-- bad check") >= 2, trace.constData());
     QVERIFY(trace.contains("-- repeat 1 of frame"));
     QVERIFY(trace.contains("S> \\x02"));
+
+    // The ring keeps the frames only of the exchanges that met trouble: each
+    // bad check comes with the frames before it, the clean ones go.
+    const QStringList ring = QDir(hub.workDir() + QStringLiteral("/trace"))
+                                 .entryList({QStringLiteral("wire-*.trace")}, QDir::Files);
+    QCOMPARE(ring.size(), 1);
+    QFile ringFile(hub.workDir() + QStringLiteral("/trace/") + ring.constFirst());
+    QVERIFY(ringFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = ringFile.readAll().split('\n');
+    int frames = 0, badChecks = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).contains(" VELA07 S"))
+            ++frames;
+        if (lines.at(i).endsWith(" VELA07 -- bad check")) {
+            ++badChecks;
+            QVERIFY2(i >= 2 && lines.at(i - 1).contains(" VELA07 S< \\x02") && lines.at(i - 2).contains(" VELA07 S> \\x02"),
+                     lines.at(i).constData());
+        }
+    }
+    QCOMPARE(badChecks, int(trace.count("-- bad check")));
+    QVERIFY2(frames > 0 && frames < int(trace.count(" S> ") + trace.count(" S< ")), qPrintable(QString::number(frames)));
 }
 
 void tst_Linkhub::serialAllFramesBad()
