@@ -1,8 +1,11 @@
-// The cost of Linkhub's always-on wire trace: whole runs of the stack
-// (velahost, the driver, Linkhub with its simulated analyzer) with the ring
-// and without it (--trace-files 0), alternating, in one invocation.
+// The cost of Linkhub's always-on wire trace, or of the driver's durable
+// placement journal: whole runs of the stack (velahost, the driver, Linkhub
+// with its simulated analyzer) with it and without it, alternating, in one
+// invocation. Without the trace: --trace-files 0. Without the durable
+// journal: the journal in memory (VELA_JOURNAL=":memory:"), which does the
+// same work but never writes or syncs a file.
 //
-//   bench_trace [--assays N] [--speed X] [--rounds R]
+//   bench_trace [--assays N] [--speed X] [--rounds R] [--journal]
 //
 // Prints the CPU time (user + system, of velahost and Linkhub together) per
 // assay with and without the trace, the difference in per cent, and the
@@ -62,11 +65,12 @@ struct Outcome
     qint64 traceBytes = 0;
     qint64 wallMs = 0;
     double hubCpu = 0; // Linkhub's own
+    qint64 commands = 0; // request lines the driver sent (from the trace ring)
 };
 
 // One run in a fresh data folder. Linkhub is started here, as a child, so
 // that its CPU time is counted; the driver's own start finds it serving.
-Outcome runOnce(int assays, double speed, bool trace, int round)
+Outcome runOnce(int assays, double speed, bool trace, bool journal, int round)
 {
     Outcome o;
     QTemporaryDir dir;
@@ -90,6 +94,10 @@ Outcome runOnce(int assays, double speed, bool trace, int round)
     env.insert(QStringLiteral("VELA_LINKHUB_IDLE"), QStringLiteral("300"));
     env.insert(QStringLiteral("VELA_SIM_SPEED"), QString::number(speed));
     env.insert(QStringLiteral("VELA_LINKHUB_TRACE_FILES"), trace ? QStringLiteral("8") : QStringLiteral("0"));
+    if (journal)
+        env.remove(QStringLiteral("VELA_JOURNAL"));
+    else
+        env.insert(QStringLiteral("VELA_JOURNAL"), QStringLiteral(":memory:"));
 
     const double before = childCpuSeconds();
     QElapsedTimer wall;
@@ -126,9 +134,47 @@ Outcome runOnce(int assays, double speed, bool trace, int round)
     }
     o.cpu = childCpuSeconds() - before;
     o.ok = host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0;
-    for (const QFileInfo& f : QDir(data + QStringLiteral("/trace")).entryInfoList({QStringLiteral("wire-*.trace")}))
+    for (const QFileInfo& f : QDir(data + QStringLiteral("/trace")).entryInfoList({QStringLiteral("wire-*.trace")})) {
         o.traceBytes += f.size();
+        QFile file(f.filePath());
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : file.readAll().split('\n'))
+                o.commands += line.contains(" C> ") ? 1 : 0;
+        }
+    }
     return o;
+}
+
+// The journal on disk against the journal in memory, alternating; the trace
+// ring stays on in both, and its request lines count the commands per test.
+int compareJournal(int assays, double speed, int rounds)
+{
+    double cpu[2] = {0, 0};
+    qint64 wall[2] = {0, 0};
+    qint64 commands[2] = {0, 0};
+    for (int round = 0; round < rounds; ++round) {
+        for (int k = 0; k < 2; ++k) {
+            const bool durable = (round % 2 == 0) ? k == 1 : k == 0;
+            const Outcome o = runOnce(assays, speed, true, durable, round * 2 + k);
+            if (!o.ok) {
+                std::fprintf(stderr, "bench_trace: a run failed\n");
+                return 1;
+            }
+            cpu[durable ? 1 : 0] += o.cpu;
+            wall[durable ? 1 : 0] += o.wallMs;
+            commands[durable ? 1 : 0] += o.commands;
+        }
+    }
+    const double n = double(assays) * rounds;
+    const double without = cpu[0] / n * 1000.0, with = cpu[1] / n * 1000.0;
+    std::printf("assays per run %d, speed %g, rounds %d\n", assays, speed, rounds);
+    std::printf("journal in memory: CPU per assay %.2f ms, wall per run %.1f s, commands per test %.2f\n", without,
+                double(wall[0]) / rounds / 1000.0, double(commands[0]) / n);
+    std::printf("journal on disk:   CPU per assay %.2f ms (%+.1f %%), wall per run %.1f s (%+.1f %%), "
+                "commands per test %.2f\n",
+                with, (with - without) / without * 100.0, double(wall[1]) / rounds / 1000.0,
+                (double(wall[1]) - double(wall[0])) / double(wall[0]) * 100.0, double(commands[1]) / n);
+    return 0;
 }
 
 } // namespace
@@ -145,11 +191,16 @@ int main(int argc, char* argv[])
     const QCommandLineOption roundsOption(QStringLiteral("rounds"),
                                           QStringLiteral("Runs with and without the trace each (default 3)."),
                                           QStringLiteral("n"), QStringLiteral("3"));
-    parser.addOptions({assaysOption, speedOption, roundsOption});
+    const QCommandLineOption journalOption(QStringLiteral("journal"),
+                                           QStringLiteral("Compare the durable placement journal with one in memory "
+                                                          "(the trace stays on in both)."));
+    parser.addOptions({assaysOption, speedOption, roundsOption, journalOption});
     parser.process(app);
     const int assays = qMax(1, parser.value(assaysOption).toInt());
     const double speed = qMax(0.01, parser.value(speedOption).toDouble());
     const int rounds = qMax(1, parser.value(roundsOption).toInt());
+    if (parser.isSet(journalOption))
+        return compareJournal(assays, speed, rounds);
 
     double cpu[2] = {0, 0};
     double hubCpu[2] = {0, 0};
@@ -160,7 +211,7 @@ int main(int argc, char* argv[])
         // Alternating, so that a change in the machine's load falls on both.
         for (int traced = 0; traced < 2; ++traced) {
             const bool trace = (round % 2 == 0) ? traced == 1 : traced == 0;
-            const Outcome o = runOnce(assays, speed, trace, round * 2 + traced);
+            const Outcome o = runOnce(assays, speed, trace, true, round * 2 + traced);
             if (!o.ok) {
                 std::fprintf(stderr, "bench_trace: a run failed\n");
                 return 1;

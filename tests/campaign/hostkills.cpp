@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -138,6 +139,7 @@ int main(int argc, char* argv[])
     QRandomGenerator rng(seed ^ 0x5eed);
     int exitCode = -1;
     QString lastOutput;
+    QList<qint64> firstResultMs;    // after a restart: from the connection to the first result
     for (int run = 0; run <= kills; ++run) {
         const bool kill = run < kills;
         QProcess host;
@@ -157,10 +159,18 @@ int main(int argc, char* argv[])
         QByteArray output;
         // Killed a seeded while after the host has queued its work.
         const int after = rng.bounded(300, 3000);
-        QElapsedTimer queued;
+        QElapsedTimer queued, connected;
+        bool timed = run == 0;
         while (host.state() != QProcess::NotRunning) {
             host.waitForReadyRead(50);
             output += host.readAll();
+            if (!connected.isValid() && output.contains("Connected ("))
+                connected.start();
+            // A result line: two blanks and the sample number ("  K0001 A1 PT: ...").
+            if (!timed && connected.isValid() && output.indexOf("\n  K", output.indexOf("Connected (")) >= 0) {
+                firstResultMs.append(connected.elapsed());
+                timed = true;
+            }
             if (kill && !queued.isValid() && output.contains("Queued "))
                 queued.start();
             if (kill && queued.isValid() && queued.elapsed() >= after) {
@@ -233,6 +243,12 @@ int main(int argc, char* argv[])
     }
     std::printf("host kills %d: assays %d, true result %d, placed twice %d, orphans %d, lost %d, misattributed %d\n",
                 kills, assays, trueResult, placedTwice, orphans, lost, misattributed);
+    if (!firstResultMs.isEmpty()) {
+        std::sort(firstResultMs.begin(), firstResultMs.end());
+        std::printf("after a restart, the first result came %lld ms after the connection (median of %lld; "
+                    "the slowest %lld ms)\n",
+                    firstResultMs.at(firstResultMs.size() / 2), qint64(firstResultMs.size()), firstResultMs.last());
+    }
     const bool ok = placedTwice == 0 && orphans == 0 && lost == 0 && misattributed == 0 && exitCode == 0;
     if (!ok) {
         for (const QString& d : std::as_const(details))

@@ -8,6 +8,7 @@
 
 #include "core/analysisresult.h"
 
+#include <QFile>
 #include <QTest>
 
 namespace {
@@ -38,6 +39,8 @@ private slots:
     void adoption();
     void orphanReleased();
     void cleanEndMeasuresAnew();
+    void idsSkipJournalled();
+    void unwritableJournalStopsPlacement();
 
 private:
     // An earlier session, ended by a crash unless clean: one test of sample
@@ -215,6 +218,42 @@ void TestRecovery::cleanEndMeasuresAnew()
     QVERIFY(passUntilFinished(rig, a) < 20);
     QCOMPARE(rig.server.requests("31").size(), 1);
     QCOMPARE(a->result().value(), 30.0);
+}
+
+// No id the journal holds unreleased is given again, to a run's test or a
+// manual one, and the counter goes on above the journal's newest id.
+void TestRecovery::idsSkipJournalled()
+{
+    qputenv("VELA_ORPHAN_GRACE_MS", "600000");
+    Rig rig;
+    QVERIFY(rig.connected);
+    earlierSession(PlacementJournal::Accepted, false);
+    hold(rig, Held::Ours);
+    rig.instrument->seedTestIds(1);
+    rig.pass();     // opens the journal: ids go on above its newest
+    QCOMPARE(rig.instrument->nextTestId(), oldId + 1);
+    rig.instrument->seedTestIds(oldId - 1);
+    QCOMPARE(rig.instrument->nextTestId(), oldId + 1);
+}
+
+// A journal that cannot be written: no test goes out that it does not know,
+// and the operator is told why.
+void TestRecovery::unwritableJournalStopsPlacement()
+{
+    Rig rig;
+    QVERIFY(rig.connected);
+    QFile blocker(rig.journalDir.filePath(QStringLiteral("data")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    qputenv("VELA_JOURNAL", rig.journalDir.filePath(QStringLiteral("data/placements.db")).toLocal8Bit());
+    Assay* a = rig.addAssay(QStringLiteral("S1"), QStringLiteral("A1"), QStringLiteral("PT"));
+    rig.pass();
+    rig.pass();
+    QVERIFY(rig.server.requests("31").isEmpty());
+    QCOMPARE(rig.messages.texts().size(), 1);
+    QVERIFY2(rig.messages.texts().first().contains(QStringLiteral("无法写入测试记录文件")),
+             qPrintable(rig.messages.texts().first()));
+    QCOMPARE(a->status(), tq::Waiting);
 }
 
 QTEST_MAIN(TestRecovery)
