@@ -204,6 +204,14 @@ bool PlacementJournal::open(const QString& fileName, QString* error, QString* no
 bool PlacementJournal::beginSession(QString* error)
 {
     QMutexLocker lock(&m_mutex);
+    // Released tests are kept a while for the support case that asks after
+    // them, not for ever: a busy lab journals some 2 000 a day.
+    const QString cutoff = QDateTime::currentDateTime().addDays(-keptDays).toString(Qt::ISODateWithMs);
+    Statement prune(m_db, "delete from test where state = 3 and updated < ?");
+    if (!prune.bind(1, cutoff).run()) {
+        *error = lastError();
+        return false;
+    }
     Statement q(m_db, "insert into session(began) values(?)");
     if (!q.bind(1, now()).run()) {
         *error = lastError();

@@ -71,8 +71,11 @@ public:
     void close();
     QString fileName() const { return m_fileName; }
 
-    // Begins a session; its number is session(). The previous session, when
-    // it did not end cleanly, is previousUncleanSession().
+    // Released tests are forgotten this many days after their release.
+    static constexpr int keptDays = 30;
+
+    // Begins a session; its number is session(); released tests older than
+    // keptDays go.
     bool beginSession(QString* error);
     qint64 session() const { return m_session; }
     // The newest session that ended cleanly (0: none).

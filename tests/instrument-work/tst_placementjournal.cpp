@@ -1,6 +1,10 @@
 #include "placementjournal.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +21,7 @@ private slots:
     void damagedFileSetAside_data();
     void damagedFileSetAside();
     void noJournalWhereItCannotBeWritten();
+    void releasedTestsForgottenAfterAWhile();
 
 private:
     PlacementJournal::Test test(quint32 id, const QString& sample = QStringLiteral("1001")) const;
@@ -175,6 +180,42 @@ void TestPlacementJournal::noJournalWhereItCannotBeWritten()
     QVERIFY(!error.isEmpty());
     QVERIFY(!j.isOpen());
     QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("data"))));
+}
+
+// Released tests go once they are older than the kept days; unreleased
+// ones stay however old.
+void TestPlacementJournal::releasedTestsForgottenAfterAWhile()
+{
+    QString error;
+    {
+        PlacementJournal j;
+        QVERIFY(j.open(path(), &error));
+        QVERIFY(j.beginSession(&error));
+        for (quint32 id : {1u, 2u, 3u})
+            QVERIFY(j.recordPlacing(test(id), &error));
+        QVERIFY(j.recordRelease(1, QString(), &error));
+        QVERIFY(j.recordRelease(2, QString(), &error));
+    }
+    {
+        // Test 1 released long ago, 3 placed long ago.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("age"));
+        db.setDatabaseName(path());
+        QVERIFY(db.open());
+        const QString old = QDateTime::currentDateTime()
+                                .addDays(-PlacementJournal::keptDays - 1)
+                                .toString(Qt::ISODateWithMs);
+        QSqlQuery q(db);
+        QVERIFY2(q.exec(QStringLiteral("update test set updated = '%1' where testId in (1, 3)").arg(old)),
+                 qPrintable(q.lastError().text()));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("age"));
+    PlacementJournal j;
+    QVERIFY(j.open(path(), &error));
+    QVERIFY(j.beginSession(&error));
+    QCOMPARE(j.unreleased().size(), 1);         // 3, however old
+    QVERIFY(j.recordPlacing(test(1), &error));  // 1 is gone: its id is free
+    QVERIFY(!j.recordPlacing(test(3), &error)); // 3 still holds its id
 }
 
 QTEST_APPLESS_MAIN(TestPlacementJournal)
