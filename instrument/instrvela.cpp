@@ -4,16 +4,13 @@
 #include "commandcodec.h"
 #include "instrvelafile.h"
 #include "linktrace.h"
-#include "placementjournal.h"
 #include "replyerror.h"
 #include "talkthread.h"
-#include "workerthread.h"
 
 #include <tqcore/resource.h>
 #include <tqcore/workbench.h>
 
 #include <QMutexLocker>
-#include <QTime>
 
 #include <cstdarg>
 #include <cstdio>
@@ -22,7 +19,6 @@
 InstrVela::InstrVela(Workbench* workbench)
     : Instrument(workbench)
     , m_link(new AnalyzerLink(this))
-    , m_linkLost(m_link->lostFlag())
 {
     clearParam();
 
@@ -33,23 +29,16 @@ InstrVela::InstrVela(Workbench* workbench)
     // A lost link leaves no reading on show.
     connect(m_link, &AnalyzerLink::lost, this, [this] { m_monitor->forgetReadings(noReadingText()); });
 
-    m_testId = quint32(QTime(0, 0).secsTo(QTime::currentTime()));
-
-    m_journal = std::make_unique<PlacementJournal>();
-    m_worker = new WorkerThread(this);
-
     if (workbench)
         m_defaultMethod = workbench->instrInfo().value(QStringLiteral("method")).toStringList().value(0);
 
-    connect(m_worker, &QThread::started, this, &Instrument::setRunning);
-    connect(m_worker, &QThread::finished, this, &Instrument::setStopped);
+    m_scheduler = std::make_unique<RunScheduler>(*this, m_link->lostFlag());
 }
 
 InstrVela::~InstrVela()
 {
     m_link->stopRetrying();
-    delete m_worker;
-    m_worker = nullptr;
+    m_scheduler->stopWorker();
     m_link->close();
 }
 
@@ -59,7 +48,7 @@ void InstrVela::connectToHost()
         return;
     if (!m_link->open())
         return;
-    openJournal();
+    m_scheduler->openJournal();
     m_link->setWanted();
     setStatusCode(0, LinkStatusSource, QString());
     setState(Connected);
@@ -74,28 +63,70 @@ void InstrVela::disconnectFromHost()
     setTemperatureStable(false);
     clearParam();
     // A clean stop: what was read before is never given again.
-    QString error;
-    if (m_journal->isOpen() && m_journal->session() != 0 && !m_journal->endSession(&error))
-        qCWarning(lcLink).noquote() << "placement journal:" << error;
+    m_scheduler->endJournalSession();
     setStatusCode(0, LinkStatusSource, QString());
     setState(Disconnected);
 }
 
+// ---- the run scheduler's operations, as the host and the windows call them
+
+bool InstrVela::startWork()
+{
+    return m_scheduler->wake();
+}
+
+void InstrVela::haltWork()
+{
+}
+
 quint32 InstrVela::nextTestId()
 {
-    for (;;) {
-        quint32 id = m_testId.load();
-        quint32 next;
-        do {
-            next = id + 1;
-            if (next == 0)
-                next = 1;
-        } while (!m_testId.compare_exchange_weak(id, next));
-        // An id the analyzer may still hold for a journalled test is never
-        // given to another.
-        if (!m_journal->isOpen() || !m_journal->holdsUnreleased(next))
-            return next;
-    }
+    return m_scheduler->nextTestId();
+}
+
+void InstrVela::seedTestIds(quint32 last)
+{
+    m_scheduler->seedTestIds(last);
+}
+
+bool InstrVela::startTest(TestRecord& record, int* freeCount, QByteArray* replyOut)
+{
+    return m_scheduler->startTest(record, freeCount, replyOut);
+}
+
+bool InstrVela::cancelTest(quint32 id)
+{
+    return m_scheduler->cancelTest(id);
+}
+
+bool InstrVela::fetchResult(quint32 id, AnalysisResult* out, Assay* assay)
+{
+    return m_scheduler->fetchResult(id, out, assay);
+}
+
+void InstrVela::schedulePass(const std::atomic<bool>* stop)
+{
+    m_scheduler->schedulePass(stop);
+}
+
+bool InstrVela::prepareNextTest(TestRecord& record)
+{
+    return m_scheduler->prepareNextTest(record);
+}
+
+bool InstrVela::fetchAssayResult(Assay* assay)
+{
+    return m_scheduler->fetchAssayResult(assay);
+}
+
+int InstrVela::countPlaceableAssays()
+{
+    return m_scheduler->countPlaceableAssays();
+}
+
+bool InstrVela::hasScheduledTests() const
+{
+    return m_scheduler->hasScheduledTests();
 }
 
 void InstrVela::createResources(ResourceManager* rm)

@@ -2,7 +2,7 @@
 
 #include "analyzerlink.h"
 #include "analyzerprotocol.h"
-#include "placementjournal.h"
+#include "runscheduler.h"
 #include "testrecord.h"
 
 #include "core/analysisresult.h"
@@ -10,7 +10,6 @@
 #include <tqcore/instrument.h>
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -29,7 +28,6 @@ class Resource;
 class ResourceManager;
 class TalkThread;
 class Workbench;
-class WorkerThread;
 
 // Parameter block of the analyzer, kept in analyzer memory at address 0.
 struct ParamBlock
@@ -44,8 +42,8 @@ static_assert(sizeof(ParamBlock) == 8, "the analyzer stores the block as 8 bytes
 // operation of protocol(), which builds it and exchanges it there. The
 // object forwards to its parts: the link (AnalyzerLink: Linkhub, talk
 // thread, reconnection), the monitor (AnalyzerMonitor: status, sensors,
-// temperatures) and the run scheduler (instrvela_schedule.cpp and its
-// neighbours, still methods of this class). ARCHITECTURE.md maps them.
+// temperatures) and the run scheduler (RunScheduler: placement, results,
+// release, the placement journal). ARCHITECTURE.md maps them.
 class InstrVela : public Instrument
 {
     Q_OBJECT
@@ -78,9 +76,7 @@ public:
     void beginAssay(Assay* assay) override;
     void endAssay(Assay* assay, bool ok) override;
 
-    // Test ids: never 0, seeded from the seconds since midnight (or from the
-    // newest id of the placement journal when that is ahead); ids the
-    // journal holds unreleased are skipped. Any thread.
+    // Test ids (RunScheduler::nextTestId). Any thread.
     quint32 nextTestId();
     QString defaultMethod() const { return m_defaultMethod; }
     void setTemperatureStable(bool stable);
@@ -106,7 +102,7 @@ public:
     QString lastError() const;
     void setLastError(const QString& text);
 
-    // Command set.
+    // Command set: placing (31) and releasing (34) one test; see RunScheduler.
     // replyOut, when given, receives the analyzer's reply.
     bool startTest(TestRecord& record, int* freeCount, QByteArray* replyOut = nullptr);
     bool cancelTest(quint32 id);
@@ -146,31 +142,21 @@ public:
     static int linkhubStartTimeout() { return AnalyzerLink::linkhubStartTimeout(); }
     static int moduleWaitTimeout();
 
-    // ---- run scheduler, results and monitoring ----
+    // ---- run scheduler (runscheduler.h) ----
+    // The scheduler part: its worker, its records, the placement journal.
+    RunScheduler& scheduler() { return *m_scheduler; }
+    const RunScheduler& scheduler() const { return *m_scheduler; }
     // Result of a test (command 32); when final, with its curve (command 60).
     // False while the test runs and when a query fails. assay may be null;
     // the caller keeps it alive for the call.
     bool fetchResult(quint32 id, AnalysisResult* out, Assay* assay);
-    bool readCurve(quint32 id, AnalysisResult* result);
     // One pass of the run scheduler (worker thread): collect, release, place.
-    // stop is read between records and may be set from any thread.
     void schedulePass(const std::atomic<bool>* stop);
     bool prepareNextTest(TestRecord& record);
     bool fetchAssayResult(Assay* assay);
     int countPlaceableAssays();
     bool hasScheduledTests() const;
-    // Factor sent with a test: the reciprocal of the dilution fraction,
-    // rounded half away from zero (0.5 -> 2, 0.4 -> 3); 1 without a fraction.
-    static int dilutionFactor(double dilution);
-    // The dilution field of command 31 has two digits.
-    static constexpr int maxDilutionFactor = 99;
-    // A test whose result replies do not parse this many times in a row is
-    // given up with an error result and released. Replies that never came
-    // (the link is down) and Linkhub's own "Err:" replies do not count.
-    static constexpr int maxFailedQueries = 10;
-    // After this many refusals in a row of one test the host is told through
-    // the assay's message; the test is still offered at every pass.
-    static constexpr int refusalNotice = 30;
+    static int dilutionFactor(double dilution) { return RunScheduler::dilutionFactor(dilution); }
 
     // ---- monitoring (analyzermonitor.h) ----
     // The nine zone temperatures last read (zone i+1 at index i) and the
@@ -183,88 +169,7 @@ public:
     // Makes the zone-1 label of the status bar blink until the zone settles.
     const Blink* temperatureBlink() const;
     // The test-id counter: the next id handed out is last + 1.
-    void seedTestIds(quint32 last) { m_testId = last; }
-
-private:
-    // The scheduler's tests reach its records; they go with the scheduler's
-    // own part.
-    friend class TestScheduler;
-
-    enum class ResultQuery { Final, Running, Failed };
-    // What the host's assay tells a result query; read before the exchanges.
-    struct AssayFacts
-    {
-        bool present = false;
-        QString item;            // Assay::assay(), for its maximum clot time
-        bool demonstration = false;
-        AnalysisResult own;      // demonstration mode: the result the assay has
-    };
-    // What one result query found, before anything is handed to the host.
-    struct ResultReport
-    {
-        ResultQuery outcome = ResultQuery::Failed;
-        QString reason;          // failed: why
-        bool counts = false;     // failed: a reply that did not parse
-        bool lost = false;       // final: the analyzer no longer knows the test
-        bool curveIncomplete = false; // the result stands, its curve read failed
-        bool hasPrewarmTime = false;
-        int prewarmTime = 0;
-        int testSeconds = 0;     // elapsed measuring time; 0: not reported
-        QString testReport;      // final: the report for the assay's message
-        AnalysisResult result;   // final (and a final whose curve read failed)
-    };
-    static AssayFacts factsOf(const Assay* assay, bool demonstration);
-    ResultReport queryResult(quint32 id, const AssayFacts& facts);
-    void applyReport(const ResultReport& report, Assay* assay);
-    bool readCurve(quint32 id, AnalysisResult* result, bool* linkLost);
-    bool collectResult(TestRecord& record);
-    void placePending(const std::atomic<bool>* stop);
-    void noteRefusal(TestRecord& record, const QByteArray& reply);
-    void renumberTest(TestRecord& record);
-    // A journalled test of an earlier session, as reconciliation found it.
-    struct RecoveredTest
-    {
-        enum Kind { Follow, Place, Lost, Result };
-        PlacementJournal::Test test;
-        Kind kind = Lost;
-        bool onAnalyzer = false;    // the analyzer holds it with its fields
-        bool clash = false;         // never arrived, and another test holds its id
-    };
-    static int orphanGrace();
-    bool reconcileJournal(const std::atomic<bool>* stop);
-    void claimRecovered();
-    void releaseOrphans();
-    void giveJournalResult(Assay* assay, const PlacementJournal::Test& test);
-    bool refuseDilution(Assay* assay, int factor);
-    void raiseCritical(const QString& text);
-    // Placement journal (see placementjournal.h): opened at connection in
-    // the data folder; a test is placed only once it is journalled.
-    void openJournal();
-    bool ensureJournal();       // open, with a session; false: no test may be placed
-    bool journalPlacing(TestRecord& record);
-    void journalResult(const TestRecord& record, const AnalysisResult& result, const QString& report);
-    void journalRelease(quint32 testId, const QString& reason);
-    void journalBroken(const QString& error);
-    Assay* nextPlaceableAssay(const QList<Assay*>& assays);
-    int m_finishedLead = 0;             // leading worklist assays known finished
-    QPointer<Assay> m_finishedLeadMark; // the last of them
-    bool addDemonstrationShadow();
-    bool isDemonstrationActive() const;
-    void emitTemperatureText(int zone, const QString& text);
-
-    WorkerThread* m_worker = nullptr;
-    QList<TestRecord> m_running;        // worker thread only
-    QList<TestRecord> m_pending;        // worker thread only
-    std::unique_ptr<PlacementJournal> m_journal;
-    std::atomic<bool> m_journalBroken{false};   // placement stopped until the next connection
-    QMutex m_journalMutex;      // opening the journal
-    std::atomic<bool> m_reconcileDue{false};    // a session began: ask for its earlier tests
-    QList<RecoveredTest> m_recovered;           // worker thread only
-    QList<PlacementJournal::Test> m_givable;    // worker thread only
-    QElapsedTimer m_reconciledAt;               // worker thread only
-
-public:
-    // ---- end of run scheduler, results and monitoring ----
+    void seedTestIds(quint32 last);
 
 signals:
     void temp1Changed(QString temp);
@@ -278,7 +183,8 @@ signals:
     void temp9Changed(QString temp);
 
 private:
-    std::atomic<quint32> m_testId{0};
+    void emitTemperatureText(int zone, const QString& text);
+
     AnalyzerMonitor* m_monitor = nullptr;   // status, sensors, temperatures; a child
 
     // Reagents included in the reagent table, grouped by name (ascending).
@@ -287,8 +193,6 @@ private:
     mutable QMutex m_errorMutex;    // the last error is kept per calling thread
     QHash<Qt::HANDLE, QString> m_lastErrors;
     AnalyzerLink* const m_link;     // Linkhub, the talk thread, reconnection; a child
-    // The link's lost flag as the scheduler's pass reads it.
-    const std::atomic<bool>& m_linkLost;
     QString m_defaultMethod;
     ParamBlock m_param;
     // One line to the analyzer; a longer line than the analyzer's buffer
@@ -297,4 +201,6 @@ private:
     QByteArray exchange(const QByteArray& line);
     QByteArray refuseCommand(int length);
     AnalyzerProtocol m_protocol{ [this](const QByteArray& line) { return exchange(line); } };
+    // Declared last: it stops its worker before the rest goes.
+    std::unique_ptr<RunScheduler> m_scheduler;
 };

@@ -1,15 +1,14 @@
 #include "workerthread.h"
 
-#include "instrvela.h"
+#include "runscheduler.h"
 
 #include "core/threadhandoff.h"
-#include <tqcore/workbench.h>
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 
-WorkerThread::WorkerThread(InstrVela* instrument)
-    : m_instrument(instrument)
+WorkerThread::WorkerThread(RunScheduler* scheduler)
+    : m_scheduler(scheduler)
 {
 }
 
@@ -57,8 +56,7 @@ void WorkerThread::run()
         m_begun = true;
         m_condition.wakeAll();
     }
-    if (Workbench* wb = m_instrument->workbench())
-        wb->setTmpValue(QStringLiteral("vela/added"), 0);
+    m_scheduler->beginRun();
 
     for (;;) {
         {
@@ -69,10 +67,10 @@ void WorkerThread::run()
                 return;
             }
         }
-        m_instrument->schedulePass(&m_stop);
+        m_scheduler->schedulePass(&m_stop);
 
         QMutexLocker lock(&m_mutex);
-        if (m_stop || (!m_wake && !m_instrument->hasScheduledTests())) {
+        if (m_stop || (!m_wake && !m_scheduler->hasScheduledTests())) {
             m_ending = true;
             return;
         }

@@ -6,14 +6,14 @@
 
 #include <atomic>
 
-class InstrVela;
+class RunScheduler;
 
-// Runs the scheduler's passes of one instrument object, at most one second
-// apart, and ends by itself once no test is pending or running.
+// Runs the run scheduler's passes, at most one second apart, and ends by
+// itself once no test is pending or running.
 class WorkerThread : public QThread
 {
 public:
-    explicit WorkerThread(InstrVela* instrument);
+    explicit WorkerThread(RunScheduler* scheduler);
     // Asks the thread to stop and waits for it. A pass gives way to the stop
     // between records, in a shadow test's delay and while it waits for a
     // message box; an exchange in progress ends within the reply time-out.
@@ -29,7 +29,7 @@ protected:
     void run() override;
 
 private:
-    InstrVela* m_instrument;
+    RunScheduler* m_scheduler;
     QMutex m_mutex;
     QWaitCondition m_condition;
     bool m_wake = false;            // a pass was asked for since the last one began

@@ -344,7 +344,7 @@ void FaultCampaign::judge(const QString& truthFile, int talkTimeoutMs, Tally* ta
                 tally->details << name + QStringLiteral(": an error of no known kind: ") + r.errorText().left(80);
             // A refused dilution is the assay's own: no fault is needed.
             if (reason != QLatin1String("dilution refused")
-                || InstrVela::dilutionFactor(a->dilution()) <= InstrVela::maxDilutionFactor)
+                || InstrVela::dilutionFactor(a->dilution()) <= RunScheduler::maxDilutionFactor)
                 explained(item, name, id, QStringLiteral("error \"%1\"").arg(r.errorText().left(40)));
             continue;
         }

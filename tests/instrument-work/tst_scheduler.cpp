@@ -141,7 +141,7 @@ void TestScheduler::noWorklist()
 {
     InstrVela instrument(nullptr);
     QVERIFY(!instrument.startWork());
-    QVERIFY(!instrument.m_worker->isRunning());
+    QVERIFY(!instrument.scheduler().isWorking());
 }
 
 void TestScheduler::emptyWorklistRunsOnePass()
@@ -151,7 +151,7 @@ void TestScheduler::emptyWorklistRunsOnePass()
     TqApp::setTmpValue(QStringLiteral("vela/added"), 7);
     QSignalSpy running(rig.instrument.data(), &Instrument::runningChanged);
     QVERIFY(rig.instrument->startWork());
-    QVERIFY(rig.instrument->m_worker->wait(5000));
+    QVERIFY(rig.instrument->scheduler().waitForWorker(5000));
     QTRY_COMPARE(running.count(), 2);
     QCOMPARE(running.at(0).at(0).toBool(), true);
     QCOMPARE(running.at(1).at(0).toBool(), false);
@@ -162,7 +162,7 @@ void TestScheduler::emptyWorklistRunsOnePass()
     rig.addAssay("S1", "A1", "PT");
     QVERIFY(rig.instrument->startWork());
     QTRY_VERIFY_WITH_TIMEOUT(rig.worklist()->assays().at(0)->isFinished(), testsupport::scaled(15000));
-    QVERIFY(rig.instrument->m_worker->wait(5000));
+    QVERIFY(rig.instrument->scheduler().waitForWorker(5000));
 }
 
 void TestScheduler::dilutionFactor_data()
@@ -231,7 +231,7 @@ void TestScheduler::oneTestPerPassWithoutRoom()
         rig.server.clearRequests();
         rig.pass();
         QCOMPARE(rig.server.requests("31").size(), pass <= 3 ? 1 : 0);
-        QCOMPARE(rig.instrument->m_running.size(), qMin(pass, 3));
+        QCOMPARE(rig.instrument->scheduler().runningTests().size(), qMin(pass, 3));
         // each pass asks every test already running for its result
         QCOMPARE(rig.server.requests("32").size(), qMin(pass - 1, 3));
     }
@@ -248,17 +248,17 @@ void TestScheduler::refusedPlacementStaysPending()
     const QList<QByteArray> offered = rig.server.requests("31");
     QCOMPARE(offered.size(), 2);
     QCOMPARE(offered.at(0), offered.at(1)); // the same test, offered again
-    QCOMPARE(rig.instrument->m_pending.size(), 1);
-    QVERIFY(rig.instrument->m_running.isEmpty());
+    QCOMPARE(rig.instrument->scheduler().pendingTests().size(), 1);
+    QVERIFY(rig.instrument->scheduler().runningTests().isEmpty());
     QCOMPARE(begun.count(), 0);
     QCOMPARE(a->status(), tq::Waiting);
 
     rig.analyzer.freeCount = 3;
     rig.pass();
     QCOMPARE(begun.count(), 1);
-    QVERIFY(rig.instrument->m_pending.isEmpty());
-    QCOMPARE(rig.instrument->m_running.size(), 1);
-    QCOMPARE(rig.instrument->m_running.at(0).testId, testIdOf(a));
+    QVERIFY(rig.instrument->scheduler().pendingTests().isEmpty());
+    QCOMPARE(rig.instrument->scheduler().runningTests().size(), 1);
+    QCOMPARE(rig.instrument->scheduler().runningTests().at(0).testId, testIdOf(a));
 }
 
 void TestScheduler::refusedReleaseRetriedWithoutQuery()
@@ -272,15 +272,15 @@ void TestScheduler::refusedReleaseRetriedWithoutQuery()
     rig.pass(); // final result, release refused
     QCOMPARE(rig.server.requests("32").size(), 1);
     QCOMPARE(rig.server.requests("34").size(), 1);
-    QCOMPARE(rig.instrument->m_running.size(), 1);
-    QCOMPARE(rig.instrument->m_running.at(0).phase, int(TestRecord::Final));
+    QCOMPARE(rig.instrument->scheduler().runningTests().size(), 1);
+    QCOMPARE(rig.instrument->scheduler().runningTests().at(0).phase, int(TestRecord::Final));
     QCOMPARE(ended.count(), 0);
     QCOMPARE(a->result().value(), 30.0);
 
     rig.pass(); // released, no second query
     QCOMPARE(rig.server.requests("32").size(), 1);
     QCOMPARE(rig.server.requests("34").size(), 2);
-    QVERIFY(rig.instrument->m_running.isEmpty());
+    QVERIFY(rig.instrument->scheduler().runningTests().isEmpty());
     QCOMPARE(ended.count(), 1);
     QVERIFY(a->isFinished());
     QVERIFY(!rig.instrument->containsAssay(a));
@@ -293,7 +293,7 @@ void TestScheduler::deletedAssayReleasedSilently()
     Assay* a = rig.addAssay("S1", "A1", "PT");
     rig.pass();
     const quint32 id = testIdOf(a);
-    QCOMPARE(rig.instrument->m_running.size(), 1);
+    QCOMPARE(rig.instrument->scheduler().runningTests().size(), 1);
 
     QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
     QSignalSpy begun(rig.instrument.data(), &Instrument::assayBegun);
@@ -301,7 +301,7 @@ void TestScheduler::deletedAssayReleasedSilently()
     rig.server.clearRequests();
     rig.pass();
     QCOMPARE(rig.server.requests(), QList<QByteArray>{"34" + idText(id)});
-    QVERIFY(rig.instrument->m_running.isEmpty());
+    QVERIFY(rig.instrument->scheduler().runningTests().isEmpty());
     QCOMPARE(ended.count(), 0);
     QCOMPARE(begun.count(), 0);
 }
@@ -348,7 +348,7 @@ void TestScheduler::deletedDuringExchange()
     QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
 
     QVERIFY(rig.instrument->startWork());
-    QTRY_VERIFY_WITH_TIMEOUT(strike->done && !rig.instrument->m_worker->isRunning(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(strike->done && !rig.instrument->scheduler().isWorking(), 30000);
     QVERIFY(watch.isNull());
     QVERIFY(!hasAssay(ended, doomedAddress));
     if (command == "31")
@@ -421,7 +421,7 @@ void TestScheduler::refusals()
     if (oursRunning) {
         rig.addAssay("S0", "A9", "PT");
         rig.pass();
-        QCOMPARE(rig.instrument->m_running.size(), 1);
+        QCOMPARE(rig.instrument->scheduler().runningTests().size(), 1);
     }
     Assay* a = rig.addAssay("S1", "A1", "PT");
     auto refusing = std::make_shared<std::atomic<bool>>(true);
@@ -430,12 +430,12 @@ void TestScheduler::refusals()
             return reply;
         return rig.analyzer.handle(request);
     });
-    for (int i = 1; i < InstrVela::refusalNotice; ++i)
+    for (int i = 1; i < RunScheduler::refusalNotice; ++i)
         rig.pass();
     QVERIFY(a->message().isEmpty());
     rig.pass();
     QCOMPARE(a->message().contains(QStringLiteral("拒绝")), told);
-    QCOMPARE(rig.server.requests("31" + idText(testIdOf(a))).size(), InstrVela::refusalNotice);
+    QCOMPARE(rig.server.requests("31" + idText(testIdOf(a))).size(), RunScheduler::refusalNotice);
     QCOMPARE(a->status(), tq::Waiting);
 
     // still offered, and placed once the analyzer takes it
@@ -477,7 +477,7 @@ void TestScheduler::queryFailures()
     *faulty = true;
     if (reply.isEmpty())
         rig.instrument->talkThread()->close();
-    for (int i = 1; i < InstrVela::maxFailedQueries; ++i)
+    for (int i = 1; i < RunScheduler::maxFailedQueries; ++i)
         rig.pass();
     QCOMPARE(ended.count(), 0);
     rig.pass();
@@ -525,7 +525,7 @@ void TestScheduler::curveFailureKeepsClotTime()
     Assay* a = rig.addAssay("S1", "A1", "PT");
     QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
     rig.pass();
-    for (int i = 1; i < InstrVela::maxFailedQueries; ++i)
+    for (int i = 1; i < RunScheduler::maxFailedQueries; ++i)
         rig.pass();
     QCOMPARE(ended.count(), 0);
     QVERIFY(a->result().isNull());
@@ -598,7 +598,7 @@ void TestScheduler::worklistRunsThroughWorker()
     }
 
     QVERIFY(rig.instrument->startWork());
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.instrument->m_worker->isRunning(), testsupport::scaled(40000));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.instrument->scheduler().isWorking(), testsupport::scaled(40000));
     QCOMPARE(begun.count(), 12);
     QCOMPARE(ended.count(), 12);
     QCOMPARE(rig.analyzer.released(), 12);
@@ -627,22 +627,22 @@ void TestScheduler::finishedHeadIsSkipped()
     for (int i = 0; i < 4; ++i)
         assays.at(i)->setFinished(true);
     rig.pass();
-    QCOMPARE(rig.instrument->m_running.size(), 2);
-    QCOMPARE(rig.instrument->m_running.at(0).assay.data(), assays.at(4));
+    QCOMPARE(rig.instrument->scheduler().runningTests().size(), 2);
+    QCOMPARE(rig.instrument->scheduler().runningTests().at(0).assay.data(), assays.at(4));
     rig.pass(); // both released
     QVERIFY(!rig.instrument->hasScheduledTests());
 
     rig.worklist()->remove(assays.at(1));
     Assay* late = rig.addAssay("S9", "A9", "TT");
     rig.pass();
-    QCOMPARE(rig.instrument->m_running.size(), 1);
-    QCOMPARE(rig.instrument->m_running.at(0).assay.data(), late);
+    QCOMPARE(rig.instrument->scheduler().runningTests().size(), 1);
+    QCOMPARE(rig.instrument->scheduler().runningTests().at(0).assay.data(), late);
     rig.pass();
 
     assays.at(2)->setFinished(false);
     rig.pass();
-    QCOMPARE(rig.instrument->m_running.size(), 1);
-    QCOMPARE(rig.instrument->m_running.at(0).assay.data(), assays.at(2));
+    QCOMPARE(rig.instrument->scheduler().runningTests().size(), 1);
+    QCOMPARE(rig.instrument->scheduler().runningTests().at(0).assay.data(), assays.at(2));
 }
 
 void TestScheduler::demonstrationShadows()
@@ -659,10 +659,10 @@ void TestScheduler::demonstrationShadows()
     rig.pass();
     // the fourth placement finds six more waiting and adds a shadow for the
     // fifth assay; later placements find four or fewer and add none
-    QCOMPARE(shadowCount(rig.instrument->m_running), 1);
-    QCOMPARE(rig.instrument->m_running.size(), 10);
-    QCOMPARE(rig.instrument->m_running.at(4).assay.data(), assays.at(4));
-    QVERIFY(rig.instrument->m_running.at(4).shadow);
+    QCOMPARE(shadowCount(rig.instrument->scheduler().runningTests()), 1);
+    QCOMPARE(rig.instrument->scheduler().runningTests().size(), 10);
+    QCOMPARE(rig.instrument->scheduler().runningTests().at(4).assay.data(), assays.at(4));
+    QVERIFY(rig.instrument->scheduler().runningTests().at(4).shadow);
     QCOMPARE(rig.server.requests("31").size(), 9);
     QCOMPARE(TqApp::tmpValue(QStringLiteral("vela/added")).toInt(), 9);
     QVERIFY(rig.instrument->containsAssay(assays.at(4)));
@@ -671,7 +671,7 @@ void TestScheduler::demonstrationShadows()
     // the shadow ends once it is first, without a word to the analyzer,
     // and keeps the result the host gave its assay
     rig.pass();
-    QVERIFY(rig.instrument->m_running.isEmpty());
+    QVERIFY(rig.instrument->scheduler().runningTests().isEmpty());
     const QByteArray shadowId = idText(testIdOf(assays.at(4)));
     for (const QByteArray& r : rig.server.requests())
         QVERIFY2(!r.contains(shadowId), r.constData());
@@ -726,7 +726,7 @@ void TestScheduler::destroyDuringPass()
         rig.addAssay("S2", QString(), "PT");
         QTRY_VERIFY_WITH_TIMEOUT(held->count() >= 1, testsupport::scaled(5000));
         QCOMPARE(boxes.load(), 0);
-        QVERIFY(rig.instrument->m_worker->isRunning());
+        QVERIFY(rig.instrument->scheduler().isWorking());
     }
     QElapsedTimer timer;
     timer.start();

@@ -1,6 +1,8 @@
 // Result and curve retrieval: command 32 for a test's progress and final
 // report, command 60 for its measured points.
 
+#include "runscheduler.h"
+
 #include "instrvela.h"
 
 #include "replyparser.h"
@@ -51,13 +53,13 @@ QString testReport(const ReplyParser::TestReply& r, const QString& errorText)
 
 } // namespace
 
-bool InstrVela::isDemonstrationActive() const
+bool RunScheduler::isDemonstrationActive() const
 {
-    Workbench* wb = workbench();
+    Workbench* wb = m_instrument.workbench();
     return wb && wb->value(QStringLiteral("debug/active")).toBool();
 }
 
-InstrVela::AssayFacts InstrVela::factsOf(const Assay* assay, bool demonstration)
+RunScheduler::AssayFacts RunScheduler::factsOf(const Assay* assay, bool demonstration)
 {
     AssayFacts facts;
     if (!assay)
@@ -70,7 +72,7 @@ InstrVela::AssayFacts InstrVela::factsOf(const Assay* assay, bool demonstration)
     return facts;
 }
 
-bool InstrVela::fetchResult(quint32 id, AnalysisResult* out, Assay* assay)
+bool RunScheduler::fetchResult(quint32 id, AnalysisResult* out, Assay* assay)
 {
     const ResultReport report = queryResult(id, factsOf(assay, isDemonstrationActive()));
     if (assay)
@@ -81,15 +83,15 @@ bool InstrVela::fetchResult(quint32 id, AnalysisResult* out, Assay* assay)
     return true;
 }
 
-InstrVela::ResultReport InstrVela::queryResult(quint32 id, const AssayFacts& facts)
+RunScheduler::ResultReport RunScheduler::queryResult(quint32 id, const AssayFacts& facts)
 {
     ResultReport report;
-    QByteArray reply = m_protocol.queryTest(id);
+    QByteArray reply = m_instrument.protocol().queryTest(id);
     ReplyParser::TestReply r = ReplyParser::parseTestReply(reply);
     if (r.unknownTest) {
         // One "32XX" may be a fault of the line; a test the analyzer has
         // really lost is unknown when asked again, too.
-        reply = m_protocol.queryTest(id);
+        reply = m_instrument.protocol().queryTest(id);
         r = ReplyParser::parseTestReply(reply);
     }
 
@@ -106,7 +108,7 @@ InstrVela::ResultReport InstrVela::queryResult(quint32 id, const AssayFacts& fac
             report.reason = tr("没有回应");
             return report;
         }
-        isErrorReply(reply);
+        m_instrument.isErrorReply(reply);
         report.reason = r.text.left(64);
         // Linkhub's "Err:" says the analyzer did not answer on the line: a
         // fault of the line, not of the test.
@@ -132,7 +134,7 @@ InstrVela::ResultReport InstrVela::queryResult(quint32 id, const AssayFacts& fac
         return report;
     }
     if (facts.present)
-        report.testReport = testReport(r, findMessage(r.errorNumber()));
+        report.testReport = testReport(r, m_instrument.findMessage(r.errorNumber()));
 
     AnalysisResult result(r.testTime / 100.0);
     if (!r.channel.isEmpty() && r.channelNumber() >= 0)
@@ -163,7 +165,7 @@ InstrVela::ResultReport InstrVela::queryResult(quint32 id, const AssayFacts& fac
     return report;
 }
 
-void InstrVela::applyReport(const ResultReport& report, Assay* assay)
+void RunScheduler::applyReport(const ResultReport& report, Assay* assay)
 {
     if (!report.testReport.isEmpty() && report.outcome == ResultQuery::Final)
         assay->setMessage(report.testReport);
@@ -176,13 +178,13 @@ void InstrVela::applyReport(const ResultReport& report, Assay* assay)
     }
 }
 
-bool InstrVela::readCurve(quint32 id, AnalysisResult* result)
+bool RunScheduler::readCurve(quint32 id, AnalysisResult* result)
 {
     bool linkLost = false;
     return readCurve(id, result, &linkLost);
 }
 
-bool InstrVela::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
+bool RunScheduler::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
 {
     // Equal points in a row are real (a flat or saturated stretch), so a
     // reply that repeats the one before is taken as it is; an analyzer that
@@ -197,12 +199,12 @@ bool InstrVela::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
                      id, lastAddressablePoint + 1);
             break;
         }
-        const QByteArray reply = m_protocol.readCurve(id, start);
+        const QByteArray reply = m_instrument.protocol().readCurve(id, start);
         // An error reply leaves the curve unfinished as surely as a reply
         // that does not parse: the points read so far are kept, and the read
         // is not passed off as whole. No reply, or Linkhub's "Err:" (the
         // analyzer did not answer on the line), is a fault of the link.
-        const bool errorReply = isErrorReply(reply);
+        const bool errorReply = m_instrument.isErrorReply(reply);
         const ReplyParser::CurveReply c = errorReply ? ReplyParser::CurveReply()
                                                      : ReplyParser::parseCurveReply(reply);
         if (c.noCurve)

@@ -1,6 +1,8 @@
 // Run scheduler: places the host's queued assays on the analyzer as tests,
 // collects their results and releases them again.
 
+#include "runscheduler.h"
+
 #include "instrvela.h"
 
 #include "commandcodec.h"
@@ -18,6 +20,7 @@
 #include <QMutexLocker>
 #include <QRandomGenerator>
 #include <QThread>
+#include <QTime>
 
 #include <memory>
 
@@ -45,24 +48,75 @@ bool isOursRunning(const QList<TestRecord>& running)
 
 } // namespace
 
-bool InstrVela::startWork()
+RunScheduler::RunScheduler(InstrVela& instrument, const std::atomic<bool>& linkLost)
+    : m_instrument(instrument)
+    , m_linkLost(linkLost)
+    , m_journal(std::make_unique<PlacementJournal>())
 {
-    if (!worklist())
+    m_testId = quint32(QTime(0, 0).secsTo(QTime::currentTime()));
+    m_worker = new WorkerThread(this);
+    QObject::connect(m_worker, &QThread::started, &m_instrument, &Instrument::setRunning);
+    QObject::connect(m_worker, &QThread::finished, &m_instrument, &Instrument::setStopped);
+}
+
+RunScheduler::~RunScheduler()
+{
+    stopWorker();
+}
+
+bool RunScheduler::wake()
+{
+    if (!m_instrument.worklist() || !m_worker)
         return false;
     m_worker->wake();
     return true;
 }
 
-void InstrVela::haltWork()
+void RunScheduler::stopWorker()
 {
+    delete m_worker;
+    m_worker = nullptr;
 }
 
-bool InstrVela::hasScheduledTests() const
+void RunScheduler::beginRun()
+{
+    if (Workbench* wb = m_instrument.workbench())
+        wb->setTmpValue(QStringLiteral("vela/added"), 0);
+}
+
+bool RunScheduler::isWorking() const
+{
+    return m_worker && m_worker->isRunning();
+}
+
+bool RunScheduler::waitForWorker(int ms)
+{
+    return !m_worker || m_worker->wait(QDeadlineTimer(ms));
+}
+
+quint32 RunScheduler::nextTestId()
+{
+    for (;;) {
+        quint32 id = m_testId.load();
+        quint32 next;
+        do {
+            next = id + 1;
+            if (next == 0)
+                next = 1;
+        } while (!m_testId.compare_exchange_weak(id, next));
+        // An id the analyzer may still hold for a journalled test is never
+        // given to another.
+        if (!m_journal->isOpen() || !m_journal->holdsUnreleased(next))
+            return next;
+    }
+}
+
+bool RunScheduler::hasScheduledTests() const
 {
     return !m_running.isEmpty() || !m_pending.isEmpty() || !m_recovered.isEmpty();
 }
 
-int InstrVela::dilutionFactor(double dilution)
+int RunScheduler::dilutionFactor(double dilution)
 {
     // 1/2 -> 2, 1/10 -> 10; halves away from zero. No usable fraction: 1.
     if (!(dilution > 0.0) || !std::isfinite(dilution))
@@ -73,7 +127,7 @@ int InstrVela::dilutionFactor(double dilution)
     return int(std::lround(factor));
 }
 
-void InstrVela::schedulePass(const std::atomic<bool>* stop)
+void RunScheduler::schedulePass(const std::atomic<bool>* stop)
 {
     // A lost link keeps every record as it is until the link is back.
     if (m_linkLost)
@@ -100,9 +154,9 @@ void InstrVela::schedulePass(const std::atomic<bool>* stop)
             demonstrationDelay(stop);
             if (*stop)
                 break;
-            HeldAssay assay(worklist(), r.assay);
+            HeldAssay assay(m_instrument.worklist(), r.assay);
             if (assay)
-                endAssay(assay.get(), false);
+                m_instrument.endAssay(assay.get(), false);
             m_running.removeAt(i);
             continue;
         }
@@ -118,9 +172,9 @@ void InstrVela::schedulePass(const std::atomic<bool>* stop)
             // Released on the analyzer; the host hears of it only while the
             // assay lives.
             journalRelease(r.testId, r.assay.isNull() ? tr("样本已被删除") : QString());
-            HeldAssay assay(worklist(), r.assay);
+            HeldAssay assay(m_instrument.worklist(), r.assay);
             if (assay)
-                endAssay(assay.get(), false);
+                m_instrument.endAssay(assay.get(), false);
             m_running.removeAt(i);
             continue;
         }
@@ -130,7 +184,7 @@ void InstrVela::schedulePass(const std::atomic<bool>* stop)
     releaseOrphans();
 }
 
-void InstrVela::placePending(const std::atomic<bool>* stop)
+void RunScheduler::placePending(const std::atomic<bool>* stop)
 {
     // Place: offer pending tests while the analyzer reports room.
     if (m_pending.isEmpty()) {
@@ -160,9 +214,9 @@ void InstrVela::placePending(const std::atomic<bool>* stop)
             {
                 // Deleted during the exchange: the test is on the analyzer
                 // all the same; the collect step releases it.
-                HeldAssay assay(worklist(), r.assay);
+                HeldAssay assay(m_instrument.worklist(), r.assay);
                 if (assay) {
-                    beginAssay(assay.get());
+                    m_instrument.beginAssay(assay.get());
                     assay->setStatus(tq::Started);
                     if (r.refusals >= refusalNotice)
                         assay->setMessage(QString());
@@ -188,7 +242,7 @@ void InstrVela::placePending(const std::atomic<bool>* stop)
     }
 }
 
-void InstrVela::renumberTest(TestRecord& r)
+void RunScheduler::renumberTest(TestRecord& r)
 {
     const quint32 old = r.testId;
     r.testId = nextTestId();
@@ -201,12 +255,12 @@ void InstrVela::renumberTest(TestRecord& r)
     }
     qCWarning(lcLink).nospace() << "test id " << Qt::hex << old << " is held by another test on the analyzer; "
                                 << "placing as " << r.testId;
-    HeldAssay assay(worklist(), r.assay);
+    HeldAssay assay(m_instrument.worklist(), r.assay);
     if (assay)
         assay->setTempValue(QStringLiteral("vela/id"), r.testId);
 }
 
-void InstrVela::noteRefusal(TestRecord& r, const QByteArray& reply)
+void RunScheduler::noteRefusal(TestRecord& r, const QByteArray& reply)
 {
     // No reply: the link is down, nothing was refused. "3100" (no room) is
     // the analyzer's ordinary answer while tests of ours fill it; it counts
@@ -219,28 +273,28 @@ void InstrVela::noteRefusal(TestRecord& r, const QByteArray& reply)
         return;
     qWarning("InstrVela: test %08X refused %d times in a row (%s)", r.testId, r.refusals,
              reply.left(64).constData());
-    HeldAssay assay(worklist(), r.assay);
+    HeldAssay assay(m_instrument.worklist(), r.assay);
     if (assay)
         assay->setMessage(tr("仪器连续%1次拒绝此测试（%2），仍在重试，请检查仪器")
                               .arg(r.refusals)
                               .arg(QString::fromLatin1(reply.left(64))));
 }
 
-bool InstrVela::collectResult(TestRecord& r)
+bool RunScheduler::collectResult(TestRecord& r)
 {
     // Worker thread. The facts the query needs are read before the
     // exchanges, and what came of them is handed to the assay after, each
     // time with the assay looked up again.
     AssayFacts facts;
     {
-        HeldAssay assay(worklist(), r.assay);
+        HeldAssay assay(m_instrument.worklist(), r.assay);
         if (!assay)
             return true; // deleted: released without a word to the host
         facts = factsOf(assay.get(), isDemonstrationActive());
     }
     ResultReport report = queryResult(r.testId, facts);
 
-    HeldAssay assay(worklist(), r.assay);
+    HeldAssay assay(m_instrument.worklist(), r.assay);
     if (!assay)
         return true;
     applyReport(report, assay.get());
@@ -282,11 +336,11 @@ bool InstrVela::collectResult(TestRecord& r)
     return true;
 }
 
-bool InstrVela::addDemonstrationShadow()
+bool RunScheduler::addDemonstrationShadow()
 {
     if (!TqApp::value(QStringLiteral("debug/active")).toBool())
         return true;
-    Workbench* wb = workbench();
+    Workbench* wb = m_instrument.workbench();
     const int added = (wb ? wb->tmpValue(QStringLiteral("vela/added")).toInt()
                           : TqApp::tmpValue(QStringLiteral("vela/added")).toInt()) + 1;
     if (wb)
@@ -301,174 +355,14 @@ bool InstrVela::addDemonstrationShadow()
         shadow = m_pending.first();
     else if (!prepareNextTest(shadow))
         return false;
-    HeldAssay assay(worklist(), shadow.assay);
+    HeldAssay assay(m_instrument.worklist(), shadow.assay);
     if (!assay)
         return true;
     shadow.shadow = true;
-    beginAssay(assay.get());
+    m_instrument.beginAssay(assay.get());
     assay->setStatus(tq::Started);
     shadow.phase = TestRecord::Placed;
     m_running.append(shadow);
     return true;
 }
 
-bool InstrVela::prepareNextTest(TestRecord& record)
-{
-    Worklist* list = worklist();
-    if (!list)
-        return false;
-    // The journal is open before an id is given: ids it holds are skipped.
-    if (!ensureJournal())
-        return false;
-
-    QString unplacedSample;
-    {
-        QMutexLocker lock(list->mutex());
-        const QList<Assay*> assays = list->assays();
-        for (;;) {
-            Assay* next = nextPlaceableAssay(assays);
-            if (!next)
-                return false;
-
-            const QString position = next->samplePos();
-            const QByteArray code = positionCode(position);
-            if (position.isEmpty() || code.isEmpty()) {
-                unplacedSample = next->sampleId();
-                break;
-            }
-            const int factor = dilutionFactor(next->dilution());
-            if (factor > maxDilutionFactor) {
-                refuseDilution(next, factor); // ends it: the walk goes on past it
-                continue;
-            }
-            record = TestRecord();
-            record.sample = next->sampleId();
-            record.samplePosition = position;
-            record.positionCode = code;
-            record.testId = nextTestId();
-            next->setTempValue(QStringLiteral("vela/id"), record.testId);
-            record.assay = next;
-            record.phase = TestRecord::Prepared;
-            record.itemCode = next->assay().left(2).toLatin1();
-            record.dilutionFactor = factor;
-            record.method = next->method();
-            record.shadow = false;
-            return true;
-        }
-    }
-    // The box waits for the operator; the worklist's lock is given back
-    // first, so that the host may change the list meanwhile.
-    raiseCritical(tr("没有给%1指定位置").arg(unplacedSample));
-    return false;
-}
-
-bool InstrVela::refuseDilution(Assay* assay, int factor)
-{
-    // The analyzer takes the dilution as two decimal digits; a larger factor
-    // would make a malformed command. The assay ends with the reason.
-    const QString text = tr("稀释倍数1/%1超出仪器范围（最大1/%2），此项目不能在仪器上测定")
-                             .arg(factor)
-                             .arg(maxDilutionFactor);
-    qWarning("InstrVela: sample %s %s: dilution factor %d refused",
-             qUtf8Printable(assay->sampleId()), qUtf8Printable(assay->assay()), factor);
-    AnalysisResult refused;
-    refused.setErrorText(text);
-    assay->setResult(refused);
-    assay->setMessage(text);
-    endAssay(assay, false);
-    return true;
-}
-
-void InstrVela::raiseCritical(const QString& text)
-{
-    Workbench* wb = workbench();
-    if (!wb)
-        return;
-    if (QThread::currentThread() == thread() || !m_worker || QThread::currentThread() != m_worker) {
-        wb->critical(text, QMessageBox::Ok);
-        return;
-    }
-    // From the worker the box is shown in the instrument's own thread, and
-    // the worker waits for it only until it is asked to stop: destroying the
-    // instrument object there must not wait for a box that it keeps from
-    // being shown. A box not yet shown then goes with the object.
-    auto answered = std::make_shared<std::atomic<bool>>(false);
-    QPointer<Workbench> bench(wb);
-    QMetaObject::invokeMethod(this, [bench, text, answered] {
-        if (bench)
-            bench->critical(text, QMessageBox::Ok);
-        *answered = true;
-    }, Qt::QueuedConnection);
-    while (!*answered && !m_worker->isStopping())
-        QThread::msleep(20);
-}
-
-Assay* InstrVela::nextPlaceableAssay(const QList<Assay*>& assays)
-{
-    // The walk starts after the leading run of finished assays seen last
-    // time, so that a long worklist is not walked from its head for every
-    // test. The list only grows at its end; when an assay before the mark
-    // has been removed the mark no longer matches and the walk starts at 0.
-    int from = 0;
-    if (m_finishedLead > 0 && m_finishedLead <= assays.size()
-        && assays.at(m_finishedLead - 1) == m_finishedLeadMark.data())
-        from = m_finishedLead;
-    else
-        m_finishedLead = 0;
-
-    for (int pass = 0; pass < 2; ++pass) {
-        bool lead = from == m_finishedLead;
-        for (int i = from; i < assays.size(); ++i) {
-            Assay* a = assays.at(i);
-            const bool finished = a->isFinished();
-            if (lead && finished) {
-                m_finishedLead = i + 1;
-                m_finishedLeadMark = a;
-                continue;
-            }
-            lead = false;
-            if (!finished && !containsAssay(a))
-                return a;
-        }
-        // Nothing after the mark: an assay before it may have been made
-        // unfinished again by the host; look once from the head.
-        if (from == 0)
-            break;
-        from = 0;
-        m_finishedLead = 0;
-        m_finishedLeadMark.clear();
-    }
-    return nullptr;
-}
-
-bool InstrVela::fetchAssayResult(Assay* assay)
-{
-    if (!assay)
-        return false;
-    const quint32 id = assay->tempValue(QStringLiteral("vela/id")).toUInt();
-    AnalysisResult result;
-    if (!fetchResult(id, &result, assay))
-        return false;
-    assay->setResult(result);
-    return true;
-}
-
-int InstrVela::countPlaceableAssays()
-{
-    Worklist* list = worklist();
-    if (!list)
-        return 0;
-    // Held so that no assay is deleted while it is looked at; the worker
-    // never holds it at this point.
-    QMutexLocker lock(list->mutex());
-    int count = 0;
-    const QList<Assay*> assays = list->assays();
-    for (Assay* a : assays) {
-        if (a->isFinished() || containsAssay(a))
-            continue;
-        if (needDilutionPos(a) && a->dilutionPos().isEmpty())
-            continue;
-        ++count;
-    }
-    return count;
-}

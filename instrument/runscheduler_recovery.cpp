@@ -3,6 +3,8 @@
 // assays the host queues again (adoption), and released when no assay
 // claims them (orphans). Results read before the restart are given to their
 // assays from the journal instead of being measured twice. Worker thread.
+#include "runscheduler.h"
+
 #include "instrvela.h"
 
 #include "commandcodec.h"
@@ -28,14 +30,14 @@ bool matches(const PlacementJournal::Test& t, const QString& sample, const QByte
 // whole list before it starts the work); a test left on the analyzer is
 // released only after this long without an assay that claims it, so that a
 // host queueing gradually finds its tests. VELA_ORPHAN_GRACE_MS overrides.
-int InstrVela::orphanGrace()
+int RunScheduler::orphanGrace()
 {
     bool ok = false;
     const int ms = qEnvironmentVariableIntValue("VELA_ORPHAN_GRACE_MS", &ok);
     return ok && ms >= 0 ? ms : DefaultOrphanGrace;
 }
 
-bool InstrVela::reconcileJournal(const std::atomic<bool>* stop)
+bool RunScheduler::reconcileJournal(const std::atomic<bool>* stop)
 {
     QSet<quint32> live;
     for (const TestRecord& r : std::as_const(m_running))
@@ -51,7 +53,7 @@ bool InstrVela::reconcileJournal(const std::atomic<bool>* stop)
             return false;
         if (live.contains(t.testId))
             continue;
-        const QByteArray reply = m_protocol.queryTest(t.testId);
+        const QByteArray reply = m_instrument.protocol().queryTest(t.testId);
         if (ReplyParser::isLinkFault(reply))
             return false;   // asked again on the next pass
         RecoveredTest rt;
@@ -89,7 +91,7 @@ bool InstrVela::reconcileJournal(const std::atomic<bool>* stop)
     return true;
 }
 
-void InstrVela::giveJournalResult(Assay* assay, const PlacementJournal::Test& t)
+void RunScheduler::giveJournalResult(Assay* assay, const PlacementJournal::Test& t)
 {
     AnalysisResult result(t.value);
     if (!t.errorText.isEmpty())
@@ -105,9 +107,9 @@ void InstrVela::giveJournalResult(Assay* assay, const PlacementJournal::Test& t)
     assay->setResult(result);
 }
 
-void InstrVela::claimRecovered()
+void RunScheduler::claimRecovered()
 {
-    Worklist* list = worklist();
+    Worklist* list = m_instrument.worklist();
     if (!list || (m_recovered.isEmpty() && m_givable.isEmpty()))
         return;
     struct Claim
@@ -122,7 +124,7 @@ void InstrVela::claimRecovered()
         QMutexLocker lock(list->mutex());
         const QList<Assay*> assays = list->assays();
         for (Assay* a : assays) {
-            if (a->isFinished() || containsAssay(a))
+            if (a->isFinished() || m_instrument.containsAssay(a))
                 continue;
             bool pending = false;
             for (const TestRecord& r : std::as_const(m_pending))
@@ -137,7 +139,7 @@ void InstrVela::claimRecovered()
             record.dilutionFactor = dilutionFactor(a->dilution());
             record.method = a->method();
             record.assay = a;
-            const char letter = VelaProtocol::methodLetter(record.method.isEmpty() ? m_defaultMethod : record.method);
+            const char letter = VelaProtocol::methodLetter(record.method.isEmpty() ? m_instrument.defaultMethod() : record.method);
             if (record.positionCode.isEmpty())
                 continue;
             Claim claim;
@@ -170,7 +172,7 @@ void InstrVela::claimRecovered()
         r.testId = t.testId;
         r.journalled = true;
         QString error;
-        HeldAssay assay(worklist(), c.assay);
+        HeldAssay assay(m_instrument.worklist(), c.assay);
         if (!assay) {
             if (!c.fromGivable)
                 m_recovered.append(c.recovered);    // for another assay, or an orphan
@@ -182,7 +184,7 @@ void InstrVela::claimRecovered()
             giveJournalResult(assay.get(), t);
             if (!m_journal->markGiven(t.testId, &error))
                 qCWarning(lcLink).noquote() << "placement journal:" << error;
-            endAssay(assay.get(), false);
+            m_instrument.endAssay(assay.get(), false);
             continue;
         }
         assay->setTempValue(QStringLiteral("vela/id"), r.testId);
@@ -190,7 +192,7 @@ void InstrVela::claimRecovered()
         case RecoveredTest::Follow:
             // Still on the analyzer: followed as if the host had never died.
             r.phase = TestRecord::Placed;
-            beginAssay(assay.get());
+            m_instrument.beginAssay(assay.get());
             assay->setStatus(tq::Started);
             m_running.append(r);
             break;
@@ -208,7 +210,7 @@ void InstrVela::claimRecovered()
             assay->setMessage(lost);
             assay->setResult(result);
             journalRelease(r.testId, tr("仪器在主机停止期间丢失了此测试"));
-            endAssay(assay.get(), false);
+            m_instrument.endAssay(assay.get(), false);
             break;
         }
         case RecoveredTest::Result:
@@ -218,11 +220,11 @@ void InstrVela::claimRecovered()
             if (c.recovered.onAnalyzer) {
                 // Released by the next step, as any final test.
                 r.phase = TestRecord::Final;
-                beginAssay(assay.get());
+                m_instrument.beginAssay(assay.get());
                 m_running.append(r);
             } else {
                 journalRelease(r.testId, QString());
-                endAssay(assay.get(), false);
+                m_instrument.endAssay(assay.get(), false);
             }
             break;
         }
@@ -234,7 +236,7 @@ void InstrVela::claimRecovered()
     }
 }
 
-void InstrVela::releaseOrphans()
+void RunScheduler::releaseOrphans()
 {
     if (m_recovered.isEmpty() || m_reconcileDue || m_reconciledAt.elapsed() < orphanGrace())
         return;

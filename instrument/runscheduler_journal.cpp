@@ -1,6 +1,8 @@
 // The placement journal at work: every test is journalled before its 31
 // goes out, its result before the assay gets it, its release after the 34
 // was answered (see placementjournal.h).
+#include "runscheduler.h"
+
 #include "instrvela.h"
 
 #include "linktrace.h"
@@ -22,7 +24,7 @@ QString journalFile()
 }
 } // namespace
 
-void InstrVela::openJournal()
+void RunScheduler::openJournal()
 {
     // At every connection: a journal that could not be written may be
     // writable again (space freed, folder mended).
@@ -30,7 +32,7 @@ void InstrVela::openJournal()
     ensureJournal();
 }
 
-bool InstrVela::ensureJournal()
+bool RunScheduler::ensureJournal()
 {
     QMutexLocker lock(&m_journalMutex);
     if (m_journal->isOpen() && m_journal->session() != 0)
@@ -60,7 +62,14 @@ bool InstrVela::ensureJournal()
     return true;
 }
 
-void InstrVela::journalBroken(const QString& error)
+void RunScheduler::endJournalSession()
+{
+    QString error;
+    if (m_journal->isOpen() && m_journal->session() != 0 && !m_journal->endSession(&error))
+        qCWarning(lcLink).noquote() << "placement journal:" << error;
+}
+
+void RunScheduler::journalBroken(const QString& error)
 {
     if (m_journalBroken.exchange(true))
         return;
@@ -68,7 +77,7 @@ void InstrVela::journalBroken(const QString& error)
     raiseCritical(tr("无法写入测试记录文件（%1），不再向仪器放置测试。请检查磁盘空间和数据文件夹后重新连接仪器。").arg(error));
 }
 
-bool InstrVela::journalPlacing(TestRecord& r)
+bool RunScheduler::journalPlacing(TestRecord& r)
 {
     if (r.journalled)
         return true;
@@ -81,7 +90,7 @@ bool InstrVela::journalPlacing(TestRecord& r)
     t.position = r.positionCode;
     t.item = r.itemCode;
     t.dilution = r.dilutionFactor;
-    t.method = QByteArray(1, VelaProtocol::methodLetter(r.method.isEmpty() ? m_defaultMethod : r.method));
+    t.method = QByteArray(1, VelaProtocol::methodLetter(r.method.isEmpty() ? m_instrument.defaultMethod() : r.method));
     QString error;
     if (!m_journal->recordPlacing(t, &error)) {
         journalBroken(error);
@@ -91,7 +100,7 @@ bool InstrVela::journalPlacing(TestRecord& r)
     return true;
 }
 
-void InstrVela::journalResult(const TestRecord& r, const AnalysisResult& result, const QString& report)
+void RunScheduler::journalResult(const TestRecord& r, const AnalysisResult& result, const QString& report)
 {
     if (!r.journalled)
         return;
@@ -112,7 +121,7 @@ void InstrVela::journalResult(const TestRecord& r, const AnalysisResult& result,
         qCWarning(lcLink).noquote() << "placement journal: result of test" << Qt::hex << r.testId << "not kept:" << error;
 }
 
-void InstrVela::journalRelease(quint32 testId, const QString& reason)
+void RunScheduler::journalRelease(quint32 testId, const QString& reason)
 {
     QString error;
     if (m_journal->isOpen() && !m_journal->recordRelease(testId, reason, &error))
