@@ -3,21 +3,6 @@
 // The sample position field of a manual test is always "B1".
 static const QByteArray manualTestPosition("B1");
 
-QByteArray AnalyzerProtocol::usePort(const QString& port) const
-{
-    return m_talk(VelaProtocol::usePort(port.toLocal8Bit()));
-}
-
-QByteArray AnalyzerProtocol::listAnalyzers() const
-{
-    return m_talk(VelaProtocol::listAnalyzers());
-}
-
-QByteArray AnalyzerProtocol::selectAnalyzer(const QByteArray& id) const
-{
-    return m_talk(VelaProtocol::selectAnalyzer(id));
-}
-
 QByteArray AnalyzerProtocol::placeTest(quint32 id, const QByteArray& positionCode, const QByteArray& itemCode,
                                        int dilutionFactor, const QString& method) const
 {

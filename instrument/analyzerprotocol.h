@@ -19,10 +19,9 @@ public:
 
     explicit AnalyzerProtocol(Talk talk) : m_talk(std::move(talk)) {}
 
-    // Linkhub control lines.
-    QByteArray usePort(const QString& port) const;
-    QByteArray listAnalyzers() const;
-    QByteArray selectAnalyzer(const QByteArray& id) const;
+    // Linkhub's control lines (/00, /010, /02) are built by VelaProtocol and
+    // exchanged by the connection itself (AnalyzerLink), which tells a blank
+    // answer from none.
 
     // Tests placed by the run scheduler.
     QByteArray placeTest(quint32 id, const QByteArray& positionCode, const QByteArray& itemCode, int dilutionFactor,

@@ -64,10 +64,6 @@ void TestAnalyzerProtocol::operations_data()
     using VelaProtocol::probeOffset;
     using VelaProtocol::probeVolume;
 
-    QTest::newRow("/00 port") << Operation([](P p) { return p.usePort(QStringLiteral("ttyUSB0")); }) << QByteArray("/00ttyUSB0");
-    QTest::newRow("/00 no port") << Operation([](P p) { return p.usePort(QString()); }) << QByteArray("/00");
-    QTest::newRow("/010") << Operation([](P p) { return p.listAnalyzers(); }) << QByteArray("/010");
-    QTest::newRow("/02 id") << Operation([](P p) { return p.selectAnalyzer("VELA01"); }) << QByteArray("/02VELA01");
 
     QTest::newRow("31 optical") << Operation([](P p) { return p.placeTest(0x1234, "B1", "PT", 1, optical); })
                                 << QByteArray("3100001234B1PT01L");
