@@ -4,7 +4,7 @@
 // bytes are cut: one line per LF, in order; a line is the bytes between two
 // LFs less one CR at its end; a line longer than the limit comes out empty
 // and marked overlong; what is left after the last LF waits as pending.
-#include "platform/linkhub/linesplitter.h"
+#include "platform/linewire/linesplitter.h"
 
 #include "fuzzcheck.h"
 

@@ -17,7 +17,7 @@
 //   - the input taken as a payload encodes to a frame that decodes back to it.
 // A line of many STX gives one event per STX; comparing them as they come
 // keeps the lists short, so such lines cost no more than others.
-#include "platform/linkhub/linkframe.h"
+#include "platform/linewire/linkframe.h"
 
 #include "core/tqglobal.h"
 

@@ -10,7 +10,7 @@
 // that is not two upper-case hex digits), and the driver's parsers read
 // the replies of 24, 32, 4C, 60, 73, 74 and 78 as the analyzer means them.
 #include "instrument/replyparser.h"
-#include "platform/linkhub/linesplitter.h"
+#include "platform/linewire/linesplitter.h"
 #include "sim/simanalyzer.h"
 #include "sim/simclock.h"
 #include "sim/simconfig.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linkhub/hubsession.h"
-#include "platform/linkhub/tracering.h"
+#include "platform/linewire/tracering.h"
 
 #include <QString>
 #include <QStringList>

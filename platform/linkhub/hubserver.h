@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linkhub/linesplitter.h"
+#include "platform/linewire/linesplitter.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
 #include "platform/linkhub/hubsession.h"
 
 #include "platform/linkhub/simport.h"
-#include "platform/linkhub/wiretrace.h"
+#include "platform/linewire/wiretrace.h"
 #include "sim/simtruth.h"
 
 namespace {

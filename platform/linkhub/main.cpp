@@ -4,7 +4,7 @@
 #include "platform/linkhub/hubconfig.h"
 #include "platform/linkhub/hubserver.h"
 #include "platform/linkhub/hubsession.h"
-#include "platform/linkhub/wiretrace.h"
+#include "platform/linewire/wiretrace.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>

@@ -1,6 +1,6 @@
 #include "platform/linkhub/serialport.h"
 
-#include "platform/linkhub/wiretrace.h"
+#include "platform/linewire/wiretrace.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 #include "sim/velasim/frameresponder.h"
 
-#include "platform/linkhub/wiretrace.h"
+#include "platform/linewire/wiretrace.h"
 #include "sim/simbus.h"
 
 namespace {

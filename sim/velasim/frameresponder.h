@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linkhub/linkframe.h"
+#include "platform/linewire/linkframe.h"
 #include "sim/velasim/analyzerbackend.h"
 
 #include <QByteArray>

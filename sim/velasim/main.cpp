@@ -6,7 +6,7 @@
 #include "sim/velasim/replayrecording.h"
 
 #include "core/serial.h"
-#include "platform/linkhub/wiretrace.h"
+#include "platform/linewire/wiretrace.h"
 #include "sim/simbus.h"
 #include "sim/simclock.h"
 #include "sim/simconfig.h"

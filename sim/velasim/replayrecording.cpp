@@ -1,7 +1,7 @@
 #include "sim/velasim/replayrecording.h"
 
-#include "platform/linkhub/tracering.h"
-#include "platform/linkhub/wiretrace.h"
+#include "platform/linewire/tracering.h"
+#include "platform/linewire/wiretrace.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,14 +95,14 @@ bool ReplayRecording::load(const QStringList& sources, QString* error, const QBy
             if (line.tag == "C>") {
                 settle(QByteArray(), false);
                 pending = Exchange();
-                pending.request = WireTrace::unescape(line.text);
+                pending.request = unescapeBytes(line.text);
                 pending.where = QStringLiteral("%1:%2").arg(name).arg(number);
                 pendingAnalyzer = analyzer;
                 havePending = true;
             } else if (line.tag == "C<") {
                 if (line.text.endsWith(" [stray]"))
                     continue;
-                settle(WireTrace::unescape(line.text), true);
+                settle(unescapeBytes(line.text), true);
             } else if (line.tag == "--" && (line.text == "client left" || line.text == "link dropped"
                                             || line.text.startsWith("exiting after"))) {
                 settle(QByteArray(), false);

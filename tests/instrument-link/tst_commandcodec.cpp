@@ -1,5 +1,4 @@
 #include "commandcodec.h"
-#include "linktrace.h"
 
 #include <QtTest>
 
@@ -21,8 +20,6 @@ private slots:
     void hexField_data();
     void hexField();
     void helpers();
-    void escapeBytes_data();
-    void escapeBytes();
 };
 
 void TestCommandCodec::positionCode_data()
@@ -177,24 +174,6 @@ void TestCommandCodec::helpers()
     QCOMPARE(zeroPadded("PT", 2), QByteArray("PT"));
     QCOMPARE(zeroPadded("", 2), QByteArray("00"));
     QCOMPARE(zeroPadded("APTT", 2), QByteArray("APTT"));
-}
-
-void TestCommandCodec::escapeBytes_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("plain") << QByteArray("4C000040") << "4C000040";
-    QTest::newRow("line end") << QByteArray("a\r\n") << "a\\r\\n";
-    QTest::newRow("quote and backslash") << QByteArray("\"\\") << "\\\"\\\\";
-    QTest::newRow("GBK bytes") << QByteArray("\xb2\xe2") << "\\xB2\\xE2";
-    QTest::newRow("nul") << QByteArray("\0", 1) << "\\x00";
-}
-
-void TestCommandCodec::escapeBytes()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
-    QCOMPARE(::escapeBytes(bytes), text);
 }
 
 QTEST_GUILESS_MAIN(TestCommandCodec)

@@ -2,9 +2,8 @@
 // line, without sockets or ports.
 
 #include "core/tqglobal.h"
-#include "platform/linkhub/linesplitter.h"
-#include "platform/linkhub/linkframe.h"
-#include "platform/linkhub/wiretrace.h"
+#include "platform/linewire/linesplitter.h"
+#include "platform/linewire/linkframe.h"
 #include "sim/simbus.h"
 #include "sim/simclock.h"
 #include "sim/velasim/frameresponder.h"
@@ -50,9 +49,6 @@ private slots:
     void splitLines_data();
     void splitLines();
     void splitAcrossChunks();
-    void escapeForTrace_data();
-    void escapeForTrace();
-
     void responderAnswersRepeatFromLastReply();
     void responderIgnoresOthers();
     void responderCorruptsEveryNth();
@@ -303,24 +299,6 @@ void tst_LinkFrame::splitAcrossChunks()
     const QList<LineSplitter::Line> next = splitter.feed("\n");
     QCOMPARE(next.size(), 1);
     QCOMPARE(next[0].text, QByteArray("73"));
-}
-
-void tst_LinkFrame::escapeForTrace_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QByteArray>("escaped");
-    QTest::newRow("plain") << QByteArray("3200 ok") << QByteArray("3200 ok");
-    QTest::newRow("line end") << QByteArray("a\r\n") << QByteArray("a\\r\\n");
-    QTest::newRow("backslash") << QByteArray("a\\b") << QByteArray("a\\\\b");
-    QTest::newRow("frame bytes") << QByteArray("\x02" "1\x03") << QByteArray("\\x021\\x03");
-    QTest::newRow("NUL and high") << QByteArray("\x00\xb2\x7f", 3) << QByteArray("\\x00\\xB2\\x7F");
-}
-
-void tst_LinkFrame::escapeForTrace()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QByteArray, escaped);
-    QCOMPARE(escapeBytes(bytes), escaped);
 }
 
 void tst_LinkFrame::responderAnswersRepeatFromLastReply()

@@ -1,8 +1,8 @@
 // The always-on wire trace ring: its size bound, whole lines after any end,
 // one writer per folder, and the two line forms readers must parse.
 
-#include "platform/linkhub/tracering.h"
-#include "platform/linkhub/wiretrace.h"
+#include "platform/linewire/tracering.h"
+#include "platform/linewire/wiretrace.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,7 +31,6 @@ private slots:
     void unusableFolder();
     void parseLine_data();
     void parseLine();
-    void unescapeUndoesEscape();
 };
 
 void tst_TraceRing::neverExceedsItsSize_data()
@@ -171,15 +170,6 @@ void tst_TraceRing::parseLine()
     QTEST(fields.analyzer, "analyzer");
     QTEST(fields.tag, "tag");
     QTEST(fields.text, "text");
-}
-
-void tst_TraceRing::unescapeUndoesEscape()
-{
-    QByteArray all;
-    for (int c = 0; c < 256; ++c)
-        all.append(char(c));
-    all += "\\x4";
-    QCOMPARE(WireTrace::unescape(escapeBytes(all)), all);
 }
 
 QTEST_MAIN(tst_TraceRing)

@@ -1,4 +1,4 @@
-#include "platform/linkhub/linkframe.h"
+#include "platform/linewire/linkframe.h"
 
 #include "core/tqglobal.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/linkhub/tracering.h"
+#include "platform/linewire/tracering.h"
+#include "platform/linewire/wireescape.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,13 +12,9 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcWire)
 
-// Printable ASCII stays as it is; backslash, CR, LF and tab become \\, \r,
-// \n, \t; every other byte becomes \xHH.
-QByteArray escapeBytes(QByteArrayView bytes);
-
 // Trace of the bytes on a link: one line per message, with a timestamp in
-// milliseconds, a direction tag and the escaped bytes. Always mirrored to
-// the debug category "vela.linkhub.wire".
+// milliseconds, a direction tag and the bytes as escapeBytes() writes them.
+// Always mirrored to the debug category "vela.linkhub.wire".
 //
 //   2024-05-06T09:30:12.345 C> 32000001F0\r\n
 //
@@ -60,10 +57,9 @@ public:
         QByteArray time;
         QByteArray analyzer; // empty in a named file's lines
         QByteArray tag;
-        QByteArray text;     // escaped
+        QByteArray text;     // escaped: unescapeBytes() gives the bytes
     };
     static bool parseLine(const QByteArray& line, Line* fields);
-    static QByteArray unescape(QByteArrayView text);
 
 private:
     void ringFailed(const QString& error);

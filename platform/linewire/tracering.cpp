@@ -1,4 +1,4 @@
-#include "platform/linkhub/tracering.h"
+#include "platform/linewire/tracering.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "platform/linkhub/linesplitter.h"
+#include "platform/linewire/linesplitter.h"
 
 QList<LineSplitter::Line> LineSplitter::feed(QByteArrayView bytes)
 {
