@@ -97,7 +97,6 @@ QString HostRun::resultText(const Item& item) const
     return r.toString(AnalysisResult::Decorated, 'g', 4);
 }
 
-
 void HostRun::storeResult(Item& item)
 {
     const AnalysisResult r = item.assay->result();
@@ -124,7 +123,6 @@ void HostRun::storeResult(Item& item)
     else
         item.storeError = error;
 }
-
 
 void HostRun::printResults() const
 {
@@ -179,7 +177,6 @@ void HostRun::printResults() const
         line(row);
     out(QString());
 }
-
 
 bool HostRun::writeJson(QString* error) const
 {
