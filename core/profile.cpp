@@ -1,7 +1,6 @@
 #include "core/profile.h"
 
 #include "core/tqglobal.h"
-#include "core/threadhandoff.h"
 
 #include <QHash>
 #include <QReadWriteLock>
@@ -124,7 +123,7 @@ void Profile::init(const QString& fileName)
 QVariant Profile::value(const QString& key, const QVariant& defaultValue) const
 {
     {
-        const handoff::ReadLocker locker(&d->lock);
+        const QReadLocker locker(&d->lock);
         const auto it = d->values.constFind(key);
         if (it != d->values.constEnd())
             return it->isValid() ? *it : defaultValue;
@@ -132,7 +131,7 @@ QVariant Profile::value(const QString& key, const QVariant& defaultValue) const
     {
         // Another thread may have stored the key since the read lock was
         // released: add the placeholder only while the key is still absent.
-        const handoff::WriteLocker locker(&d->lock);
+        const QWriteLocker locker(&d->lock);
         if (!d->values.contains(key))
             d->values.insert(key, QVariant());
     }
@@ -150,7 +149,7 @@ QVariant Profile::value2(const QString& key, const QString& oldKey, const QVaria
 void Profile::setValue(const QString& key, const QVariant& value, bool save)
 {
     {
-        const handoff::WriteLocker locker(&d->lock);
+        const QWriteLocker locker(&d->lock);
         d->values.insert(key, value);
     }
     if (save)
@@ -160,7 +159,7 @@ void Profile::setValue(const QString& key, const QVariant& value, bool save)
 void Profile::remove(const QString& key)
 {
     {
-        const handoff::WriteLocker locker(&d->lock);
+        const QWriteLocker locker(&d->lock);
         d->values.remove(key);
     }
     emit keyRemoved(key);
@@ -168,7 +167,7 @@ void Profile::remove(const QString& key)
 
 QStringList Profile::keys() const
 {
-    const handoff::WriteLocker locker(&d->lock);
+    const QWriteLocker locker(&d->lock);
     return d->values.keys();
 }
 
@@ -217,14 +216,14 @@ void Profile::removeKey(QString key)
 QVariant Profile::cached(int slot, const char* key, const QVariant& defaultValue) const
 {
     {
-        const handoff::ReadLocker locker(&d->cacheLock);
+        const QReadLocker locker(&d->cacheLock);
         if (d->cache[slot].isValid())
             return d->cache[slot];
     }
     // Fill under the exclusive lock, checking again: of two threads that
     // both found the slot empty, only the first fills it, so the first
     // default wins and no reader ever sees a half-written slot.
-    const handoff::WriteLocker locker(&d->cacheLock);
+    const QWriteLocker locker(&d->cacheLock);
     QVariant& entry = d->cache[slot];
     if (!entry.isValid())
         entry = value(QLatin1String(key), defaultValue);
@@ -237,9 +236,9 @@ void Profile::setCached(int slot, const char* key, const QVariant& value, bool s
     {
         // Slot and table change together, so that concurrent setters of one
         // key leave the slot and the table holding the same value.
-        const handoff::WriteLocker cacheLocker(&d->cacheLock);
+        const QWriteLocker cacheLocker(&d->cacheLock);
         d->cache[slot] = value;
-        const handoff::WriteLocker locker(&d->lock);
+        const QWriteLocker locker(&d->lock);
         d->values.insert(k, value);
     }
     if (save)

@@ -1,5 +1,4 @@
-#ifndef DBUPDATE_BACKUP_H
-#define DBUPDATE_BACKUP_H
+#pragma once
 
 #include <QString>
 
@@ -34,5 +33,3 @@ private:
     QString m_markerFile;
     bool m_keptEarlier = false;
 };
-
-#endif // DBUPDATE_BACKUP_H

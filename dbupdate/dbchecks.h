@@ -1,5 +1,4 @@
-#ifndef DBUPDATE_DBCHECKS_H
-#define DBUPDATE_DBCHECKS_H
+#pragma once
 
 #include <QSqlDatabase>
 #include <QStringList>
@@ -11,5 +10,3 @@ QStringList findProblems(QSqlDatabase db);
 
 // The problems of `after` that `before` did not have.
 QStringList newProblems(const QStringList &before, const QStringList &after);
-
-#endif // DBUPDATE_DBCHECKS_H

@@ -1,5 +1,4 @@
-#ifndef DBUPDATE_LOGGING_H
-#define DBUPDATE_LOGGING_H
+#pragma once
 
 #include <QtGlobal>
 
@@ -12,5 +11,3 @@ extern std::FILE *logFile;
 // "Critical: ..." or "Fatal: ..." into the log file; a fatal message then
 // aborts the process. Other message types are dropped.
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text);
-
-#endif // DBUPDATE_LOGGING_H

@@ -1,5 +1,4 @@
-#ifndef DBUPDATE_RUNLOCK_H
-#define DBUPDATE_RUNLOCK_H
+#pragma once
 
 #include <QLockFile>
 #include <QString>
@@ -24,5 +23,3 @@ private:
 // of the existing database `files` now. Files that do not exist are left
 // alone (and not created).
 bool checkNoWriters(const QStringList &files, QString *error);
-
-#endif // DBUPDATE_RUNLOCK_H

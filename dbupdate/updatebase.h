@@ -1,5 +1,4 @@
-#ifndef UPDATEBASE_H
-#define UPDATEBASE_H
+#pragma once
 
 #include "backup.h"
 
@@ -102,5 +101,3 @@ private:
     bool m_wasEmpty = false;
     bool m_stopped = false;
 };
-
-#endif // UPDATEBASE_H

@@ -1,5 +1,4 @@
-#ifndef UPDATEDATA_H
-#define UPDATEDATA_H
+#pragma once
 
 #include "updatebase.h"
 
@@ -12,5 +11,3 @@ public:
     int targetVersion() const override { return 2; }
     bool upgrade() override;
 };
-
-#endif // UPDATEDATA_H

@@ -1,5 +1,4 @@
-#ifndef UPDATEPROFILE_H
-#define UPDATEPROFILE_H
+#pragma once
 
 #include "updatebase.h"
 
@@ -21,5 +20,3 @@ private:
     bool writeDefaultSettings();
     void updateCalibrations();
 };
-
-#endif // UPDATEPROFILE_H

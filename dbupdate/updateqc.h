@@ -1,5 +1,4 @@
-#ifndef UPDATEQC_H
-#define UPDATEQC_H
+#pragma once
 
 #include "updatebase.h"
 
@@ -12,5 +11,3 @@ public:
     int targetVersion() const override { return -1; }
     bool upgrade() override;
 };
-
-#endif // UPDATEQC_H

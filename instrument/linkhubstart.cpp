@@ -1,6 +1,5 @@
 #include "linkhubstart.h"
 
-#include "core/threadhandoff.h"
 #include "linktrace.h"
 
 #include <QCoreApplication>
@@ -62,10 +61,9 @@ public:
 protected:
     void run() override
     {
-        const handoff::Ending ending(this);
         QSystemSemaphore semaphore(m_key, 0, QSystemSemaphore::Open);
         acquired = semaphore.acquire();
-        handoff::release(done);
+        done.release();
     }
 
 private:
@@ -112,7 +110,7 @@ Started startAndWait(const QDeadlineTimer& deadline)
     waiter.start();
     bool waited = false;
     bool ended = false;
-    while (!(waited = handoff::tryAcquire(waiter.done, 1, 50))) {
+    while (!(waited = waiter.done.tryAcquire(1, 50))) {
         if (deadline.hasExpired())
             break;
         if (!isRunning(pid)) {
@@ -133,7 +131,7 @@ Started startAndWait(const QDeadlineTimer& deadline)
             semaphore.release();
         started.outcome = ended ? Outcome::Ended : Outcome::NoSignal;
     }
-    handoff::join(&waiter);
+    waiter.wait();
     return started;
 }
 

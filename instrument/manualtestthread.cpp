@@ -1,6 +1,5 @@
 #include "manualtestthread.h"
 
-#include "core/threadhandoff.h"
 #include "instrvela.h"
 #include "manualtest.h"
 
@@ -23,7 +22,7 @@ ManualTestThread::~ManualTestThread()
         m_keepRunning = false;
         m_wake.wakeAll();
     }
-    handoff::join(this);
+    wait();
 }
 
 void ManualTestThread::addTest(int i)
@@ -39,7 +38,7 @@ void ManualTestThread::addTest(int i)
     }
     if (startNeeded) {
         // A run() that has just seen nothing pending may still be returning.
-        handoff::join(this);
+        wait();
         start(QThread::InheritPriority);
     }
 }
@@ -53,7 +52,6 @@ void ManualTestThread::removeTest(int i)
 
 void ManualTestThread::run()
 {
-    const handoff::Ending ending(this);
     InstrVela* instrument = m_dialog->instrument();
     for (;;) {
         quint16 pending;
@@ -88,6 +86,6 @@ void ManualTestThread::run()
         QMutexLocker lock(&m_mutex);
         const QDeadlineTimer pause(pollInterval);
         while (m_keepRunning && !pause.hasExpired())
-            handoff::wait(m_wake, &m_mutex, pause);
+            m_wake.wait(&m_mutex, pause);
     }
 }

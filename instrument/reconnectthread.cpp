@@ -1,6 +1,5 @@
 #include "reconnectthread.h"
 
-#include "core/threadhandoff.h"
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
@@ -43,7 +42,7 @@ void ReconnectThread::begin()
         return;
     }
     if (isRunning())
-        handoff::join(this);
+        wait();
     m_ending = false;
     m_again = false;
     start();
@@ -57,7 +56,7 @@ void ReconnectThread::stop()
         m_again = false;
         m_condition.wakeAll();
     }
-    handoff::join(this);
+    wait();
 }
 
 bool ReconnectThread::isStopping() const
@@ -68,13 +67,12 @@ bool ReconnectThread::isStopping() const
 
 void ReconnectThread::run()
 {
-    const handoff::Ending ending(this);
     for (int attempt = 0;; ++attempt) {
         {
             QMutexLocker lock(&m_mutex);
             const QDeadlineTimer deadline(delayMs(attempt));
             while (!m_stop && !deadline.hasExpired())
-                handoff::wait(m_condition, &m_mutex, deadline);
+                m_condition.wait(&m_mutex, deadline);
             if (m_stop) {
                 m_ending = true;
                 return;

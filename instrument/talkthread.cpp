@@ -1,6 +1,5 @@
 #include "talkthread.h"
 
-#include "core/threadhandoff.h"
 #include "linechannel.h"
 #include "linktrace.h"
 #include "replymatch.h"
@@ -36,7 +35,7 @@ TalkThread::TalkThread(QObject* parent)
 TalkThread::~TalkThread()
 {
     close();
-    handoff::join(this);
+    wait();
 }
 
 quint16 TalkThread::linkhubPort()
@@ -96,13 +95,13 @@ bool TalkThread::open()
     }
     // Nothing of an earlier connection may reach the new one: a request
     // handed over after the old thread had ended, or its last release.
-    handoff::tryAcquire(m_requestSem, m_requestSem.available());
-    handoff::tryAcquire(m_replySem, m_replySem.available());
+    m_requestSem.tryAcquire(m_requestSem.available());
+    m_replySem.tryAcquire(m_replySem.available());
     m_request.clear();
     m_connected = false;
     m_port = linkhubPort();
     start(InheritPriority);
-    handoff::acquire(m_replySem);
+    m_replySem.acquire();
     return m_connected;
 }
 
@@ -111,7 +110,7 @@ bool TalkThread::close()
     if (!isRunning())
         return false;
     talk(QByteArray());
-    const bool ended = handoff::join(this);
+    const bool ended = wait();
     m_connected = false;
     return ended;
 }
@@ -166,32 +165,32 @@ TalkThread::Reply TalkThread::exchangeLine(const QByteArray& request)
 
     // Releases left from the connection attempt or from the thread's end.
     if (const int stale = m_replySem.available())
-        handoff::tryAcquire(m_replySem, stale);
+        m_replySem.tryAcquire(stale);
 
     QElapsedTimer timer;
     timer.start();
     const quint64 seq = ++m_requestSeq;
     m_request = request;
-    handoff::release(m_requestSem);
+    m_requestSem.release();
     bool released = false;
     // A reply on the local host often comes within microseconds: look for
     // it briefly before sleeping, which spares a wake-up on both sides.
     for (QElapsedTimer spin; !released;) {
         if (!spin.isValid())
             spin.start();
-        released = handoff::tryAcquire(m_replySem, 1);
+        released = m_replySem.tryAcquire(1);
         if (released || spin.nsecsElapsed() > SpinNanoseconds)
             break;
         QThread::yieldCurrentThread();
     }
     while (!released) {
-        if (handoff::tryAcquire(m_replySem, 1, 200)) {
+        if (m_replySem.tryAcquire(1, 200)) {
             released = true;
             break;
         }
         // The thread ended after its last release was drained above.
         if (isFinished()) {
-            released = handoff::tryAcquire(m_replySem, 1);
+            released = m_replySem.tryAcquire(1);
             break;
         }
     }
@@ -206,7 +205,6 @@ TalkThread::Reply TalkThread::exchangeLine(const QByteArray& request)
 
 void TalkThread::run()
 {
-    const handoff::Ending ending(this);
     QTcpSocket socket;
     socket.connectToHost(QHostAddress(QHostAddress::LocalHost), m_port, QIODevice::ReadWrite);
     socket.waitForConnected(ConnectTimeout);
@@ -221,12 +219,12 @@ void TalkThread::run()
     else
         qCWarning(lcLink).noquote() << "cannot connect to port" << m_port << ":" << socket.errorString();
     m_connected = connected;
-    handoff::release(m_replySem);
+    m_replySem.release();
 
     // From here on the exchanges go straight through the descriptor.
     LineChannel channel(socket.socketDescriptor(), MaxReplyLength);
     while (connected) {
-        handoff::acquire(m_requestSem);
+        m_requestSem.acquire();
         // Request and reply change hands with the semaphores, and each side
         // moves out what it is handed: nothing is left in the members for the
         // other thread's next assignment to release. That release would be
@@ -243,9 +241,9 @@ void TalkThread::run()
             if (m_linkLost)
                 m_linkLost();
         }
-        handoff::release(m_replySem);
+        m_replySem.release();
     }
     m_connected = false;
     socket.abort();
-    handoff::release(m_replySem);
+    m_replySem.release();
 }

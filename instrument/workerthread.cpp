@@ -2,7 +2,6 @@
 
 #include "runscheduler.h"
 
-#include "core/threadhandoff.h"
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
@@ -21,9 +20,9 @@ WorkerThread::~WorkerThread()
     }
     // Every wait of a pass gives way to the stop flag, and no pass waits for
     // this thread: the join is bounded by the exchange in progress.
-    if (!handoff::join(this, QDeadlineTimer(60000))) {
+    if (!wait(QDeadlineTimer(60000))) {
         qWarning("WorkerThread: the scheduler's pass has not ended within 60 s; still waiting");
-        handoff::join(this);
+        wait();
     }
 }
 
@@ -38,17 +37,16 @@ void WorkerThread::wake()
     // The thread has decided to end (or never ran): let it finish, so that
     // this call's work is not lost, then start it again.
     if (isRunning())
-        handoff::join(this);
+        wait();
     m_ending = false;
     m_begun = false;
     start(InheritPriority);
     while (!m_begun)
-        handoff::wait(m_condition, &m_mutex);
+        m_condition.wait(&m_mutex);
 }
 
 void WorkerThread::run()
 {
-    const handoff::Ending ending(this);
     {
         QMutexLocker lock(&m_mutex);
         m_wake = true;
@@ -75,6 +73,6 @@ void WorkerThread::run()
             return;
         }
         if (!m_wake)
-            handoff::wait(m_condition, &m_mutex, 1000);
+            m_condition.wait(&m_mutex, 1000);
     }
 }

@@ -97,7 +97,7 @@ run_asan() {
 
 run_tsan() {
     local build=$root/build-tsan
-    configure_and_build "$build" "-fsanitize=thread" "${VELA_SANITIZE_FACTOR_TSAN:-10}" -DVELA_TSAN_PLANTED=ON
+    configure_and_build "$build" "-fsanitize=thread" "${VELA_SANITIZE_FACTOR_TSAN:-10}" -DVELA_TSAN=ON
     local logs=$build/sanitizer-logs
     # exitcode=0: a report does not fail the program that wrote it, so that
     # the tests run to their own verdicts; the reports are left to be read.

@@ -88,6 +88,7 @@ private:
     bool writeJson(QString* error) const;
     int bound() const;
     int linkBound() const;  // s a lost link may take to come back
+    static void out(const QString& text);  // one line on stdout, flushed
 
     Workbench* m_workbench;
     Instrument* m_instrument;

@@ -1,7 +1,6 @@
 #include "tqcore/tqapp.h"
 
 #include "core/profile.h"
-#include "core/threadhandoff.h"
 
 #include <QAtomicInt>
 #include <QHash>
@@ -45,14 +44,14 @@ QVariant TqApp::value(const QString& key, const QVariant& defaultValue)
 QVariant TqApp::tmpValue(const QString& key, const QVariant& defaultValue)
 {
     TmpValues& t = tmpValues();
-    const handoff::ReadLocker locker(&t.lock);
+    const QReadLocker locker(&t.lock);
     return t.values.value(key, defaultValue);
 }
 
 void TqApp::setTmpValue(const QString& key, const QVariant& value)
 {
     TmpValues& t = tmpValues();
-    const handoff::WriteLocker locker(&t.lock);
+    const QWriteLocker locker(&t.lock);
     if (value.isValid())
         t.values.insert(key, value);
     else

@@ -9,7 +9,6 @@
 
 #include "core/messagepresenter.h"
 #include "core/profile.h"
-#include "core/threadhandoff.h"
 
 #include <QPointer>
 
@@ -58,13 +57,13 @@ void Workbench::setTmpValue(const QString& key, const QVariant& value)
 
 QVariantMap Workbench::instrInfo() const
 {
-    const handoff::ReadLocker locker(&m_infoLock);
+    const QReadLocker locker(&m_infoLock);
     return m_instrInfo;
 }
 
 void Workbench::setInstrInfo(const QString& key, const QVariant& value)
 {
-    const handoff::WriteLocker locker(&m_infoLock);
+    const QWriteLocker locker(&m_infoLock);
     if (value.isValid())
         m_instrInfo.insert(key, value);
     else

@@ -1,5 +1,4 @@
-#ifndef DBFIXTURE_H
-#define DBFIXTURE_H
+#pragma once
 
 #include <QByteArray>
 #include <QMap>
@@ -91,5 +90,3 @@ QMap<QString, QByteArray> folderContents(const QString &dir);
 QString dump(const QString &path, const QStringList &skipTables = {});
 
 } // namespace fixture
-
-#endif // DBFIXTURE_H

@@ -18,21 +18,24 @@
 # dynamic loader logs every object it loads, and the logs must show the
 # installed files and nothing of the source or build folders.
 #
-# Usage: install_test.sh --build DIR --fixture PROGRAM [--debs DIR] [--keep]
+# Usage: install_test.sh --build DIR --fixture PROGRAM [--core-headers LIST] [--debs DIR] [--keep]
 #   --fixture  the built make_installation (writes the old databases)
+#   --core-headers  core's public headers, separated by ":": exactly these
+#              are to be installed
 #   --debs     install from the .deb files in DIR instead of the build
 #   --keep     leave the temporary folder for inspection
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/../.." && pwd)
-build="" fixture="" debs="" keep=0
+build="" fixture="" debs="" keep=0 core_headers=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --fixture) fixture=$(realpath "$2"); shift 2 ;;
+        --core-headers) core_headers=$2; shift 2 ;;
         --debs) debs=$(cd "$2" && pwd); shift 2 ;;
         --keep) keep=1; shift ;;
-        *) echo "usage: $0 --build DIR --fixture PROGRAM [--debs DIR] [--keep]" >&2; exit 2 ;;
+        *) echo "usage: $0 --build DIR --fixture PROGRAM [--core-headers LIST] [--debs DIR] [--keep]" >&2; exit 2 ;;
     esac
 done
 [ -n "$build" ] && [ -x "$fixture" ] || { echo "install_test: --build and --fixture are needed" >&2; exit 2; }
@@ -103,6 +106,12 @@ libcore=$(ls "$usr"/lib/*/libvelacore.so.1 "$usr"/lib/libvelacore.so.1 2>/dev/nu
 check "core library with its soname in the library folder" test -n "$libcore"
 check "core's development link" test -L "$(dirname "${libcore:-/nonexistent}")/libvelacore.so"
 check "core's public headers" test -f "$usr/include/vela/core/profile.h" -a -f "$usr/include/vela/core/core_global.h"
+if [ -n "$core_headers" ]; then
+    expected=$(tr ':' '\n' <<<"$core_headers" | xargs -n1 basename | sort | tr '\n' ' ')
+    installed=$(cd "$usr/include/vela/core" 2>/dev/null && ls | sort | tr '\n' ' ')
+    check "core's installed headers are exactly its public ones (installed: $installed)" \
+        test "$installed" = "$expected"
+fi
 check "core's package config" test -f "$(dirname "${libcore:-/nonexistent}")/cmake/core/coreConfig.cmake"
 
 # Each command on the PATH has its manual page, compressed, in section 1,
@@ -248,7 +257,8 @@ fi
 status=0
 { cmake -S "$src/tests/install/consumer" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_PREFIX_PATH="$usr" && cmake --build "$work/consumer"; } >"$work/consumer.log" 2>&1 || status=$?
-check "consumer project configures and builds with find_package(core)" test "$status" = 0
+check "consumer project configures and builds with find_package(core), each installed header on its own" \
+    test "$status" = 0
 if [ "$status" = 0 ]; then
     check "consumer compiled against the installed headers" grep -qF "$usr/include/vela" "$work/consumer/build.ninja"
     bare consumer "$work/consumer/core_consumer" >"$work/consumer.out" 2>&1 || true

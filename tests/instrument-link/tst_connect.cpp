@@ -8,7 +8,6 @@
 #include "core/messagepresenter.h"
 #include "core/profile.h"
 #include "core/serial.h"
-#include "core/threadhandoff.h"
 
 #include <tqcore/blink.h>
 #include <tqcore/resource.h>
@@ -706,7 +705,7 @@ void TestConnect::cancelledChoiceIgnoresOtherThreadsErrors()
             m_instr->isErrorReply(m_instr->sendCommand("3200000001"));
         }));
         poller->start();
-        handoff::join(poller.get());
+        poller->wait();
         return QString();
     });
     m_instr->connectToHost();

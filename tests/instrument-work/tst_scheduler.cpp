@@ -3,7 +3,6 @@
 #include "workerthread.h"
 
 #include "core/profile.h"
-#include "core/threadhandoff.h"
 
 #include <tqcore/tqapp.h>
 
@@ -338,9 +337,9 @@ void TestScheduler::deletedDuringExchange()
             QMetaObject::invokeMethod(&host, [list, watch, strike] {
                 if (watch)
                     list->remove(watch.data());
-                handoff::release(strike->removed);
+                strike->removed.release();
             }, Qt::QueuedConnection);
-            handoff::acquire(strike->removed);
+            strike->removed.acquire();
         }
         return rig.analyzer.handle(request);
     });

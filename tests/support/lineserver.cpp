@@ -1,6 +1,5 @@
 #include "lineserver.h"
 
-#include "core/threadhandoff.h"
 
 #include <QHostAddress>
 #include <QMutexLocker>
@@ -11,13 +10,13 @@ LineServer::LineServer(Handler handler)
     : m_handler(std::move(handler))
 {
     start();
-    handoff::acquire(m_ready);
+    m_ready.acquire();
 }
 
 LineServer::~LineServer()
 {
     quit();
-    handoff::join(this);
+    wait();
 }
 
 void LineServer::setHandler(Handler handler)
@@ -69,7 +68,6 @@ LineServer::Reply LineServer::answer(const QByteArray& request)
 
 void LineServer::run()
 {
-    const handoff::Ending ending(this);
     QTcpServer server;
     m_port = server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
     QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server] {
@@ -114,7 +112,7 @@ void LineServer::run()
             });
         }
     });
-    handoff::release(m_ready);
+    m_ready.release();
     if (m_port)
         exec();
 }
