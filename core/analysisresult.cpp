@@ -12,23 +12,27 @@ const double AnalysisResult::invalidOD = 0.0;
 // other static object; its base count of 1 keeps it from ever being freed.
 AnalysisResult::Data AnalysisResult::shared_null;
 
-AnalysisResult::AnalysisResult() noexcept : d(&shared_null)
+AnalysisResult::AnalysisResult() noexcept
+    : d(&shared_null)
 {
     d->ref.ref();
 }
 
-AnalysisResult::AnalysisResult(double value) : d(new Data(shared_null))
+AnalysisResult::AnalysisResult(double value)
+    : d(new Data(shared_null))
 {
     setValue(value);
 }
 
-AnalysisResult::AnalysisResult(ErrorCode error) : d(new Data(shared_null))
+AnalysisResult::AnalysisResult(ErrorCode error)
+    : d(new Data(shared_null))
 {
     d->value = 0.0;
     d->error = error;
 }
 
-AnalysisResult::AnalysisResult(const AnalysisResult& other) noexcept : d(other.d)
+AnalysisResult::AnalysisResult(const AnalysisResult& other) noexcept
+    : d(other.d)
 {
     d->ref.ref();
 }
@@ -43,7 +47,8 @@ AnalysisResult& AnalysisResult::operator=(const AnalysisResult& other) noexcept
     return *this;
 }
 
-AnalysisResult::AnalysisResult(AnalysisResult&& other) noexcept : d(other.d)
+AnalysisResult::AnalysisResult(AnalysisResult&& other) noexcept
+    : d(other.d)
 {
     other.d = &shared_null;
     shared_null.ref.ref();
@@ -152,25 +157,16 @@ QString AnalysisResult::errorText() const
     if (!d->errorText.isEmpty())
         return d->errorText;
     switch (d->error) {
-    case InvalidValue:
-        return QObject::tr("无效的值");
-    case UnknownError:
-        return QObject::tr("未知错误");
-    case NullResult:
-        return QObject::tr("结果为空");
-    case NoStandardCurve:
-        return QObject::tr("无标准曲线");
-    case InvalidStandardCurve:
-        return QObject::tr("标准曲线无效");
-    case StandardCurveSettingError:
-        return QObject::tr("标准曲线设置错误");
-    case InvalidCalculationMethod:
-        return QObject::tr("无效的计算方法");
-    case MissingParameter:
-        return QObject::tr("计算所需的参数不存在");
+    case InvalidValue: return QObject::tr("无效的值");
+    case UnknownError: return QObject::tr("未知错误");
+    case NullResult: return QObject::tr("结果为空");
+    case NoStandardCurve: return QObject::tr("无标准曲线");
+    case InvalidStandardCurve: return QObject::tr("标准曲线无效");
+    case StandardCurveSettingError: return QObject::tr("标准曲线设置错误");
+    case InvalidCalculationMethod: return QObject::tr("无效的计算方法");
+    case MissingParameter: return QObject::tr("计算所需的参数不存在");
     case NoError:
-    case NotClotted:
-        break;
+    case NotClotted: break;
     }
     return QString();
 }

@@ -36,14 +36,19 @@ class CORE_EXPORT ClotCurve
 {
 public:
     enum PointType {
-        Intensity = 0,      // raw light intensities as measured
-        OpticalDensity = 1  // absorbance: log10 of the intensity ratio
+        Intensity = 0,     // raw light intensities as measured
+        OpticalDensity = 1 // absorbance: log10 of the intensity ratio
     };
 
     struct Segment
     {
         Segment() = default;
-        Segment(double s, double i, const QVector<double>& v) : start(s), interval(i), values(v) {}
+        Segment(double s, double i, const QVector<double>& v)
+            : start(s)
+            , interval(i)
+            , values(v)
+        {
+        }
 
         double start = 0.0;    // x of the first point
         double interval = 0.0; // x distance between neighbouring points
@@ -212,8 +217,15 @@ private:
     {
         constexpr Data() noexcept = default;
         Data(const Data& o)
-            : ref(1), id(o.id), value(o.value), od(o.od), flags(o.flags), error(o.error),
-              errorText(o.errorText), curve(o.curve), ch(o.ch)
+            : ref(1)
+            , id(o.id)
+            , value(o.value)
+            , od(o.od)
+            , flags(o.flags)
+            , error(o.error)
+            , errorText(o.errorText)
+            , curve(o.curve)
+            , ch(o.ch)
         {
         }
         Data& operator=(const Data&) = delete;

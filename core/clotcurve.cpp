@@ -17,8 +17,8 @@
 namespace {
 
 // Sizes of the fixed parts of the buffer format.
-constexpr qsizetype HeaderSize = 4 + 4;             // point type, segment count
-constexpr qsizetype SegmentHeaderSize = 8 + 8 + 4;  // start, interval, value count
+constexpr qsizetype HeaderSize = 4 + 4;            // point type, segment count
+constexpr qsizetype SegmentHeaderSize = 8 + 8 + 4; // start, interval, value count
 constexpr qsizetype ValueSize = 8;
 
 // Nearest integer, a half rounded up; saturates instead of overflowing so
@@ -42,7 +42,8 @@ class CurveReader
 {
 public:
     explicit CurveReader(const QByteArray& buffer)
-        : m_p(reinterpret_cast<const uchar*>(buffer.constData())), m_left(buffer.size())
+        : m_p(reinterpret_cast<const uchar*>(buffer.constData()))
+        , m_left(buffer.size())
     {
     }
 
@@ -263,8 +264,7 @@ void ClotCurve::save(int patientId, const QString& item) const
         if (!q.prepare(QStringLiteral("delete from curve where patientId=:patientId and item=:item")))
             qWarning() << ".\\analysisresult(88):" << q.lastError();
     } else {
-        if (!q.prepare(QStringLiteral(
-                "insert into curve (patientId, item, curve) values(:patientId, :item, :curve)")))
+        if (!q.prepare(QStringLiteral("insert into curve (patientId, item, curve) values(:patientId, :item, :curve)")))
             qWarning() << ".\\analysisresult(94):" << q.lastError();
         q.bindValue(QStringLiteral(":curve"), toBuffer());
     }

@@ -74,8 +74,7 @@ QMessageBox::StandardButton defaultPresenter(QMessageBox::Icon icon, const QStri
         // Widgets live in the GUI thread only; show the box there.
         QMessageBox::StandardButton answer = QMessageBox::NoButton;
         QMetaObject::invokeMethod(
-            app, [&] { answer = showModalBox(icon, text, buttons, defaultButton); },
-            Qt::BlockingQueuedConnection);
+            app, [&] { answer = showModalBox(icon, text, buttons, defaultButton); }, Qt::BlockingQueuedConnection);
         return answer;
     }
     return showModalBox(icon, text, buttons, defaultButton);
@@ -128,17 +127,17 @@ MessageRecorder::MessageRecorder()
     : d(new Private)
 {
     std::shared_ptr<RecorderState> state = d->state;
-    d->previous = setMessagePresenter(
-        [state](QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
-                QMessageBox::StandardButton defaultButton) {
-            QMutexLocker locker(&state->mutex);
-            state->messages.append(Message{icon, text});
-            if (state->echo)
-                std::fprintf(stderr, "[%s] %s\n", iconName(icon), qUtf8Printable(text));
-            if (state->answer)
-                return *state->answer;
-            return automaticAnswer(buttons, defaultButton);
-        });
+    d->previous = setMessagePresenter([state](QMessageBox::Icon icon, const QString& text,
+                                              QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton) {
+        QMutexLocker locker(&state->mutex);
+        state->messages.append(Message{icon, text});
+        if (state->echo)
+            std::fprintf(stderr, "[%s] %s\n", iconName(icon), qUtf8Printable(text));
+        if (state->answer)
+            return *state->answer;
+        return automaticAnswer(buttons, defaultButton);
+    });
 }
 
 MessageRecorder::~MessageRecorder()

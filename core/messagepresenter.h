@@ -14,9 +14,9 @@ namespace tq {
 // presenter. By default it is the modal QMessageBox; a headless host and the
 // tests install one that records the text and answers at once, so nothing
 // ever waits on a box nobody sees.
-using MessagePresenter = std::function<QMessageBox::StandardButton(
-    QMessageBox::Icon icon, const QString& text,
-    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)>;
+using MessagePresenter = std::function<QMessageBox::StandardButton(QMessageBox::Icon icon, const QString& text,
+                                                                   QMessageBox::StandardButtons buttons,
+                                                                   QMessageBox::StandardButton defaultButton)>;
 
 // Installs p (an empty function restores the modal box); returns the one before.
 CORE_EXPORT MessagePresenter setMessagePresenter(MessagePresenter p);

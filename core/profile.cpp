@@ -88,8 +88,8 @@ void Profile::init(const QString& fileName)
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(profileConnection));
         db.setDatabaseName(fileName);
         if (!db.open()) {
-            warning(tr("无法加载配置文件 %1\n%2").arg(fileName, db.lastError().text()),
-                    QMessageBox::Ok, QMessageBox::NoButton);
+            warning(tr("无法加载配置文件 %1\n%2").arg(fileName, db.lastError().text()), QMessageBox::Ok,
+                    QMessageBox::NoButton);
         }
         if (db.tables(QSql::Tables).isEmpty())
             warning(tr("错误的配置文件 %1").arg(fileName), QMessageBox::Ok, QMessageBox::NoButton);
@@ -245,14 +245,14 @@ void Profile::setCached(int slot, const char* key, const QVariant& value, bool s
         emit valueChanged(k, value);
 }
 
-#define PROFILE_ACCESSOR(Type, name, slot)                                  \
-    Type Profile::name(const Type& defaultValue) const                      \
-    {                                                                       \
+#define PROFILE_ACCESSOR(Type, name, slot)                                           \
+    Type Profile::name(const Type& defaultValue) const                               \
+    {                                                                                \
         return cached(slot, #name, QVariant::fromValue(defaultValue)).value<Type>(); \
-    }                                                                       \
-    void Profile::set_##name(const Type& value, bool save)                  \
-    {                                                                       \
-        setCached(slot, #name, QVariant::fromValue(value), save);           \
+    }                                                                                \
+    void Profile::set_##name(const Type& value, bool save)                           \
+    {                                                                                \
+        setCached(slot, #name, QVariant::fromValue(value), save);                    \
     }
 
 PROFILE_ACCESSOR(QString, statim_sample_prefix, StatimSamplePrefix)

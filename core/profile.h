@@ -52,8 +52,7 @@ public:
     // listed by keys() from then on); nothing is written to the database.
     QVariant value(const QString& key, const QVariant& defaultValue = QVariant()) const;
     // key first; when that yields nothing valid, oldKey with defaultValue.
-    QVariant value2(const QString& key, const QString& oldKey,
-                    const QVariant& defaultValue = QVariant()) const;
+    QVariant value2(const QString& key, const QString& oldKey, const QVariant& defaultValue = QVariant()) const;
     // Stores in memory; with save, also in the database (an invalid value
     // deletes the row while the key stays in memory).
     void setValue(const QString& key, const QVariant& value, bool save = true);

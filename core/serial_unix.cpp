@@ -9,8 +9,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -33,17 +33,19 @@ int msecondsUntil(Clock::time_point deadline)
     return ms > INT32_MAX ? INT32_MAX : int(ms);
 }
 
-struct BaudEntry { int rate; speed_t code; };
+struct BaudEntry
+{
+    int rate;
+    speed_t code;
+};
 
 const BaudEntry baudTable[] = {
-    {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200},
-    {300, B300}, {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400},
-    {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
-    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800},
-    {500000, B500000}, {576000, B576000}, {921600, B921600}, {1000000, B1000000},
-    {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
-    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
-    {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 bool baudCode(int rate, speed_t* code)
@@ -171,8 +173,7 @@ bool Serial::open(OpenMode mode)
         return false;
     }
 
-    const QString path = m_fileName.startsWith(QLatin1Char('/'))
-        ? m_fileName : QStringLiteral("/dev/") + m_fileName;
+    const QString path = m_fileName.startsWith(QLatin1Char('/')) ? m_fileName : QStringLiteral("/dev/") + m_fileName;
 
     int flags = O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
     const bool reading = mode & QIODevice::ReadOnly;
@@ -262,9 +263,7 @@ bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits sto
     case 6: size = CS6; break;
     case 7: size = CS7; break;
     case 8: size = CS8; break;
-    default:
-        setSystemError(EINVAL);
-        return false;
+    default: setSystemError(EINVAL); return false;
     }
 
     ::cfsetispeed(&tio, speed);
@@ -278,18 +277,14 @@ bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits sto
     case EvenParity: tio.c_cflag |= PARENB; break;
     case MarkParity: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
     case SpaceParity: tio.c_cflag |= PARENB | CMSPAR; break;
-    default:
-        setSystemError(EINVAL);
-        return false;
+    default: setSystemError(EINVAL); return false;
     }
 
     switch (stopBits) {
     case OneStop: tio.c_cflag &= ~tcflag_t(CSTOPB); break;
     case OneAndHalfStop:
     case TwoStop: tio.c_cflag |= CSTOPB; break;
-    default:
-        setSystemError(EINVAL);
-        return false;
+    default: setSystemError(EINVAL); return false;
     }
 
     // Flow control off: no RTS/CTS, no output XON/XOFF. Input XON/XOFF,
@@ -357,7 +352,7 @@ qint64 Serial::readData(char* data, qint64 maxSize)
         if (got > 0 && m_readInterval > 0)
             waitMs = std::min(waitMs, msecondsUntil(lastByte + std::chrono::milliseconds(m_readInterval)));
 
-        pollfd pfd { m_handle, POLLIN, 0 };
+        pollfd pfd{m_handle, POLLIN, 0};
         const int ready = ::poll(&pfd, 1, waitMs);
         if (ready < 0) {
             if (errno == EINTR)
@@ -417,7 +412,7 @@ qint64 Serial::writeData(const char* data, qint64 maxSize)
         const int waitMs = msecondsUntil(deadline);
         if (waitMs <= 0)
             break;
-        pollfd pfd { m_handle, POLLOUT, 0 };
+        pollfd pfd{m_handle, POLLOUT, 0};
         const int ready = ::poll(&pfd, 1, waitMs);
         if (ready < 0 && errno != EINTR) {
             setSystemError(errno);

@@ -20,8 +20,7 @@ double fraction(const QString& text, bool* ok)
 {
     // Built once (thread-safe static initialisation); QRegularExpression
     // matching on a shared const object is thread-safe.
-    static const QRegularExpression re(
-        QStringLiteral("([+-]?\\d+(?:\\.\\d*)?)\\s*[:/]\\s*([+-]?\\d+(?:\\.\\d*)?)"));
+    static const QRegularExpression re(QStringLiteral("([+-]?\\d+(?:\\.\\d*)?)\\s*[:/]\\s*([+-]?\\d+(?:\\.\\d*)?)"));
     const QRegularExpressionMatch m = re.match(text);
     if (ok)
         *ok = m.hasMatch();
@@ -67,13 +66,11 @@ quint16 crc16(const void* data, int length)
 
 QStringList dilutionList()
 {
-    return {QStringLiteral("1/1"),  QStringLiteral("1/2"),   QStringLiteral("1/4"),
-            QStringLiteral("1/5"),  QStringLiteral("1/8"),   QStringLiteral("1/10"),
-            QStringLiteral("1/16"), QStringLiteral("1/20"),  QStringLiteral("1/30"),
-            QStringLiteral("1/40"), QStringLiteral("1/50"),  QStringLiteral("1/80"),
-            QStringLiteral("1/100"), QStringLiteral("1/160"), QStringLiteral("1/320"),
-            QStringLiteral("2/5"),  QStringLiteral("3/4"),   QStringLiteral("3/5"),
-            QStringLiteral("4/5")};
+    return {QStringLiteral("1/1"),   QStringLiteral("1/2"),   QStringLiteral("1/4"),   QStringLiteral("1/5"),
+            QStringLiteral("1/8"),   QStringLiteral("1/10"),  QStringLiteral("1/16"),  QStringLiteral("1/20"),
+            QStringLiteral("1/30"),  QStringLiteral("1/40"),  QStringLiteral("1/50"),  QStringLiteral("1/80"),
+            QStringLiteral("1/100"), QStringLiteral("1/160"), QStringLiteral("1/320"), QStringLiteral("2/5"),
+            QStringLiteral("3/4"),   QStringLiteral("3/5"),   QStringLiteral("4/5")};
 }
 
 int nextSampleNo(const QDate& date)
@@ -97,12 +94,9 @@ int nextSampleNo(const QDate& date)
 QString samplePrefix(tq::SampleType type)
 {
     switch (type) {
-    case tq::EmergencySample:
-        return Profile::instance().statim_sample_prefix(QStringLiteral("S"));
-    case tq::QcSample:
-        return Profile::instance().qc_sample_prefix(QStringLiteral("QC"));
-    default:
-        return QString();
+    case tq::EmergencySample: return Profile::instance().statim_sample_prefix(QStringLiteral("S"));
+    case tq::QcSample: return Profile::instance().qc_sample_prefix(QStringLiteral("QC"));
+    default: return QString();
     }
 }
 
@@ -145,8 +139,8 @@ QVariant load_script(const QString& fileName)
             backtrace = stack.toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         else
             backtrace = trace;
-        critical(result.toString() + QLatin1Char('\n') + backtrace.join(QLatin1Char('\n')),
-                 QMessageBox::Ok, QMessageBox::NoButton);
+        critical(result.toString() + QLatin1Char('\n') + backtrace.join(QLatin1Char('\n')), QMessageBox::Ok,
+                 QMessageBox::NoButton);
         return QVariant();
     }
     return result.toVariant();

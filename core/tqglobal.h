@@ -33,17 +33,18 @@ CORE_EXPORT QVariant load_script(const QString& fileName);
 
 // User interface (GUI thread only); each goes through tq::presentMessage.
 CORE_EXPORT QMessageBox::StandardButton information(const QString& text,
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-CORE_EXPORT QMessageBox::StandardButton question(const QString& text,
-    QMessageBox::StandardButtons buttons = QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No),
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+                                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+CORE_EXPORT QMessageBox::StandardButton
+question(const QString& text,
+         QMessageBox::StandardButtons buttons = QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No),
+         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 CORE_EXPORT QMessageBox::StandardButton warning(const QString& text,
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+                                                QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 CORE_EXPORT QMessageBox::StandardButton critical(const QString& text,
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+                                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                                 QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 CORE_EXPORT QWidget* topLevelWidget();
 
 // Pushes an override cursor in the main thread only; pops it on destruction.
@@ -79,7 +80,7 @@ CORE_EXPORT void sleep(int ms);
 class CORE_EXPORT Core
 {
 public:
-    Core() {}
-    ~Core() {}
+    Core() { }
+    ~Core() { }
     Core& operator=(const Core&) { return *this; }
 };

@@ -14,10 +14,8 @@ QString uiLanguageFor(const QString& override, const QLocale& system)
     switch (locale.language()) {
     case QLocale::AnyLanguage:
     case QLocale::C:
-    case QLocale::Chinese:
-        return QStringLiteral("zh_CN");
-    default:
-        return QStringLiteral("en");
+    case QLocale::Chinese: return QStringLiteral("zh_CN");
+    default: return QStringLiteral("en");
     }
 }
 
@@ -62,7 +60,7 @@ QStringList installTranslations(const QString& language, const QString& dir)
         install(QStringLiteral("qt_") + language, QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 
     const QString suffix = QLatin1Char('_') + language + QStringLiteral(".qm");
-    const QStringList files = QDir(dir).entryList({ QLatin1Char('*') + suffix }, QDir::Files, QDir::Name);
+    const QStringList files = QDir(dir).entryList({QLatin1Char('*') + suffix}, QDir::Files, QDir::Name);
     for (const QString& file : files)
         install(file, dir);
     return loaded;

@@ -3,24 +3,25 @@
 #include <QFile>
 #include <QSaveFile>
 
-Backup::Backup(const QString &databaseFile)
-    : m_databaseFile(databaseFile),
-      m_backupFile(databaseFile + QLatin1String(".bak")),
-      m_markerFile(databaseFile + QLatin1String(".upgrading"))
+Backup::Backup(const QString& databaseFile)
+    : m_databaseFile(databaseFile)
+    , m_backupFile(databaseFile + QLatin1String(".bak"))
+    , m_markerFile(databaseFile + QLatin1String(".upgrading"))
 {
 }
 
-bool Backup::secure(QString *error)
+bool Backup::secure(QString* error)
 {
     m_keptEarlier = QFile::exists(m_markerFile) && QFile::exists(m_backupFile);
     if (!m_keptEarlier && !copyFile(error))
         return false;
     QFile marker(m_markerFile);
     if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || marker.write(QByteArray(qPrintable(m_backupFile))
-                            + " holds the database as it was before the first attempt of an "
-                              "upgrade that has not succeeded yet\n") < 0
-            || !marker.flush()) {
+        || marker.write(QByteArray(qPrintable(m_backupFile))
+                        + " holds the database as it was before the first attempt of an "
+                          "upgrade that has not succeeded yet\n")
+               < 0
+        || !marker.flush()) {
         *error = QStringLiteral("can't write %1: %2").arg(m_markerFile, marker.errorString());
         marker.close();
         // Without the marker a later run would replace the copy; the upgrade
@@ -37,7 +38,7 @@ void Backup::release()
     QFile::remove(m_markerFile);
 }
 
-bool Backup::copyFile(QString *error)
+bool Backup::copyFile(QString* error)
 {
     QFile original(m_databaseFile);
     QSaveFile copy(m_backupFile);
@@ -57,8 +58,7 @@ bool Backup::copyFile(QString *error)
     else
         copy.cancelWriting();
     if (!ok) {
-        *error = original.error() != QFileDevice::NoError ? original.errorString()
-                                                           : copy.errorString();
+        *error = original.error() != QFileDevice::NoError ? original.errorString() : copy.errorString();
     }
     return ok;
 }

@@ -10,7 +10,7 @@
 class Backup
 {
 public:
-    explicit Backup(const QString &databaseFile);
+    explicit Backup(const QString& databaseFile);
 
     QString fileName() const { return m_backupFile; }
     QString markerName() const { return m_markerFile; }
@@ -19,14 +19,14 @@ public:
     // and sets the marker. The copy carries the original's permissions and
     // appears whole or not at all. On failure `error` says why; the database
     // file is not touched either way.
-    bool secure(QString *error);
+    bool secure(QString* error);
     // True when secure() kept the copy of an earlier, unfinished upgrade.
     bool keptEarlierCopy() const { return m_keptEarlier; }
     // The upgrade has succeeded: the next run may replace the copy.
     void release();
 
 private:
-    bool copyFile(QString *error);
+    bool copyFile(QString* error);
 
     QString m_databaseFile;
     QString m_backupFile;

@@ -1,9 +1,9 @@
 #include "dbchecks.h"
 
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QSet>
 
 QStringList findProblems(QSqlDatabase db)
 {
@@ -30,20 +30,20 @@ QStringList findProblems(QSqlDatabase db)
     while (query.next()) {
         problems << QStringLiteral("foreign key check: %1 row %2 refers to a missing row of %3 "
                                    "(foreign key %4)")
-                    .arg(query.value(0).toString(),
-                         query.value(1).isNull() ? QStringLiteral("?") : query.value(1).toString(),
-                         query.value(2).toString(), query.value(3).toString());
+                        .arg(query.value(0).toString(),
+                             query.value(1).isNull() ? QStringLiteral("?") : query.value(1).toString(),
+                             query.value(2).toString(), query.value(3).toString());
     }
     if (query.lastError().isValid())
         problems << QLatin1String("foreign key check failed: ") + query.lastError().text();
     return problems;
 }
 
-QStringList newProblems(const QStringList &before, const QStringList &after)
+QStringList newProblems(const QStringList& before, const QStringList& after)
 {
     const QSet<QString> known(before.cbegin(), before.cend());
     QStringList added;
-    for (const QString &problem : after) {
+    for (const QString& problem : after) {
         if (!known.contains(problem))
             added << problem;
     }

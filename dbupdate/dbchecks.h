@@ -9,4 +9,4 @@
 QStringList findProblems(QSqlDatabase db);
 
 // The problems of `after` that `before` did not have.
-QStringList newProblems(const QStringList &before, const QStringList &after);
+QStringList newProblems(const QStringList& before, const QStringList& after);

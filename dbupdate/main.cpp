@@ -26,23 +26,22 @@
 
 namespace {
 
-const char usage[] =
-        "Usage: dbupdate [--dry-run] [logfile [translation...]]\n"
-        "   or: dbupdate -h | --help | --version\n"
-        "\n"
-        "Brings profile.db, data.db and qc.db in the working folder to the schema and\n"
-        "contents of this release. Each database is copied to <name>.bak first; that\n"
-        "copy is kept until an upgrade of the database succeeds.\n"
-        "\n"
-        "  logfile       file the messages are appended to (standard error without one)\n"
-        "  translation   translation of the default texts, looked up in \".\", \"..\" and\n"
-        "                Qt's translations folder (the log file's name is tried too)\n"
-        "  --dry-run     list, per database, the version found, the target and every step\n"
-        "                a run would take, on standard output; change and create nothing\n"
-        "  -h, --help    print this text and change nothing\n"
-        "  --version     print the program's name and version and change nothing\n"
-        "\n"
-        "Exit code 0: every database is upgraded; 1: an upgrade failed or could not start.\n";
+const char usage[] = "Usage: dbupdate [--dry-run] [logfile [translation...]]\n"
+                     "   or: dbupdate -h | --help | --version\n"
+                     "\n"
+                     "Brings profile.db, data.db and qc.db in the working folder to the schema and\n"
+                     "contents of this release. Each database is copied to <name>.bak first; that\n"
+                     "copy is kept until an upgrade of the database succeeds.\n"
+                     "\n"
+                     "  logfile       file the messages are appended to (standard error without one)\n"
+                     "  translation   translation of the default texts, looked up in \".\", \"..\" and\n"
+                     "                Qt's translations folder (the log file's name is tried too)\n"
+                     "  --dry-run     list, per database, the version found, the target and every step\n"
+                     "                a run would take, on standard output; change and create nothing\n"
+                     "  -h, --help    print this text and change nothing\n"
+                     "  --version     print the program's name and version and change nothing\n"
+                     "\n"
+                     "Exit code 0: every database is upgraded; 1: an upgrade failed or could not start.\n";
 
 template <class Upgrader>
 bool runUpgrade()
@@ -51,16 +50,14 @@ bool runUpgrade()
     return upgrader->run();
 }
 
-void installTranslators(QCoreApplication &app, const QStringList &arguments)
+void installTranslators(QCoreApplication& app, const QStringList& arguments)
 {
-    const QStringList searchPath = {
-        QStringLiteral("."), QStringLiteral(".."),
-        QLibraryInfo::path(QLibraryInfo::TranslationsPath)
-    };
-    for (const QString &name : arguments) {
-        auto *translator = new QTranslator(&app);
+    const QStringList searchPath = {QStringLiteral("."), QStringLiteral(".."),
+                                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+    for (const QString& name : arguments) {
+        auto* translator = new QTranslator(&app);
         bool loaded = false;
-        for (const QString &directory : searchPath) {
+        for (const QString& directory : searchPath) {
             if (translator->load(name, directory)) {
                 loaded = true;
                 break;
@@ -75,12 +72,12 @@ void installTranslators(QCoreApplication &app, const QStringList &arguments)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     // Options are recognised only as whole arguments; every other argument
     // keeps its place: the first names the log file, all are translations.
     bool dryRun = false;
-    std::vector<char *> operands;
+    std::vector<char*> operands;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             std::fputs(usage, stdout);
@@ -105,7 +102,7 @@ int main(int argc, char *argv[])
 
     QCoreApplication app(argc, argv);
     QStringList translations;
-    for (const char *operand : operands)
+    for (const char* operand : operands)
         translations << QString::fromLocal8Bit(operand);
     installTranslators(app, translations);
     UpdateBase::setDryRun(dryRun);
@@ -117,8 +114,8 @@ int main(int argc, char *argv[])
         lock.reset(new RunLock);
         QString error;
         if (!lock->acquire(&error)
-                || !checkNoWriters({ QStringLiteral("profile.db"), QStringLiteral("data.db"),
-                                     QStringLiteral("qc.db") }, &error)) {
+            || !checkNoWriters({QStringLiteral("profile.db"), QStringLiteral("data.db"), QStringLiteral("qc.db")},
+                               &error)) {
             qWarning("Can't upgrade: %s; nothing was changed", qPrintable(error));
             return 1;
         }

@@ -10,7 +10,7 @@ RunLock::RunLock()
 {
 }
 
-bool RunLock::acquire(QString *error)
+bool RunLock::acquire(QString* error)
 {
     if (m_lock.tryLock(0))
         return true;
@@ -20,18 +20,19 @@ bool RunLock::acquire(QString *error)
         QString application;
         m_lock.getLockInfo(&pid, &host, &application);
         *error = QStringLiteral("another dbupdate (process %1) is upgrading the databases in this "
-                                "folder").arg(pid);
+                                "folder")
+                     .arg(pid);
     } else {
         *error = QStringLiteral("can't create the lock file dbupdate.lock");
     }
     return false;
 }
 
-bool checkNoWriters(const QStringList &files, QString *error)
+bool checkNoWriters(const QStringList& files, QString* error)
 {
     const QString connection = QStringLiteral("dbupdate-writer-check");
     bool free = true;
-    for (const QString &file : files) {
+    for (const QString& file : files) {
         if (!QFileInfo::exists(file))
             continue;
         {
@@ -48,9 +49,10 @@ bool checkNoWriters(const QStringList &files, QString *error)
                     query.exec(QStringLiteral("rollback"));
                 } else {
                     const int code = query.lastError().nativeErrorCode().toInt() & 0xff;
-                    if (code == 5 || code == 6) {  // SQLITE_BUSY, SQLITE_LOCKED
+                    if (code == 5 || code == 6) { // SQLITE_BUSY, SQLITE_LOCKED
                         *error = QStringLiteral("%1 is in use by another program that is writing to "
-                                                "it (%2)").arg(file, query.lastError().databaseText());
+                                                "it (%2)")
+                                     .arg(file, query.lastError().databaseText());
                         free = false;
                     }
                 }

@@ -13,7 +13,7 @@ public:
     RunLock();
     // False, with the reason in `error`, when another dbupdate holds the
     // lock or the lock file can't be made.
-    bool acquire(QString *error);
+    bool acquire(QString* error);
 
 private:
     QLockFile m_lock;
@@ -22,4 +22,4 @@ private:
 // False, with the reason in `error`, when another program is writing to one
 // of the existing database `files` now. Files that do not exist are left
 // alone (and not created).
-bool checkNoWriters(const QStringList &files, QString *error);
+bool checkNoWriters(const QStringList& files, QString* error);

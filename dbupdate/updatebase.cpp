@@ -24,13 +24,13 @@ QSqlDatabase defaultDatabase()
     return QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
 }
 
-QString siteTag(const char *module, int site)
+QString siteTag(const char* module, int site)
 {
     return QStringLiteral("%1 ( %2 )").arg(QLatin1String(module)).arg(site);
 }
 
 // One line of a dry run's listing on standard output.
-void printLine(const QString &line)
+void printLine(const QString& line)
 {
     std::fputs(line.toLocal8Bit().constData(), stdout);
     std::fputc('\n', stdout);
@@ -38,22 +38,20 @@ void printLine(const QString &line)
 
 } // namespace
 
-void reportSqlError(const QSqlQuery &query, const char *module, int site)
+void reportSqlError(const QSqlQuery& query, const char* module, int site)
 {
     // Every item is followed by one blank, the last one included, so that
     // the report reads "updatedata ( 15 ):  <error> : [ <statement> ] ".
-    const QStringList items = {
-        QString::fromLatin1(module), QStringLiteral("("), QString::number(site),
-        QStringLiteral("): "), query.lastError().text(), QStringLiteral(": ["),
-        query.lastQuery(), QStringLiteral("]")
-    };
+    const QStringList items = {QString::fromLatin1(module), QStringLiteral("("),      QString::number(site),
+                               QStringLiteral("): "),       query.lastError().text(), QStringLiteral(": ["),
+                               query.lastQuery(),           QStringLiteral("]")};
     QString report;
-    for (const QString &item : items)
+    for (const QString& item : items)
         report += item + QLatin1Char(' ');
     qWarning().nospace().noquote() << report;
 }
 
-bool isFatalSqlError(const QSqlError &error)
+bool isFatalSqlError(const QSqlError& error)
 {
     bool isNumber = false;
     // The SQLite driver gives the result code; the low byte is the primary
@@ -62,18 +60,17 @@ bool isFatalSqlError(const QSqlError &error)
     if (!isNumber)
         return false;
     switch (code) {
-    case 5:   // SQLITE_BUSY
-    case 6:   // SQLITE_LOCKED
-    case 7:   // SQLITE_NOMEM
-    case 8:   // SQLITE_READONLY
-    case 10:  // SQLITE_IOERR
-    case 11:  // SQLITE_CORRUPT
-    case 13:  // SQLITE_FULL
-    case 14:  // SQLITE_CANTOPEN
-    case 26:  // SQLITE_NOTADB
+    case 5:  // SQLITE_BUSY
+    case 6:  // SQLITE_LOCKED
+    case 7:  // SQLITE_NOMEM
+    case 8:  // SQLITE_READONLY
+    case 10: // SQLITE_IOERR
+    case 11: // SQLITE_CORRUPT
+    case 13: // SQLITE_FULL
+    case 14: // SQLITE_CANTOPEN
+    case 26: // SQLITE_NOTADB
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -87,8 +84,10 @@ bool UpdateBase::isDryRun()
     return dryRun;
 }
 
-UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
-    : QObject(parent), m_fileName(fileName), m_backup(fileName)
+UpdateBase::UpdateBase(const QString& fileName, QObject* parent)
+    : QObject(parent)
+    , m_fileName(fileName)
+    , m_backup(fileName)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     db.setDatabaseName(fileName);
@@ -100,8 +99,7 @@ UpdateBase::UpdateBase(const QString &fileName, QObject *parent)
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     }
     if (!db.open()) {
-        qWarning("Can't open %s: %s", qPrintable(fileName),
-                 db.lastError().text().toUtf8().constData());
+        qWarning("Can't open %s: %s", qPrintable(fileName), db.lastError().text().toUtf8().constData());
     }
     // A missing table, a failed query or an empty table all read as 0.
     QSqlQuery query(db);
@@ -166,13 +164,12 @@ bool UpdateBase::run()
         qDebug("%s is kept: it holds %s as it was before an earlier upgrade that did not succeed",
                qPrintable(m_backup.fileName()), qPrintable(m_fileName));
     } else {
-        qDebug("%s copied to %s before upgrading", qPrintable(m_fileName),
-               qPrintable(m_backup.fileName()));
+        qDebug("%s copied to %s before upgrading", qPrintable(m_fileName), qPrintable(m_backup.fileName()));
     }
     return finish(upgrade(), problemsBefore);
 }
 
-bool UpdateBase::finish(bool upgraded, const QStringList &problemsBefore)
+bool UpdateBase::finish(bool upgraded, const QStringList& problemsBefore)
 {
     QSqlDatabase db = defaultDatabase();
     // A step that had to succeed and failed keeps what the steps before it
@@ -192,27 +189,28 @@ bool UpdateBase::finish(bool upgraded, const QStringList &problemsBefore)
         // finish is finished when the file is next opened.
         QSqlQuery(db).exec(QStringLiteral("rollback"));
         qWarning("%s is left as it was before this run; %s holds it as it was before the first "
-                 "attempt", qPrintable(m_fileName), qPrintable(m_backup.fileName()));
+                 "attempt",
+                 qPrintable(m_fileName), qPrintable(m_backup.fileName()));
         return false;
     }
     if (!upgraded) {
-        qWarning("%s is left part-way upgraded; %s holds it as it was before the first attempt",
-                 qPrintable(m_fileName), qPrintable(m_backup.fileName()));
+        qWarning("%s is left part-way upgraded; %s holds it as it was before the first attempt", qPrintable(m_fileName),
+                 qPrintable(m_backup.fileName()));
         return false;
     }
     const QStringList added = newProblems(problemsBefore, findProblems(db));
     if (!added.isEmpty()) {
         reportProblems(added, "brought in by the upgrade");
         qWarning("%s is upgraded but has %lld new problem(s); %s holds it as it was before the "
-                 "first attempt", qPrintable(m_fileName), static_cast<long long>(added.size()),
-                 qPrintable(m_backup.fileName()));
+                 "first attempt",
+                 qPrintable(m_fileName), static_cast<long long>(added.size()), qPrintable(m_backup.fileName()));
         return false;
     }
     m_backup.release();
     return true;
 }
 
-void UpdateBase::reportProblems(const QStringList &problems, const char *when) const
+void UpdateBase::reportProblems(const QStringList& problems, const char* when) const
 {
     // A table full of broken references would drown the log; the first
     // lines show what is wrong, the count how much.
@@ -220,8 +218,7 @@ void UpdateBase::reportProblems(const QStringList &problems, const char *when) c
     for (int i = 0; i < problems.size() && i < shown; ++i)
         qWarning("%s: %s: %s", qPrintable(m_fileName), when, qPrintable(problems[i]));
     if (problems.size() > shown) {
-        qWarning("%s: %s: %lld more", qPrintable(m_fileName), when,
-                 static_cast<long long>(problems.size() - shown));
+        qWarning("%s: %s: %lld more", qPrintable(m_fileName), when, static_cast<long long>(problems.size() - shown));
     }
 }
 
@@ -238,16 +235,16 @@ void UpdateBase::printPlanHeader() const
     printLine(line);
 }
 
-void UpdateBase::noteFailure(const QSqlError &error, const QString &where)
+void UpdateBase::noteFailure(const QSqlError& error, const QString& where)
 {
     if (m_stopped || !isFatalSqlError(error))
         return;
     m_stopped = true;
-    qWarning("%s: %s: the upgrade of %s stops here, and nothing of this run is kept",
-             qPrintable(where), qPrintable(error.databaseText()), qPrintable(m_fileName));
+    qWarning("%s: %s: the upgrade of %s stops here, and nothing of this run is kept", qPrintable(where),
+             qPrintable(error.databaseText()), qPrintable(m_fileName));
 }
 
-bool UpdateBase::execControl(const QString &statement)
+bool UpdateBase::execControl(const QString& statement)
 {
     if (m_stopped)
         return false;
@@ -259,13 +256,12 @@ bool UpdateBase::execControl(const QString &statement)
     return false;
 }
 
-bool UpdateBase::execSql(const QString &statement, const char *module, int site)
+bool UpdateBase::execSql(const QString& statement, const char* module, int site)
 {
     if (m_stopped)
         return false;
     if (dryRun) {
-        printLine(QStringLiteral("  %1 %2: %3").arg(QLatin1String(module)).arg(site)
-                  .arg(statement.simplified()));
+        printLine(QStringLiteral("  %1 %2: %3").arg(QLatin1String(module)).arg(site).arg(statement.simplified()));
         return true;
     }
     QSqlQuery query(defaultDatabase());
@@ -276,7 +272,7 @@ bool UpdateBase::execSql(const QString &statement, const char *module, int site)
     return false;
 }
 
-bool UpdateBase::renameTable(const QString &from, const QString &to)
+bool UpdateBase::renameTable(const QString& from, const QString& to)
 {
     // Since SQLite 3.26 a rename also rewrites the foreign keys, triggers
     // and views of other tables that name the table, so that they would name
@@ -284,21 +280,20 @@ bool UpdateBase::renameTable(const QString &from, const QString &to)
     // changes only the table itself (and moves its own indexes and triggers).
     if (!dryRun && !execControl(QStringLiteral("PRAGMA legacy_alter_table=ON")))
         return false;
-    const bool renamed =
-            execSql(QStringLiteral("alter table %1 rename to %2").arg(from, to), baseModule, 40);
+    const bool renamed = execSql(QStringLiteral("alter table %1 rename to %2").arg(from, to), baseModule, 40);
     if (!dryRun && !execControl(QStringLiteral("PRAGMA legacy_alter_table=OFF")))
         return false;
     return renamed;
 }
 
-bool UpdateBase::copyTable(const QString &target, const QString &source,
-                           const QSqlRecord &fields, const QStringList &dropColumns)
+bool UpdateBase::copyTable(const QString& target, const QString& source, const QSqlRecord& fields,
+                           const QStringList& dropColumns)
 {
     if (m_stopped)
         return false;
     if (dryRun) {
-        printLine(QStringLiteral("  %1 48, 70: copy every row of %2 into %3")
-                  .arg(QLatin1String(baseModule), source, target));
+        printLine(
+            QStringLiteral("  %1 48, 70: copy every row of %2 into %3").arg(QLatin1String(baseModule), source, target));
         return true;
     }
     QStringList columns;
@@ -328,18 +323,16 @@ bool UpdateBase::copyTable(const QString &target, const QString &source,
     return copyRowByRow(target, source, fields, dropColumns);
 }
 
-bool UpdateBase::copyAllRowsAtOnce(const QString &target, const QString &source,
-                                   const QStringList &columns)
+bool UpdateBase::copyAllRowsAtOnce(const QString& target, const QString& source, const QStringList& columns)
 {
     if (columns.isEmpty())
         return false;
-    const QSqlDriver *driver = defaultDatabase().driver();
+    const QSqlDriver* driver = defaultDatabase().driver();
     QStringList quoted;
-    for (const QString &column : columns)
+    for (const QString& column : columns)
         quoted << driver->escapeIdentifier(column, QSqlDriver::FieldName);
     const QString list = quoted.join(QLatin1String(", "));
-    const QString statement = QStringLiteral("insert into %1 (%2) select %2 from %3")
-            .arg(target, list, source);
+    const QString statement = QStringLiteral("insert into %1 (%2) select %2 from %3").arg(target, list, source);
 
     if (!execControl(QStringLiteral("savepoint copy_table")))
         return false;
@@ -359,8 +352,8 @@ bool UpdateBase::copyAllRowsAtOnce(const QString &target, const QString &source,
     return false;
 }
 
-bool UpdateBase::copyRowByRow(const QString &target, const QString &source,
-                              const QSqlRecord &fields, const QStringList &dropColumns)
+bool UpdateBase::copyRowByRow(const QString& target, const QString& source, const QSqlRecord& fields,
+                              const QStringList& dropColumns)
 {
     QSqlDatabase db = defaultDatabase();
     // A savepoint outside a transaction is one transaction, so that the rows
@@ -379,7 +372,7 @@ bool UpdateBase::copyRowByRow(const QString &target, const QString &source,
             QSqlQuery insert(db);
             while (ok && rows.next()) {
                 QSqlRecord row = rows.record();
-                for (const QString &column : dropColumns) {
+                for (const QString& column : dropColumns) {
                     const int index = row.indexOf(column);
                     if (index >= 0)
                         row.remove(index);
@@ -392,8 +385,7 @@ bool UpdateBase::copyRowByRow(const QString &target, const QString &source,
                     else
                         row.append(field);
                 }
-                const QString statement =
-                        db.driver()->sqlStatement(QSqlDriver::InsertStatement, target, row, false);
+                const QString statement = db.driver()->sqlStatement(QSqlDriver::InsertStatement, target, row, false);
                 if (!insert.exec(statement)) {
                     reportSqlError(insert, baseModule, 70);
                     noteFailure(insert.lastError(), siteTag(baseModule, 70));
@@ -414,7 +406,7 @@ bool UpdateBase::copyRowByRow(const QString &target, const QString &source,
     return ok && !m_stopped;
 }
 
-QList<UpdateBase::AttachedObject> UpdateBase::attachedObjects(const QString &table)
+QList<UpdateBase::AttachedObject> UpdateBase::attachedObjects(const QString& table)
 {
     QList<AttachedObject> objects;
     QSqlQuery query(defaultDatabase());
@@ -427,12 +419,12 @@ QList<UpdateBase::AttachedObject> UpdateBase::attachedObjects(const QString &tab
         return objects;
     }
     while (query.next())
-        objects.append({ query.value(0).toString(), query.value(1).toString(), query.value(2).toString() });
+        objects.append({query.value(0).toString(), query.value(1).toString(), query.value(2).toString()});
     return objects;
 }
 
-bool UpdateBase::rebuildTable(const QString &table, const QString &createSql,
-                              const QString &indexSql, const char *module, RebuildSites sites)
+bool UpdateBase::rebuildTable(const QString& table, const QString& createSql, const QString& indexSql,
+                              const char* module, RebuildSites sites)
 {
     const QString backup = table + QLatin1String("_bak");
     // The table's own indexes and triggers move with it to the backup table
@@ -448,7 +440,7 @@ bool UpdateBase::rebuildTable(const QString &table, const QString &createSql,
     if (!copyTable(table, backup))
         return false;
     execSql(QLatin1String("drop table ") + backup, module, sites.drop);
-    for (const AttachedObject &object : attached) {
+    for (const AttachedObject& object : attached) {
         QSqlQuery exists(defaultDatabase());
         exists.prepare(QStringLiteral("select count(*) from sqlite_master where type = ? and name = ?"));
         exists.addBindValue(object.type);

@@ -6,48 +6,42 @@ const char module[] = "updatedata";
 
 // One definition shape for all lookup tables; SQLite keeps the text as the
 // stored definition.
-const char lookupTableSql[] =
-        "create table %1(\n\tid integer primary key,\n\tabbr text COLLATE NOCASE,\n\tname text)";
+const char lookupTableSql[] = "create table %1(\n\tid integer primary key,\n\tabbr text COLLATE NOCASE,\n\tname text)";
 const char lookupIndexSql[] = "create index if not exists %1_index on %1 (abbr)";
 
-const char detailTableSql[] =
-        "create table detail(\n"
-        "\tid integer primary key,\n"
-        "\tpatientId integer references patient,\n"
-        "\titem text,\t\t\t\t\t\t\t\t\t\t-- 测量项目, 如PT\n"
-        "\tinfo text,\t\t\t\t\t\t\t\t\t\t-- 测试详细信息, 如测试通道等\n"
-        "\tunique(patientId, item) on conflict replace)";
+const char detailTableSql[] = "create table detail(\n"
+                              "\tid integer primary key,\n"
+                              "\tpatientId integer references patient,\n"
+                              "\titem text,\t\t\t\t\t\t\t\t\t\t-- 测量项目, 如PT\n"
+                              "\tinfo text,\t\t\t\t\t\t\t\t\t\t-- 测试详细信息, 如测试通道等\n"
+                              "\tunique(patientId, item) on conflict replace)";
 
 const char deletePatientTriggerSql[] =
-        "create trigger on_delete_patient after delete on patient\n"
-        "begin\n"
-        "\tdelete from exam where old.sampleNo = exam.sampleNo and old.date = exam.date;\n"
-        "\tdelete from result where old.id = result.patientId;\n"
-        "\tdelete from patientExtra where old.id = patientExtra.patientId;\n"
-        "\tdelete from curve where old.id = curve.patientId;\n"
-        "\tdelete from detail where old.id = detail.patientId;\n"
-        "end";
+    "create trigger on_delete_patient after delete on patient\n"
+    "begin\n"
+    "\tdelete from exam where old.sampleNo = exam.sampleNo and old.date = exam.date;\n"
+    "\tdelete from result where old.id = result.patientId;\n"
+    "\tdelete from patientExtra where old.id = patientExtra.patientId;\n"
+    "\tdelete from curve where old.id = curve.patientId;\n"
+    "\tdelete from detail where old.id = detail.patientId;\n"
+    "end";
 
 struct LookupTable
 {
-    const char *name;
+    const char* name;
     int createSite;
     int indexSite;
     int dropSite;
 };
 
 const LookupTable lookupTables[] = {
-    { "department", 23, 24, 26 },
-    { "sex", 33, 34, 36 },
-    { "treatmentRoom", 43, 44, 46 },
-    { "diagnosis", 53, 54, 56 },
-    { "doctor", 63, 64, 66 },
-    { "operator", 73, 74, 76 },
+    {"department", 23, 24, 26}, {"sex", 33, 34, 36},    {"treatmentRoom", 43, 44, 46},
+    {"diagnosis", 53, 54, 56},  {"doctor", 63, 64, 66}, {"operator", 73, 74, 76},
 };
 
 } // namespace
 
-UpdateData::UpdateData(QObject *parent)
+UpdateData::UpdateData(QObject* parent)
     : UpdateBase(QStringLiteral("data.db"), parent)
 {
 }
@@ -63,11 +57,11 @@ bool UpdateData::upgrade()
             return false;
         if (!execSql(QStringLiteral("alter table patient add hospitalNo text"), module, 16))
             return false;
-        for (const LookupTable &table : lookupTables) {
+        for (const LookupTable& table : lookupTables) {
             const QString name = QString::fromLatin1(table.name);
             if (!rebuildTable(name, QString::fromLatin1(lookupTableSql).arg(name),
                               QString::fromLatin1(lookupIndexSql).arg(name), module,
-                              { table.createSite, table.indexSite, table.dropSite }))
+                              {table.createSite, table.indexSite, table.dropSite}))
                 return false;
         }
         if (!execSql(QString::fromUtf8(detailTableSql), module, 85))

@@ -7,7 +7,7 @@ class UpdateData : public UpdateBase
 {
     Q_OBJECT
 public:
-    explicit UpdateData(QObject *parent = nullptr);
+    explicit UpdateData(QObject* parent = nullptr);
     int targetVersion() const override { return 2; }
     bool upgrade() override;
 };

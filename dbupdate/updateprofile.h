@@ -8,7 +8,7 @@ class UpdateProfile : public UpdateBase
 {
     Q_OBJECT
 public:
-    explicit UpdateProfile(QObject *parent = nullptr);
+    explicit UpdateProfile(QObject* parent = nullptr);
     int targetVersion() const override { return 3; }
     bool upgrade() override;
 

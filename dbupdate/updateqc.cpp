@@ -1,6 +1,6 @@
 #include "updateqc.h"
 
-UpdateQc::UpdateQc(QObject *parent)
+UpdateQc::UpdateQc(QObject* parent)
     : UpdateBase(QStringLiteral("qc.db"), parent)
 {
 }

@@ -7,7 +7,7 @@ class UpdateQc : public UpdateBase
 {
     Q_OBJECT
 public:
-    explicit UpdateQc(QObject *parent = nullptr);
+    explicit UpdateQc(QObject* parent = nullptr);
     int targetVersion() const override { return -1; }
     bool upgrade() override;
 };

@@ -40,9 +40,8 @@ AnalyzerLink::AnalyzerLink(InstrVela* instrument)
 {
     m_talk = new TalkThread(instrument);
     m_talk->setLinkLostHandler([this] { onLost(); });
-    m_reconnect = new ReconnectThread([this](int attempt) {
-        return ReconnectThread::Outcome(reconnectAttempt(attempt));
-    }, this);
+    m_reconnect = new ReconnectThread(
+        [this](int attempt) { return ReconnectThread::Outcome(reconnectAttempt(attempt)); }, this);
     instrument->addMessage(InstrVela::LinkLostCode, 2, InstrVela::tr("与仪器的连接已断开"));
     instrument->addMessage(InstrVela::LinkGivenUpCode, 2,
                            InstrVela::tr("与仪器的连接已断开，所选仪器已不在列表中，不再自动重新连接"));
@@ -104,15 +103,13 @@ bool AnalyzerLink::openLinkhub()
             qCDebug(lcLink).noquote() << program << "pid" << started.pid
                                       << "ended at once: another Linkhub serves the port";
         else
-            qCWarning(lcLink).noquote() << program << "ended without a start signal on"
-                                        << LinkhubStart::semaphoreKey();
+            qCWarning(lcLink).noquote() << program << "ended without a start signal on" << LinkhubStart::semaphoreKey();
         break;
     case LinkhubStart::Outcome::NoSignal:
         qCWarning(lcLink).noquote() << program << "gave no start signal on" << LinkhubStart::semaphoreKey();
         break;
     case LinkhubStart::Outcome::Signalled:
-    case LinkhubStart::Outcome::NotStarted:
-        break;
+    case LinkhubStart::Outcome::NotStarted: break;
     }
     return open;
 }
@@ -241,7 +238,8 @@ void AnalyzerLink::onLost()
         return;
     ++m_epoch;
     qCWarning(lcLink) << "link to the analyzer lost";
-    QMetaObject::invokeMethod(this, [this] { showLost(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { showLost(); }, Qt::QueuedConnection);
 }
 
 void AnalyzerLink::showLost()
@@ -280,15 +278,18 @@ int AnalyzerLink::reconnectAttempt(int attempt)
         if (m_instrument->sendReagentTable() && m_talk->isConnected() && !m_reconnect->isStopping()) {
             // Back in the GUI thread, unless the link went again meanwhile
             // or the host disconnected.
-            QMetaObject::invokeMethod(this, [this, epoch] {
-                if (!m_wanted || m_lost || m_epoch != epoch)
-                    return;
-                m_instrument->setStatusCode(0, InstrVela::LinkStatusSource, QString());
-                m_instrument->setState(InstrVela::Connected);
-                qCInfo(lcLink) << "link to the analyzer back";
-                // The work left off resumes.
-                m_instrument->startWork();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, epoch] {
+                    if (!m_wanted || m_lost || m_epoch != epoch)
+                        return;
+                    m_instrument->setStatusCode(0, InstrVela::LinkStatusSource, QString());
+                    m_instrument->setState(InstrVela::Connected);
+                    qCInfo(lcLink) << "link to the analyzer back";
+                    // The work left off resumes.
+                    m_instrument->startWork();
+                },
+                Qt::QueuedConnection);
             return int(Outcome::Connected);
         }
     }
@@ -301,10 +302,13 @@ int AnalyzerLink::reconnectAttempt(int attempt)
     if (step == Step::NotListed) {
         const QString why = m_instrument->lastError();
         qCWarning(lcLink).noquote() << why << "- no more reconnection";
-        QMetaObject::invokeMethod(this, [this, why] {
-            if (m_wanted)
-                m_instrument->setStatusCode(InstrVela::LinkGivenUpCode, InstrVela::LinkStatusSource, why);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, why] {
+                if (m_wanted)
+                    m_instrument->setStatusCode(InstrVela::LinkGivenUpCode, InstrVela::LinkStatusSource, why);
+            },
+            Qt::QueuedConnection);
         return int(Outcome::GiveUp);
     }
     return int(Outcome::Failed);

@@ -75,15 +75,15 @@ private:
     Step selectAnalyzer(const QByteArray& wanted);
     void finishConnection();
     QString chooseInstrument(const QStringList& ids);
-    void onLost();                    // talk thread
-    void showLost();                  // GUI thread
+    void onLost();                     // talk thread
+    void showLost();                   // GUI thread
     int reconnectAttempt(int attempt); // reconnect thread
 
     InstrVela* const m_instrument;
     TalkThread* m_talk = nullptr;
     ReconnectThread* m_reconnect = nullptr;
-    QByteArray m_selected;            // analyzer chosen at connection; empty when closed
-    std::atomic<bool> m_wanted{false};    // connected by the host and not disconnected
-    std::atomic<bool> m_lost{false};      // lost while wanted, not yet back
-    std::atomic<quint64> m_epoch{0};      // counts losses: a late "back" is void
+    QByteArray m_selected;             // analyzer chosen at connection; empty when closed
+    std::atomic<bool> m_wanted{false}; // connected by the host and not disconnected
+    std::atomic<bool> m_lost{false};   // lost while wanted, not yet back
+    std::atomic<quint64> m_epoch{0};   // counts losses: a late "back" is void
 };

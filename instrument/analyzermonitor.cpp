@@ -91,7 +91,7 @@ void AnalyzerMonitor::pollTemperatures()
             m_temperatures[i] = t;
             // The texts are compared, not the numbers: "37.00" after "37.0" is news.
             if (t > lowestShown && t < highestShown && text != m_lastTexts.value(i))
-                announced.append({ i + 1, text });
+                announced.append({i + 1, text});
         }
         zone1 = m_temperatures.at(0);
         m_lastTexts = texts;
@@ -141,25 +141,26 @@ void AnalyzerMonitor::setupStatusBar(QMainWindow* window)
     auto* layout = new QHBoxLayout(frame);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    struct Zone {
+    struct Zone
+    {
         QString name;
         void (InstrVela::*signal)(QString);
     };
     // The zone names keep the instrument's translation context.
     const Zone zones[] = {
-        { InstrVela::tr("预温区"), &InstrVela::temp1Changed },
-        { InstrVela::tr("测试区"), &InstrVela::temp6Changed },
-        { InstrVela::tr("制冷区"), &InstrVela::temp7Changed },
+        {InstrVela::tr("预温区"), &InstrVela::temp1Changed},
+        {InstrVela::tr("测试区"), &InstrVela::temp6Changed},
+        {InstrVela::tr("制冷区"), &InstrVela::temp7Changed},
     };
     for (const Zone& zone : zones) {
         auto* name = new QLabel(zone.name, frame);
         // Six spaces as the first text; the width must also hold a reading
         // such as "-30.00", which six spaces of a proportional font do not.
         auto* value = new QLabel(QString(6, QLatin1Char(' ')), frame);
-        value->setFixedWidth(qMax(value->sizeHint().width(),
-                                  value->fontMetrics().horizontalAdvance(QStringLiteral("-00.00"))
-                                      + value->contentsMargins().left() + value->contentsMargins().right()
-                                      + 2 * value->margin()));
+        value->setFixedWidth(
+            qMax(value->sizeHint().width(), value->fontMetrics().horizontalAdvance(QStringLiteral("-00.00"))
+                                                + value->contentsMargins().left() + value->contentsMargins().right()
+                                                + 2 * value->margin()));
         layout->addWidget(name);
         layout->addWidget(value);
         connect(m_instrument, zone.signal, value, &QLabel::setText);

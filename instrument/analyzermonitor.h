@@ -63,8 +63,8 @@ private:
     InstrVela* const m_instrument;
     Blink* const m_blink;
     std::atomic<bool> m_stable{false};
-    mutable QMutex m_mutex;         // the readings and texts: windows read them
+    mutable QMutex m_mutex; // the readings and texts: windows read them
     QVector<float> m_temperatures;
     QStringList m_lastTexts;
-    QList<float> m_history;         // the polling thread only
+    QList<float> m_history; // the polling thread only
 };

@@ -6,8 +6,8 @@ static const QByteArray manualTestPosition("B1");
 QByteArray AnalyzerProtocol::placeTest(quint32 id, const QByteArray& positionCode, const QByteArray& itemCode,
                                        int dilutionFactor, const QString& method) const
 {
-    return m_talk(VelaProtocol::placeTest(id, positionCode, itemCode, dilutionFactor,
-                                            VelaProtocol::methodLetter(method)));
+    return m_talk(
+        VelaProtocol::placeTest(id, positionCode, itemCode, dilutionFactor, VelaProtocol::methodLetter(method)));
 }
 
 QByteArray AnalyzerProtocol::queryTest(quint32 id) const

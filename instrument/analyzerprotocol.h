@@ -17,7 +17,10 @@ class AnalyzerProtocol
 public:
     using Talk = std::function<QByteArray(const QByteArray& line)>;
 
-    explicit AnalyzerProtocol(Talk talk) : m_talk(std::move(talk)) {}
+    explicit AnalyzerProtocol(Talk talk)
+        : m_talk(std::move(talk))
+    {
+    }
 
     // Linkhub's control lines (/00, /010, /02) are built by VelaProtocol and
     // exchanged by the connection itself (AnalyzerLink), which tells a blank

@@ -22,7 +22,9 @@ void store(const QString& key, const QVariant& value)
 } // namespace
 
 ConnectionPage::ConnectionPage(Instrument* instrument, QWidget* parent)
-    : QWidget(parent), ui(new Ui::ConnectionPageClass), m_instrument(instrument)
+    : QWidget(parent)
+    , ui(new Ui::ConnectionPageClass)
+    , m_instrument(instrument)
 {
     ui->setupUi(this);
 
@@ -30,8 +32,8 @@ ConnectionPage::ConnectionPage(Instrument* instrument, QWidget* parent)
     {
         const QSignalBlocker blocker(ui->port);
         ui->port->addItems(Serial::EnumDevices());
-        ui->port->setCurrentIndex(
-            ui->port->findText(Profile::instance().value(portKey).toString(), Qt::MatchExactly | Qt::MatchCaseSensitive));
+        ui->port->setCurrentIndex(ui->port->findText(Profile::instance().value(portKey).toString(),
+                                                     Qt::MatchExactly | Qt::MatchCaseSensitive));
     }
     const struct
     {
@@ -39,9 +41,9 @@ ConnectionPage::ConnectionPage(Instrument* instrument, QWidget* parent)
         const QString& key;
         int defaultValue;
     } timeouts[] = {
-        { ui->readInterval, intervalKey, DefaultReadInterval },
-        { ui->readTimeout, readKey, DefaultReadTimeout },
-        { ui->writeTimeout, writeKey, DefaultWriteTimeout },
+        {ui->readInterval, intervalKey, DefaultReadInterval},
+        {ui->readTimeout, readKey, DefaultReadTimeout},
+        {ui->writeTimeout, writeKey, DefaultWriteTimeout},
     };
     for (const auto& t : timeouts) {
         const QSignalBlocker blocker(t.box);

@@ -11,7 +11,9 @@ const QString simKey = QStringLiteral("debug/sim");
 }
 
 DebugPage1::DebugPage1(Instrument* instrument, QWidget* parent)
-    : QWidget(parent), ui(new Ui::DebugPage1), m_instrument(qobject_cast<InstrVela*>(instrument))
+    : QWidget(parent)
+    , ui(new Ui::DebugPage1)
+    , m_instrument(qobject_cast<InstrVela*>(instrument))
 {
     Q_ASSERT(m_instrument);
     ui->setupUi(this);

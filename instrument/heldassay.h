@@ -15,7 +15,8 @@ class HeldAssay
 {
 public:
     HeldAssay(Worklist* list, const QPointer<Assay>& assay)
-        : m_lock(list ? list->mutex() : nullptr), m_assay(assay.data())
+        : m_lock(list ? list->mutex() : nullptr)
+        , m_assay(assay.data())
     {
     }
     Assay* get() const { return m_assay; }

@@ -75,9 +75,7 @@ bool InstrVela::startWork()
     return m_scheduler->wake();
 }
 
-void InstrVela::haltWork()
-{
-}
+void InstrVela::haltWork() { }
 
 quint32 InstrVela::nextTestId()
 {
@@ -133,8 +131,13 @@ void InstrVela::createResources(ResourceManager* rm)
 {
     if (!rm || !workbench() || !workbench()->reagentManager())
         return;
-    struct Permanent { const char* name; int type; const char* position; };
-    static const Permanent permanents[] = { { "Buffer", 2, "Z1" }, { "Rinse", 3, "Z2" } };
+    struct Permanent
+    {
+        const char* name;
+        int type;
+        const char* position;
+    };
+    static const Permanent permanents[] = {{"Buffer", 2, "Z1"}, {"Rinse", 3, "Z2"}};
     for (const Permanent& p : permanents) {
         Reagent* reagent = workbench()->reagentManager()->createReagent(workbench(), QString::fromLatin1(p.name), rm);
         if (!reagent)

@@ -32,8 +32,8 @@ class Workbench;
 // Parameter block of the analyzer, kept in analyzer memory at address 0.
 struct ParamBlock
 {
-    quint32 size;           // 8 when valid
-    quint32 disabledMask;   // bit i set: measuring channel i+1 disabled
+    quint32 size;         // 8 when valid
+    quint32 disabledMask; // bit i set: measuring channel i+1 disabled
 };
 static_assert(sizeof(ParamBlock) == 8, "the analyzer stores the block as 8 bytes");
 
@@ -185,14 +185,14 @@ signals:
 private:
     void emitTemperatureText(int zone, const QString& text);
 
-    AnalyzerMonitor* m_monitor = nullptr;   // status, sensors, temperatures; a child
+    AnalyzerMonitor* m_monitor = nullptr; // status, sensors, temperatures; a child
 
     // Reagents included in the reagent table, grouped by name (ascending).
     QList<QPair<QString, QList<Resource*>>> reagentGroups() const;
 
-    mutable QMutex m_errorMutex;    // the last error is kept per calling thread
+    mutable QMutex m_errorMutex; // the last error is kept per calling thread
     QHash<Qt::HANDLE, QString> m_lastErrors;
-    AnalyzerLink* const m_link;     // Linkhub, the talk thread, reconnection; a child
+    AnalyzerLink* const m_link; // Linkhub, the talk thread, reconnection; a child
     QString m_defaultMethod;
     ParamBlock m_param;
     // One line to the analyzer; a longer line than the analyzer's buffer
@@ -200,7 +200,7 @@ private:
     static constexpr int MaxCommandLength = 511;
     QByteArray exchange(const QByteArray& line);
     QByteArray refuseCommand(int length);
-    AnalyzerProtocol m_protocol{ [this](const QByteArray& line) { return exchange(line); } };
+    AnalyzerProtocol m_protocol{[this](const QByteArray& line) { return exchange(line); }};
     // Declared last: it stops its worker before the rest goes.
     std::unique_ptr<RunScheduler> m_scheduler;
 };

@@ -37,7 +37,7 @@ QList<QPair<QString, QList<Resource*>>> InstrVela::reagentGroups() const
     ResourceManager* rm = workbench() ? workbench()->resourceManager() : nullptr;
     if (!rm)
         return groups;
-    QMap<QString, QList<Resource*>> byName;   // ascending, case-sensitive
+    QMap<QString, QList<Resource*>> byName; // ascending, case-sensitive
     for (ResourcePosition* position : rm->positions()) {
         Resource* resource = position ? position->resource() : nullptr;
         if (resource && resource->isIncluded())
@@ -55,7 +55,7 @@ bool InstrVela::sendReagentTable()
     for (const auto& group : reagentGroups()) {
         QList<VelaProtocol::ReagentBottle> bottles;
         for (Resource* resource : group.second)
-            bottles.append({ resource->position()->name(), resource->volumePercent() });
+            bottles.append({resource->position()->name(), resource->volumePercent()});
         qDebug().noquote() << "reagent table:"
                            << QString::fromLatin1(VelaProtocol::reagentTableText(group.first, bottles));
         // The reply is not examined, but none at all means the analyzer
@@ -99,7 +99,7 @@ void InstrVela::readReagentVolumes()
 
 void InstrVela::runModuleSequence()
 {
-    WaitCursor cursor;      // shown in the GUI thread only
+    WaitCursor cursor; // shown in the GUI thread only
     try {
         m_protocol.moduleAction(0x13);
         m_protocol.moduleAction(0x23);

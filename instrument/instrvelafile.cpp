@@ -26,8 +26,8 @@ qint64 InstrVelaFile::readData(char* data, qint64 maxSize)
     while (done < maxSize) {
         const qint64 address = pos() + done;
         if (address >= AddressSpace)
-            break;      // a 16-bit address field would wrap to 0
-        const int n = int(std::min<qint64>({ maxSize - done, qint64(ChunkSize), AddressSpace - address }));
+            break; // a 16-bit address field would wrap to 0
+        const int n = int(std::min<qint64>({maxSize - done, qint64(ChunkSize), AddressSpace - address}));
         const QByteArray reply = m_instrument->protocol().readMemory(quint16(address), n);
         if (reply.size() <= 2 || m_instrument->isErrorReply(reply))
             break;
@@ -49,7 +49,7 @@ qint64 InstrVelaFile::writeData(const char* data, qint64 maxSize)
         const qint64 address = pos() + done;
         if (address >= AddressSpace)
             break;
-        const int n = int(std::min<qint64>({ maxSize - done, qint64(ChunkSize), AddressSpace - address }));
+        const int n = int(std::min<qint64>({maxSize - done, qint64(ChunkSize), AddressSpace - address}));
         const QByteArray reply = m_instrument->protocol().writeMemory(quint16(address), QByteArray(data + done, n));
         if (reply.isEmpty() || m_instrument->isErrorReply(reply))
             break;

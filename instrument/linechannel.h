@@ -13,10 +13,10 @@ class LineChannel
 {
 public:
     enum Result {
-        Line,       // a line was read
-        Closed,     // the peer closed the link or it broke
-        TimedOut,   // no line end before the deadline
-        TooLong     // more than maxLength bytes without a line end
+        Line,     // a line was read
+        Closed,   // the peer closed the link or it broke
+        TimedOut, // no line end before the deadline
+        TooLong   // more than maxLength bytes without a line end
     };
 
     explicit LineChannel(qintptr descriptor, int maxLength);

@@ -26,7 +26,7 @@ bool LineChannel::write(const QByteArray& bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{ int(m_fd), POLLOUT, 0 };
+            pollfd p{int(m_fd), POLLOUT, 0};
             if (::poll(&p, 1, 1000) < 0 && errno != EINTR)
                 return false;
             continue;
@@ -53,7 +53,7 @@ LineChannel::Result LineChannel::readLine(QByteArray* line, const QDeadlineTimer
 
         // Wait first: a reply never follows its request at once.
         const qint64 left = deadline.remainingTime();
-        pollfd p{ int(m_fd), POLLIN, 0 };
+        pollfd p{int(m_fd), POLLIN, 0};
         const int r = ::poll(&p, 1, left < 0 ? 60000 : int(qMin<qint64>(left, 60000)));
         if (r < 0) {
             if (errno == EINTR)
@@ -90,7 +90,7 @@ QByteArray LineChannel::drainUnasked(bool* closed)
         if (n > 0) {
             drained.append(buffer, qsizetype(n));
             if (drained.size() > m_maxLength)
-                return drained;     // a flood: the rest waits for the next drain
+                return drained; // a flood: the rest waits for the next drain
             continue;
         }
         if (n < 0 && errno == EINTR)

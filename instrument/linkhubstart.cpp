@@ -54,7 +54,10 @@ namespace {
 class SemaphoreWaiter : public QThread
 {
 public:
-    explicit SemaphoreWaiter(const QString& key) : m_key(key) {}
+    explicit SemaphoreWaiter(const QString& key)
+        : m_key(key)
+    {
+    }
     QSemaphore done;
     std::atomic<bool> acquired{false};
 
@@ -124,8 +127,8 @@ Started startAndWait(const QDeadlineTimer& deadline)
         started.outcome = Outcome::Signalled;
         qCDebug(lcLink).noquote() << path << "pid" << pid << "gave its start signal on" << key;
     } else {
-        qCDebug(lcLink).noquote() << path << "pid" << pid << (ended ? "ended without" : "gave no")
-                                  << "start signal on" << key;
+        qCDebug(lcLink).noquote() << path << "pid" << pid << (ended ? "ended without" : "gave no") << "start signal on"
+                                  << key;
         // Wake the waiter with a release of our own, which it takes back.
         if (!waited)
             semaphore.release();

@@ -27,13 +27,12 @@
 
 #include <type_traits>
 
-
 ManualTest::ManualTest(Workbench* workbench, QWidget* parent)
-    : QDialog(parent),
-      ui(new Ui::ManualTestClass),
-      m_workbench(workbench),
-      m_instrument(qobject_cast<InstrVela*>(workbench->instrument())),
-      m_doc(workbench->analysisDoc())
+    : QDialog(parent)
+    , ui(new Ui::ManualTestClass)
+    , m_workbench(workbench)
+    , m_instrument(qobject_cast<InstrVela*>(workbench->instrument()))
+    , m_doc(workbench->analysisDoc())
 {
     ui->setupUi(this);
     // The row widgets are named <column>_<channel number>, e.g. "assay_3".
@@ -191,8 +190,8 @@ bool ManualTest::startTest(int i)
 
     QByteArray reply = m_instrument->protocol().setUpManualTest(channel, c.testId, code, factor, c.method);
     if (isFailure(reply)) {
-        m_workbench->information(tr("手动测试切换失败\n%1").arg(m_instrument->lastError()),
-                                 QMessageBox::Ok, QMessageBox::NoButton);
+        m_workbench->information(tr("手动测试切换失败\n%1").arg(m_instrument->lastError()), QMessageBox::Ok,
+                                 QMessageBox::NoButton);
         return false;
     }
 
@@ -203,8 +202,8 @@ bool ManualTest::startTest(int i)
     repaint();
     reply = m_instrument->protocol().startManualTest(channel);
     if (isFailure(reply)) {
-        m_workbench->information(tr("发送测试指令失败\n%1").arg(m_instrument->lastError()),
-                                 QMessageBox::Ok, QMessageBox::NoButton);
+        m_workbench->information(tr("发送测试指令失败\n%1").arg(m_instrument->lastError()), QMessageBox::Ok,
+                                 QMessageBox::NoButton);
         return false;
     }
 
@@ -267,8 +266,10 @@ QString ManualTest::saveClash() const
         QStringList channels;
         for (int channel : it.value())
             channels.append(QString::number(channel));
-        clashes.append(tr("通道 %1: 样本 %2, %3").arg(channels.join(QStringLiteral(", ")))
-                           .arg(it.key().first).arg(it.key().second));
+        clashes.append(tr("通道 %1: 样本 %2, %3")
+                           .arg(channels.join(QStringLiteral(", ")))
+                           .arg(it.key().first)
+                           .arg(it.key().second));
     }
     return clashes.join(QLatin1Char('\n'));
 }
@@ -277,8 +278,9 @@ void ManualTest::save()
 {
     const QString clash = saveClash();
     if (!clash.isEmpty()) {
-        m_workbench->information(tr("以下通道的结果属于同一样本的同一项目, 未保存:\n%1\n请更改样本号后再保存。").arg(clash),
-                                 QMessageBox::Ok, QMessageBox::NoButton);
+        m_workbench->information(
+            tr("以下通道的结果属于同一样本的同一项目, 未保存:\n%1\n请更改样本号后再保存。").arg(clash), QMessageBox::Ok,
+            QMessageBox::NoButton);
         return;
     }
     for (int i = 0; i < ChannelCount; ++i) {
@@ -369,7 +371,7 @@ void ManualTest::updateCalculation(int i)
 // the label and the menu show them in the interface language.
 QString ManualTest::methodText(const QString& method)
 {
-    static const char* const knownMethods[] = { QT_TR_NOOP("光学法"), QT_TR_NOOP("磁珠法") };
+    static const char* const knownMethods[] = {QT_TR_NOOP("光学法"), QT_TR_NOOP("磁珠法")};
     Q_UNUSED(knownMethods);
     return tr(method.toUtf8().constData());
 }

@@ -68,8 +68,8 @@ private slots:
 private:
     struct Channel
     {
-        int countdownStart = 0;     // seconds the running countdown began with
-        QElapsedTimer elapsed;      // since the countdown began
+        int countdownStart = 0; // seconds the running countdown began with
+        QElapsedTimer elapsed;  // since the countdown began
         bool counting = false;
         quint32 testId = 0;
         bool testing = false;

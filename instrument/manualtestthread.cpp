@@ -9,7 +9,8 @@
 #include <QMutexLocker>
 
 ManualTestThread::ManualTestThread(ManualTest* dialog)
-    : QThread(dialog), m_dialog(dialog)
+    : QThread(dialog)
+    , m_dialog(dialog)
 {
     // Results cross to the dialog as queued arguments by this name.
     registerAnalysisResultMetaType();

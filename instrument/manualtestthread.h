@@ -36,10 +36,10 @@ private:
     enum { ChannelCount = 10 };
 
     ManualTest* m_dialog;
-    QMutex m_mutex;             // guards everything below
-    QWaitCondition m_wake;      // ends the pause when polling is to stop
-    quint16 m_pending = 0;      // bit i: channel i waits for its result
+    QMutex m_mutex;        // guards everything below
+    QWaitCondition m_wake; // ends the pause when polling is to stop
+    quint16 m_pending = 0; // bit i: channel i waits for its result
     std::array<quint32, ChannelCount> m_ids{};
     bool m_keepRunning = false;
-    bool m_polling = false;     // run() is in its loop or about to enter it
+    bool m_polling = false; // run() is in its loop or about to enter it
 };

@@ -12,7 +12,9 @@ static void initResources()
 }
 
 NavigateDialog::NavigateDialog(ProbePositionPage* page)
-    : QDialog(page), ui(new Ui::NavigateDialog), m_page(page)
+    : QDialog(page)
+    , ui(new Ui::NavigateDialog)
+    , m_page(page)
 {
     initResources();
     ui->setupUi(this);
@@ -25,7 +27,7 @@ NavigateDialog::~NavigateDialog()
 
 void NavigateDialog::moveProbe(int dx, int dy)
 {
-    m_page->runProbe({ 0x4F }, VelaProtocol::probeOffset(dx, dy));
+    m_page->runProbe({0x4F}, VelaProtocol::probeOffset(dx, dy));
 }
 
 void NavigateDialog::on_down_clicked()

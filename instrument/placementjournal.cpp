@@ -104,8 +104,8 @@ QString now()
 
 bool PlacementJournal::Test::sameOrder(const Test& other) const
 {
-    return sample == other.sample && position == other.position && item == other.item
-           && dilution == other.dilution && method == other.method;
+    return sample == other.sample && position == other.position && item == other.item && dilution == other.dilution
+           && method == other.method;
 }
 
 PlacementJournal::~PlacementJournal()
@@ -153,7 +153,8 @@ bool PlacementJournal::setUp(QString* error)
            && exec("create table if not exists test(row integer primary key, testId integer, session integer, "
                    "sample text, position blob, item blob, dilution integer, method blob, state integer, "
                    "hasResult integer default 0, value real, error integer, errorText text, report text, "
-                   "curve blob, givenIn integer default 0, reason text, updated text, channel integer, flags integer, place text)",
+                   "curve blob, givenIn integer default 0, reason text, updated text, channel integer, flags integer, "
+                   "place text)",
                    error)
            && exec("create unique index if not exists test_unreleased on test(testId) where state < 3", error)
            && exec("pragma quick_check", error);
@@ -183,7 +184,8 @@ bool PlacementJournal::open(const QString& fileName, QString* error, QString* no
         m_db = nullptr;
         // Only a file that is not a database or is damaged is set aside; a
         // folder that cannot be written is the operator's to mend.
-        if (attempt > 0 || (code != SQLITE_NOTADB && code != SQLITE_CORRUPT && !why.contains(QLatin1String("malformed")))) {
+        if (attempt > 0
+            || (code != SQLITE_NOTADB && code != SQLITE_CORRUPT && !why.contains(QLatin1String("malformed")))) {
             *error = QStringLiteral("%1: %2").arg(fileName, why);
             return false;
         }

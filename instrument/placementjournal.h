@@ -34,24 +34,24 @@ public:
     {
         quint32 testId = 0;
         qint64 session = 0;
-        QString sample;         // the assay's sample number
-        QString place;          // the sample position as the host names it ("A1")
-        QByteArray position;    // position code, two characters
-        QByteArray item;        // item code, two characters
-        int dilution = 1;       // dilution factor
-        QByteArray method;      // method letter, C or L
+        QString sample;      // the assay's sample number
+        QString place;       // the sample position as the host names it ("A1")
+        QByteArray position; // position code, two characters
+        QByteArray item;     // item code, two characters
+        int dilution = 1;    // dilution factor
+        QByteArray method;   // method letter, C or L
         State state = AboutToPlace;
         // Filled once the result was read (state ResultRead or Released).
         bool hasResult = false;
         double value = 0.0;
-        int error = 0;          // the result's error code
-        int channel = 0;        // measuring channel
-        int flags = 0;          // the result's flags
+        int error = 0;   // the result's error code
+        int channel = 0; // measuring channel
+        int flags = 0;   // the result's flags
         QString errorText;
-        QString report;         // the assay's message (the analyzer's report)
-        QByteArray curve;       // the curve in its buffer format
-        qint64 givenInSession = 0;  // last session it was given to an assay from here
-        QString reason;         // why it was released (when not by its assay)
+        QString report;            // the assay's message (the analyzer's report)
+        QByteArray curve;          // the curve in its buffer format
+        qint64 givenInSession = 0; // last session it was given to an assay from here
+        QString reason;            // why it was released (when not by its assay)
 
         // The fields the analyzer echoes in its 32 reply, and the sample.
         bool sameOrder(const Test& other) const;

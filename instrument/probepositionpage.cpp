@@ -48,14 +48,16 @@ int pollCodeOf(int code)
 } // namespace
 
 ProbePositionPage::ProbePositionPage(Instrument* instrument, QWidget* parent)
-    : QWidget(parent), ui(new Ui::ProbePositionPage), m_instrument(qobject_cast<InstrVela*>(instrument))
+    : QWidget(parent)
+    , ui(new Ui::ProbePositionPage)
+    , m_instrument(qobject_cast<InstrVela*>(instrument))
 {
     Q_ASSERT(m_instrument);
     ui->setupUi(this);
 
-    QLineEdit* const displays[] = { ui->temperature_1, ui->temperature_2, ui->temperature_3,
-                                    ui->temperature_4, ui->temperature_5, ui->temperature_6,
-                                    ui->temperature_7, ui->temperature_8, ui->temperature_9 };
+    QLineEdit* const displays[] = {ui->temperature_1, ui->temperature_2, ui->temperature_3,
+                                   ui->temperature_4, ui->temperature_5, ui->temperature_6,
+                                   ui->temperature_7, ui->temperature_8, ui->temperature_9};
     void (InstrVela::*const changed[])(QString) = {
         &InstrVela::temp1Changed, &InstrVela::temp2Changed, &InstrVela::temp3Changed,
         &InstrVela::temp4Changed, &InstrVela::temp5Changed, &InstrVela::temp6Changed,
@@ -97,7 +99,7 @@ char ProbePositionPage::probeDigit() const
 
 bool ProbePositionPage::runProbe(int code)
 {
-    return runProbe(QList<int>{ code }, QByteArray());
+    return runProbe(QList<int>{code}, QByteArray());
 }
 
 bool ProbePositionPage::runProbe(const QList<int>& codes, const char* format, ...)
@@ -125,9 +127,10 @@ ProbePositionPage::RunOutcome ProbePositionPage::runSteps(const QList<int>& code
     // while the operator guides the probe: no confirmation then.
     const bool guided = codes.size() == 1 && (codes.first() == MoveBy || codes.first() == TakeFirstPosition);
     if (!guided) {
-        const QMessageBox::StandardButton answer =
-            warning(tr("<font size=24 mm color=red><p>警告</p><p>请确认已经移除所有的</p><p>试剂瓶、试管、测试杯</p><p>然后继续</p></font>"),
-                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton);
+        const QMessageBox::StandardButton answer = warning(
+            tr("<font size=24 mm "
+               "color=red><p>警告</p><p>请确认已经移除所有的</p><p>试剂瓶、试管、测试杯</p><p>然后继续</p></font>"),
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton);
         if (answer == QMessageBox::Cancel)
             return RunOutcome::Declined;
     }
@@ -158,16 +161,10 @@ ProbePositionPage::RunOutcome ProbePositionPage::runSteps(const QList<int>& code
         const int poll = pollCodeOf(code);
         if (poll) {
             switch (pollUntilDone(poll, &progress)) {
-            case PollOutcome::Done:
-                break;
-            case PollOutcome::Cancelled:
-                return RunOutcome::Cancelled;
-            case PollOutcome::ErrorReplies:
-                reportLastError();
-                return RunOutcome::Failed;
-            case PollOutcome::LinkLost:
-                reportLostLink();
-                return RunOutcome::Failed;
+            case PollOutcome::Done: break;
+            case PollOutcome::Cancelled: return RunOutcome::Cancelled;
+            case PollOutcome::ErrorReplies: reportLastError(); return RunOutcome::Failed;
+            case PollOutcome::LinkLost: reportLostLink(); return RunOutcome::Failed;
             }
         }
         if (progress.wasCanceled())
@@ -238,7 +235,7 @@ void ProbePositionPage::pauseBetweenPolls()
 // unanswered 4E, or a cancelled wait for it ends the teaching there.
 void ProbePositionPage::on_probeFirstPos_clicked()
 {
-    if (runSteps({ FirstPosition }, QByteArray()) != RunOutcome::Done)
+    if (runSteps({FirstPosition}, QByteArray()) != RunOutcome::Done)
         return;
     {
         const bool wasSilent = setSilent(true);
@@ -257,8 +254,8 @@ void ProbePositionPage::on_probeAll_clicked()
 void ProbePositionPage::on_probePart_clicked()
 {
     const QPair<QCheckBox*, int> boxes[] = {
-        { ui->checkBox_1, TestWells },    { ui->checkBox_2, TubeRack },     { ui->checkBox_3, WashPosition },
-        { ui->checkBox_4, ReagentPositions }, { ui->checkBox_5, TapePosition }, { ui->checkBox_6, WasteBin },
+        {ui->checkBox_1, TestWells},        {ui->checkBox_2, TubeRack},     {ui->checkBox_3, WashPosition},
+        {ui->checkBox_4, ReagentPositions}, {ui->checkBox_5, TapePosition}, {ui->checkBox_6, WasteBin},
     };
     QList<int> codes;
     for (const auto& box : boxes) {
@@ -274,7 +271,7 @@ void ProbePositionPage::on_probePart_clicked()
 
 void ProbePositionPage::on_pushButton_8_clicked()
 {
-    runProbe({ DispenseVolume }, VelaProtocol::probeVolume(ui->testVolume->value()));
+    runProbe({DispenseVolume}, VelaProtocol::probeVolume(ui->testVolume->value()));
 }
 
 void ProbePositionPage::on_pushButton_12_clicked()

@@ -1,11 +1,10 @@
 #include "reconnectthread.h"
 
-
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 
 namespace {
-const int BackOffMs[] = { 1000, 2000, 5000, 10000 };
+const int BackOffMs[] = {1000, 2000, 5000, 10000};
 
 double scale()
 {
@@ -85,7 +84,7 @@ void ReconnectThread::run()
             return;
         }
         if (outcome == Outcome::Connected)
-            attempt = -1;       // lost again meanwhile: a new round
-        m_again = false;        // a failed attempt is tried again anyway
+            attempt = -1; // lost again meanwhile: a new round
+        m_again = false;  // a failed attempt is tried again anyway
     }
 }

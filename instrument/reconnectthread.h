@@ -41,6 +41,6 @@ private:
     mutable QMutex m_mutex;
     QWaitCondition m_condition;
     bool m_stop = false;
-    bool m_again = false;     // begin() came while an attempt was connecting
-    bool m_ending = false;    // run() has decided to return
+    bool m_again = false;  // begin() came while an attempt was connecting
+    bool m_ending = false; // run() has decided to return
 };

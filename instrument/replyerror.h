@@ -10,7 +10,10 @@
 class ReplyError : public std::exception
 {
 public:
-    explicit ReplyError(const QByteArray& reply) : m_reply(reply) {}
+    explicit ReplyError(const QByteArray& reply)
+        : m_reply(reply)
+    {
+    }
 
     const QByteArray& reply() const noexcept { return m_reply; }
     const char* what() const noexcept override { return m_reply.constData(); }

@@ -29,7 +29,7 @@ bool answersCurve(const QByteArray& request, const QByteArray& reply)
     const int dash = reply.indexOf('-');
     const QByteArray head = dash < 0 ? reply : reply.left(dash);
     if (head.size() < 2 + 8 || id.size() < 8)
-        return true;    // too short to echo the test ("6000": no curve)
+        return true; // too short to echo the test ("6000": no curve)
     const int at = head.indexOf(id, 2);
     if (at < 0)
         return false;

@@ -198,7 +198,7 @@ QList<ReagentVolume> parseReagentVolumes(const QByteArray& reply, QList<QByteArr
                 badGroups->append(reply.mid(i, 4));
             continue;
         }
-        volumes.append({ reply.mid(i, 2), hexToVolume(reply.mid(i + 2, 2)) });
+        volumes.append({reply.mid(i, 2), hexToVolume(reply.mid(i + 2, 2))});
     }
     return volumes;
 }

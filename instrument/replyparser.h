@@ -20,20 +20,20 @@ namespace ReplyParser {
 // characters before the test-time label, the error code 5 and 4 before it.
 struct TestReply
 {
-    bool unknownTest = false;   // "32XX": the analyzer does not know the test
-    bool parsed = false;        // the status field reads as a number
+    bool unknownTest = false; // "32XX": the analyzer does not know the test
+    bool parsed = false;      // the status field reads as a number
     int status = -1;
 
-    bool hasTestTime = false;   // "测试时间:", hundredths of a second
+    bool hasTestTime = false; // "测试时间:", hundredths of a second
     int testTime = 0;
     bool hasPrewarmTime = false; // "预温时间:"
     int prewarmTime = 0;
     bool hasPrewarmTimeout = false; // "预温超时时间:"
     int prewarmTimeout = 0;
 
-    QString channel;            // final reply: two hex digits before the test-time label
-    QString errorCode;          // final reply: two hex digits before the test-time label
-    QString text;               // the whole reply as text
+    QString channel;   // final reply: two hex digits before the test-time label
+    QString errorCode; // final reply: two hex digits before the test-time label
+    QString text;      // the whole reply as text
 
     bool isFinal() const { return parsed && status == 0x0F; }
     // Characters from..from+count-1 of the reply (shorter near the end).
@@ -53,11 +53,11 @@ TestReply parseTestReply(const QByteArray& reply);
 // digits each, "-". A point 0 ends the curve; "6000..." means no curve.
 struct CurveReply
 {
-    bool noCurve = false;       // reply begins with "6000"
-    bool parsed = false;        // a field closed by "-" with hex groups only
-    bool ended = false;         // a point 0 was met: the curve is complete
-    QVector<double> points;     // points before the end mark
-    QByteArray field;           // raw text of the point field
+    bool noCurve = false;   // reply begins with "6000"
+    bool parsed = false;    // a field closed by "-" with hex groups only
+    bool ended = false;     // a point 0 was met: the curve is complete
+    QVector<double> points; // points before the end mark
+    QByteArray field;       // raw text of the point field
 };
 
 CurveReply parseCurveReply(const QByteArray& reply);
@@ -82,8 +82,8 @@ QStringList parseTemperatureTexts(const QByteArray& reply);
 // part that does not read as a finite number counts 0.
 struct SetPointReply
 {
-    bool valid = false;         // begins with "74-"
-    QList<double> values;       // one per non-empty part, in order
+    bool valid = false;   // begins with "74-"
+    QList<double> values; // one per non-empty part, in order
 };
 
 SetPointReply parseSetPointReply(const QByteArray& reply);
@@ -94,7 +94,7 @@ SetPointReply parseSetPointReply(const QByteArray& reply);
 struct ReagentVolume
 {
     QByteArray positionCode;
-    double volume = 0.0;        // fraction of the bottle, 0 .. 1
+    double volume = 0.0; // fraction of the bottle, 0 .. 1
 };
 
 QList<ReagentVolume> parseReagentVolumes(const QByteArray& reply, QList<QByteArray>* badGroups = nullptr);

@@ -228,7 +228,7 @@ void RunScheduler::placePending(const std::atomic<bool>* stop)
             if (!addDemonstrationShadow())
                 break;
         } else if (r.idClash && clashes++ < 3) {
-            renumberTest(r);    // and offered again at once under its new id
+            renumberTest(r); // and offered again at once under its new id
             continue;
         } else {
             noteRefusal(r, reply);
@@ -271,8 +271,7 @@ void RunScheduler::noteRefusal(TestRecord& r, const QByteArray& reply)
         return;
     if (++r.refusals != refusalNotice)
         return;
-    qWarning("InstrVela: test %08X refused %d times in a row (%s)", r.testId, r.refusals,
-             reply.left(64).constData());
+    qWarning("InstrVela: test %08X refused %d times in a row (%s)", r.testId, r.refusals, reply.left(64).constData());
     HeldAssay assay(m_instrument.worklist(), r.assay);
     if (assay)
         assay->setMessage(tr("仪器连续%1次拒绝此测试（%2），仍在重试，请检查仪器")
@@ -319,8 +318,8 @@ bool RunScheduler::collectResult(TestRecord& r)
     // reply the link is down and the test waits for it.
     if (!report.counts || ++r.failedQueries < maxFailedQueries)
         return false;
-    qWarning("InstrVela: test %08X: %d result replies in a row did not parse (%s); releasing it",
-             r.testId, r.failedQueries, qPrintable(report.reason));
+    qWarning("InstrVela: test %08X: %d result replies in a row did not parse (%s); releasing it", r.testId,
+             r.failedQueries, qPrintable(report.reason));
     if (report.curveIncomplete) {
         // The clot time stands with the points that could be read.
         assay->setMessage(report.testReport + QLatin1Char('\n')
@@ -342,7 +341,8 @@ bool RunScheduler::addDemonstrationShadow()
         return true;
     Workbench* wb = m_instrument.workbench();
     const int added = (wb ? wb->tmpValue(QStringLiteral("vela/added")).toInt()
-                          : TqApp::tmpValue(QStringLiteral("vela/added")).toInt()) + 1;
+                          : TqApp::tmpValue(QStringLiteral("vela/added")).toInt())
+                      + 1;
     if (wb)
         wb->setTmpValue(QStringLiteral("vela/added"), added);
     else
@@ -365,4 +365,3 @@ bool RunScheduler::addDemonstrationShadow()
     m_running.append(shadow);
     return true;
 }
-

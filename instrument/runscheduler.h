@@ -109,23 +109,23 @@ private:
     struct AssayFacts
     {
         bool present = false;
-        QString item;            // Assay::assay(), for its maximum clot time
+        QString item; // Assay::assay(), for its maximum clot time
         bool demonstration = false;
-        AnalysisResult own;      // demonstration mode: the result the assay has
+        AnalysisResult own; // demonstration mode: the result the assay has
     };
     // What one result query found, before anything is handed to the host.
     struct ResultReport
     {
         ResultQuery outcome = ResultQuery::Failed;
-        QString reason;          // failed: why
-        bool counts = false;     // failed: a reply that did not parse
-        bool lost = false;       // final: the analyzer no longer knows the test
+        QString reason;               // failed: why
+        bool counts = false;          // failed: a reply that did not parse
+        bool lost = false;            // final: the analyzer no longer knows the test
         bool curveIncomplete = false; // the result stands, its curve read failed
         bool hasPrewarmTime = false;
         int prewarmTime = 0;
-        int testSeconds = 0;     // elapsed measuring time; 0: not reported
-        QString testReport;      // final: the report for the assay's message
-        AnalysisResult result;   // final (and a final whose curve read failed)
+        int testSeconds = 0;   // elapsed measuring time; 0: not reported
+        QString testReport;    // final: the report for the assay's message
+        AnalysisResult result; // final (and a final whose curve read failed)
     };
     // A journalled test of an earlier session, as reconciliation found it.
     struct RecoveredTest
@@ -133,8 +133,8 @@ private:
         enum Kind { Follow, Place, Lost, Result };
         PlacementJournal::Test test;
         Kind kind = Lost;
-        bool onAnalyzer = false;    // the analyzer holds it with its fields
-        bool clash = false;         // never arrived, and another test holds its id
+        bool onAnalyzer = false; // the analyzer holds it with its fields
+        bool clash = false;      // never arrived, and another test holds its id
     };
 
     // Passes (runscheduler.cpp).
@@ -156,7 +156,7 @@ private:
     // Journal (runscheduler_journal.cpp): a test is placed only once it is
     // journalled, its result is kept before its assay gets it, its release
     // after the analyzer answered.
-    bool ensureJournal();       // open, with a session; false: no test may be placed
+    bool ensureJournal(); // open, with a session; false: no test may be placed
     bool journalPlacing(TestRecord& record);
     void journalResult(const TestRecord& record, const AnalysisResult& result, const QString& report);
     void journalRelease(quint32 testId, const QString& reason);
@@ -179,10 +179,10 @@ private:
     QPointer<Assay> m_finishedLeadMark; // the last of them
 
     std::unique_ptr<PlacementJournal> m_journal;
-    std::atomic<bool> m_journalBroken{false};   // placement stopped until the next connection
-    QMutex m_journalMutex;                      // opening the journal
-    std::atomic<bool> m_reconcileDue{false};    // a session began: ask for its earlier tests
-    QList<RecoveredTest> m_recovered;           // worker thread only
-    QList<PlacementJournal::Test> m_givable;    // worker thread only
-    QElapsedTimer m_reconciledAt;               // worker thread only
+    std::atomic<bool> m_journalBroken{false}; // placement stopped until the next connection
+    QMutex m_journalMutex;                    // opening the journal
+    std::atomic<bool> m_reconcileDue{false};  // a session began: ask for its earlier tests
+    QList<RecoveredTest> m_recovered;         // worker thread only
+    QList<PlacementJournal::Test> m_givable;  // worker thread only
+    QElapsedTimer m_reconciledAt;             // worker thread only
 };

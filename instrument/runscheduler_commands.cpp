@@ -45,17 +45,18 @@ bool RunScheduler::startTest(TestRecord& record, int* freeCount, QByteArray* rep
                 record.idClash = true;
                 return false;
             }
-            qCInfo(lcLink).nospace() << "test " << Qt::hex << record.testId << " had arrived before its answer was lost";
+            qCInfo(lcLink).nospace() << "test " << Qt::hex << record.testId
+                                     << " had arrived before its answer was lost";
             if (freeCount)
                 *freeCount = -1;
             return true;
         } else {
-            return false;   // still no answer: ask again on the next try
+            return false; // still no answer: ask again on the next try
         }
     }
 
     const QByteArray reply = m_instrument.protocol().placeTest(record.testId, record.positionCode, record.itemCode,
-                                                  record.dilutionFactor, method);
+                                                               record.dilutionFactor, method);
     if (replyOut)
         *replyOut = reply;
     const ReplyParser::PlacementReply placement = ReplyParser::parsePlacementReply(reply);

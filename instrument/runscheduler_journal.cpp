@@ -57,8 +57,7 @@ bool RunScheduler::ensureJournal()
     // it (a restart soon after a busy start).
     const quint32 newest = m_journal->newestId();
     quint32 id = m_testId.load();
-    while (newest > id && !m_testId.compare_exchange_weak(id, newest)) {
-    }
+    while (newest > id && !m_testId.compare_exchange_weak(id, newest)) { }
     return true;
 }
 
@@ -74,7 +73,8 @@ void RunScheduler::journalBroken(const QString& error)
     if (m_journalBroken.exchange(true))
         return;
     qCWarning(lcLink).noquote() << "placement journal:" << error << "- no test is placed";
-    raiseCritical(tr("无法写入测试记录文件（%1），不再向仪器放置测试。请检查磁盘空间和数据文件夹后重新连接仪器。").arg(error));
+    raiseCritical(
+        tr("无法写入测试记录文件（%1），不再向仪器放置测试。请检查磁盘空间和数据文件夹后重新连接仪器。").arg(error));
 }
 
 bool RunScheduler::journalPlacing(TestRecord& r)
@@ -118,12 +118,14 @@ void RunScheduler::journalResult(const TestRecord& r, const AnalysisResult& resu
     // The result goes to its assay all the same: it is not lost, only not
     // kept for a host that might die before storing it.
     if (!m_journal->recordResult(t, &error))
-        qCWarning(lcLink).noquote() << "placement journal: result of test" << Qt::hex << r.testId << "not kept:" << error;
+        qCWarning(lcLink).noquote() << "placement journal: result of test" << Qt::hex << r.testId
+                                    << "not kept:" << error;
 }
 
 void RunScheduler::journalRelease(quint32 testId, const QString& reason)
 {
     QString error;
     if (m_journal->isOpen() && !m_journal->recordRelease(testId, reason, &error))
-        qCWarning(lcLink).noquote() << "placement journal: release of test" << Qt::hex << testId << "not kept:" << error;
+        qCWarning(lcLink).noquote() << "placement journal: release of test" << Qt::hex << testId
+                                    << "not kept:" << error;
 }

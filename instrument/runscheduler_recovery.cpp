@@ -18,8 +18,8 @@
 namespace {
 const int DefaultOrphanGrace = 60000;
 
-bool matches(const PlacementJournal::Test& t, const QString& sample, const QByteArray& position,
-             const QByteArray& item, int dilution, char method)
+bool matches(const PlacementJournal::Test& t, const QString& sample, const QByteArray& position, const QByteArray& item,
+             int dilution, char method)
 {
     return t.sample == sample && t.position == position && t.item == item && t.dilution == dilution
            && t.method == QByteArray(1, method);
@@ -55,12 +55,13 @@ bool RunScheduler::reconcileJournal(const std::atomic<bool>* stop)
             continue;
         const QByteArray reply = m_instrument.protocol().queryTest(t.testId);
         if (ReplyParser::isLinkFault(reply))
-            return false;   // asked again on the next pass
+            return false; // asked again on the next pass
         RecoveredTest rt;
         rt.test = t;
         const bool known = ReplyParser::isKnownTest(reply);
         rt.onAnalyzer = known
-                        && ReplyParser::echoesOrder(reply, t.position, t.item, t.dilution, t.method.isEmpty() ? 'L' : t.method.at(0));
+                        && ReplyParser::echoesOrder(reply, t.position, t.item, t.dilution,
+                                                    t.method.isEmpty() ? 'L' : t.method.at(0));
         if (t.hasResult) {
             rt.kind = RecoveredTest::Result;
         } else if (rt.onAnalyzer) {
@@ -70,10 +71,10 @@ bool RunScheduler::reconcileJournal(const std::atomic<bool>* stop)
                 && !m_journal->setState(t.testId, PlacementJournal::Accepted, &error))
                 qCWarning(lcLink).noquote() << "placement journal:" << error;
         } else if (t.state == PlacementJournal::AboutToPlace) {
-            rt.kind = RecoveredTest::Place;     // never arrived
-            rt.clash = known;                   // and another test holds its id
+            rt.kind = RecoveredTest::Place; // never arrived
+            rt.clash = known;               // and another test holds its id
         } else {
-            rt.kind = RecoveredTest::Lost;      // accepted, and the analyzer lost it
+            rt.kind = RecoveredTest::Lost; // accepted, and the analyzer lost it
         }
         m_recovered.append(rt);
     }
@@ -139,7 +140,8 @@ void RunScheduler::claimRecovered()
             record.dilutionFactor = dilutionFactor(a->dilution());
             record.method = a->method();
             record.assay = a;
-            const char letter = VelaProtocol::methodLetter(record.method.isEmpty() ? m_instrument.defaultMethod() : record.method);
+            const char letter = VelaProtocol::methodLetter(record.method.isEmpty() ? m_instrument.defaultMethod()
+                                                                                   : record.method);
             if (record.positionCode.isEmpty())
                 continue;
             Claim claim;
@@ -175,7 +177,7 @@ void RunScheduler::claimRecovered()
         HeldAssay assay(m_instrument.worklist(), c.assay);
         if (!assay) {
             if (!c.fromGivable)
-                m_recovered.append(c.recovered);    // for another assay, or an orphan
+                m_recovered.append(c.recovered); // for another assay, or an orphan
             continue;
         }
         if (c.fromGivable) {
@@ -244,7 +246,7 @@ void RunScheduler::releaseOrphans()
     for (int i = 0; i < m_recovered.size();) {
         const PlacementJournal::Test t = m_recovered.at(i).test;
         if (m_recovered.at(i).onAnalyzer) {
-            if (!cancelTest(t.testId)) {    // measuring, or no link: the next pass
+            if (!cancelTest(t.testId)) { // measuring, or no link: the next pass
                 ++i;
                 continue;
             }
@@ -252,8 +254,8 @@ void RunScheduler::releaseOrphans()
                             .arg(t.sample, t.place.isEmpty() ? positionName(t.position) : t.place,
                                  QString::fromLatin1(t.item));
         }
-        qCWarning(lcLink).nospace() << "placement journal: test " << Qt::hex << t.testId << " (sample "
-                                    << t.sample << ") claimed by no assay; released";
+        qCWarning(lcLink).nospace() << "placement journal: test " << Qt::hex << t.testId << " (sample " << t.sample
+                                    << ") claimed by no assay; released";
         journalRelease(t.testId, tr("没有待测项目认领此测试"));
         m_recovered.removeAt(i);
     }

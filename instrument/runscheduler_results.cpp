@@ -36,7 +36,7 @@ double curveInterval(double seconds)
 QString testReport(const ReplyParser::TestReply& r, const QString& errorText)
 {
     const QString method = r.field(19, 1) == QLatin1String("L") ? InstrVela::tr("光学法") : InstrVela::tr("磁珠法");
-    const QStringList lines {
+    const QStringList lines{
         InstrVela::tr("测试编号:") + r.field(5, 8),
         InstrVela::tr("样本位置:") + r.field(13, 2),
         InstrVela::tr("测试项目:") + r.field(15, 2),
@@ -142,10 +142,11 @@ RunScheduler::ResultReport RunScheduler::queryResult(quint32 id, const AssayFact
     if (facts.present && facts.demonstration)
         result = facts.own;
 
-    const int maxClotTime = facts.present
-        ? Profile::instance().value2(facts.item + QStringLiteral("/max_clot_time"),
-                                     QStringLiteral("max_clot_time"), 120).toInt()
-        : Profile::instance().value(QStringLiteral("max_clot_time"), 120).toInt();
+    const int maxClotTime = facts.present ? Profile::instance()
+                                                .value2(facts.item + QStringLiteral("/max_clot_time"),
+                                                        QStringLiteral("max_clot_time"), 120)
+                                                .toInt()
+                                          : Profile::instance().value(QStringLiteral("max_clot_time"), 120).toInt();
     if (maxClotTime < result.value())
         result.setValue(AnalysisResult::notClottedValue);
 
@@ -195,8 +196,8 @@ bool RunScheduler::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
     while (!done) {
         const int start = points.size();
         if (start > lastAddressablePoint) {
-            qWarning("InstrVela: curve of test %08X longer than %d points; the rest is not read",
-                     id, lastAddressablePoint + 1);
+            qWarning("InstrVela: curve of test %08X longer than %d points; the rest is not read", id,
+                     lastAddressablePoint + 1);
             break;
         }
         const QByteArray reply = m_instrument.protocol().readCurve(id, start);
@@ -205,8 +206,7 @@ bool RunScheduler::readCurve(quint32 id, AnalysisResult* result, bool* linkLost)
         // is not passed off as whole. No reply, or Linkhub's "Err:" (the
         // analyzer did not answer on the line), is a fault of the link.
         const bool errorReply = m_instrument.isErrorReply(reply);
-        const ReplyParser::CurveReply c = errorReply ? ReplyParser::CurveReply()
-                                                     : ReplyParser::parseCurveReply(reply);
+        const ReplyParser::CurveReply c = errorReply ? ReplyParser::CurveReply() : ReplyParser::parseCurveReply(reply);
         if (c.noCurve)
             return true;
         if (!c.parsed) {

@@ -71,11 +71,10 @@ bool RunScheduler::refuseDilution(Assay* assay, int factor)
 {
     // The analyzer takes the dilution as two decimal digits; a larger factor
     // would make a malformed command. The assay ends with the reason.
-    const QString text = tr("稀释倍数1/%1超出仪器范围（最大1/%2），此项目不能在仪器上测定")
-                             .arg(factor)
-                             .arg(maxDilutionFactor);
-    qWarning("InstrVela: sample %s %s: dilution factor %d refused",
-             qUtf8Printable(assay->sampleId()), qUtf8Printable(assay->assay()), factor);
+    const QString text =
+        tr("稀释倍数1/%1超出仪器范围（最大1/%2），此项目不能在仪器上测定").arg(factor).arg(maxDilutionFactor);
+    qWarning("InstrVela: sample %s %s: dilution factor %d refused", qUtf8Printable(assay->sampleId()),
+             qUtf8Printable(assay->assay()), factor);
     AnalysisResult refused;
     refused.setErrorText(text);
     assay->setResult(refused);
@@ -99,11 +98,14 @@ void RunScheduler::raiseCritical(const QString& text)
     // being shown. A box not yet shown then goes with the object.
     auto answered = std::make_shared<std::atomic<bool>>(false);
     QPointer<Workbench> bench(wb);
-    QMetaObject::invokeMethod(&m_instrument, [bench, text, answered] {
-        if (bench)
-            bench->critical(text, QMessageBox::Ok);
-        *answered = true;
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_instrument,
+        [bench, text, answered] {
+            if (bench)
+                bench->critical(text, QMessageBox::Ok);
+            *answered = true;
+        },
+        Qt::QueuedConnection);
     while (!*answered && !m_worker->isStopping())
         QThread::msleep(20);
 }

@@ -77,10 +77,8 @@ QByteArray TalkThread::failureReply(Failure failure) const
     switch (failure) {
     case Failure::NoReply:
         return "Err: no reply within " + QByteArray::number(int(m_replyTimeout)) + " ms, link closed";
-    case Failure::ReplyTooLong:
-        return "Err: reply line too long, link closed";
-    case Failure::LineBreakInRequest:
-        return "Err: request contains a line break, not sent";
+    case Failure::ReplyTooLong: return "Err: reply line too long, link closed";
+    case Failure::LineBreakInRequest: return "Err: request contains a line break, not sent";
     }
     return "Err:";
 }
@@ -91,7 +89,7 @@ bool TalkThread::open()
     if (isRunning()) {
         if (m_connected)
             return true;
-        wait();     // the thread is ending: its link has gone
+        wait(); // the thread is ending: its link has gone
     }
     // Nothing of an earlier connection may reach the new one: a request
     // handed over after the old thread had ended, or its last release.
@@ -123,7 +121,7 @@ TalkThread::Reply TalkThread::exchange(LineChannel& channel, const QByteArray& r
     const QByteArray unasked = channel.drainUnasked(&closed);
     if (!unasked.isEmpty())
         qCWarning(lcLink).noquote() << "unasked, dropped before" << escapeBytes(request) << ":" << escapeBytes(unasked);
-    if (closed || !channel.write(request + "\r\n")) {  // one write, one segment: Nagle is off
+    if (closed || !channel.write(request + "\r\n")) { // one write, one segment: Nagle is off
         *connected = false;
         return Reply();
     }
@@ -134,20 +132,19 @@ TalkThread::Reply TalkThread::exchange(LineChannel& channel, const QByteArray& r
         case LineChannel::Line:
             line = line.trimmed();
             if (ReplyMatch::answers(request, line))
-                return Reply{ line, true };
-            qCWarning(lcLink).noquote() << "unasked, dropped while" << escapeBytes(request) << "waits:" << escapeBytes(line);
+                return Reply{line, true};
+            qCWarning(lcLink).noquote() << "unasked, dropped while" << escapeBytes(request)
+                                        << "waits:" << escapeBytes(line);
             continue;
-        case LineChannel::Closed:
-            *connected = false;
-            return Reply();
+        case LineChannel::Closed: *connected = false; return Reply();
         case LineChannel::TimedOut:
             qCWarning(lcLink) << "no reply within" << int(m_replyTimeout) << "ms; closing the link";
             *connected = false;
-            return Reply{ failureReply(Failure::NoReply), true };
+            return Reply{failureReply(Failure::NoReply), true};
         case LineChannel::TooLong:
             qCWarning(lcLink) << "reply line longer than" << MaxReplyLength << "bytes; closing the link";
             *connected = false;
-            return Reply{ failureReply(Failure::ReplyTooLong), true };
+            return Reply{failureReply(Failure::ReplyTooLong), true};
         }
     }
 }
@@ -161,7 +158,7 @@ TalkThread::Reply TalkThread::exchangeLine(const QByteArray& request)
         return Reply();
     }
     if (request.contains('\n') || request.contains('\r'))
-        return Reply{ failureReply(Failure::LineBreakInRequest), true };
+        return Reply{failureReply(Failure::LineBreakInRequest), true};
 
     // Releases left from the connection attempt or from the thread's end.
     if (const int stale = m_replySem.available())
@@ -196,9 +193,9 @@ TalkThread::Reply TalkThread::exchangeLine(const QByteArray& request)
     }
     const Reply reply = released && m_replySeq == seq ? std::exchange(m_reply, Reply()) : Reply();
     if (!request.isEmpty()) {
-        qCDebug(lcLink).noquote().nospace() << "-> \"" << escapeBytes(request) << "\" <- \""
-                                            << escapeBytes(reply.line) << "\"" << (reply.answered ? "" : " (no answer)")
-                                            << " (" << timer.elapsed() << " ms)";
+        qCDebug(lcLink).noquote().nospace()
+            << "-> \"" << escapeBytes(request) << "\" <- \"" << escapeBytes(reply.line) << "\""
+            << (reply.answered ? "" : " (no answer)") << " (" << timer.elapsed() << " ms)";
     }
     return reply;
 }
@@ -237,7 +234,7 @@ void TalkThread::run()
         m_reply = exchange(channel, request, &connected);
         m_replySeq = seq;
         if (!connected) {
-            m_connected = false;    // before the caller goes on: it may ask
+            m_connected = false; // before the caller goes on: it may ask
             if (m_linkLost)
                 m_linkLost();
         }

@@ -56,7 +56,7 @@ public:
     struct Reply
     {
         QByteArray line;
-        bool answered = false;  // a reply line arrived, or "Err:" was made for one
+        bool answered = false; // a reply line arrived, or "Err:" was made for one
     };
 
     // Exchanges one line. Empty bytes when the thread does not run (nothing
@@ -89,9 +89,9 @@ private:
     QByteArray failureReply(Failure failure) const;
     Reply exchange(class LineChannel& channel, const QByteArray& request, bool* connected);
 
-    QMutex m_mutex;             // one caller at a time in open() and talk()
-    QSemaphore m_requestSem;    // released once per request handed over
-    QSemaphore m_replySem;      // once per reply, after the connection attempt, at the end
+    QMutex m_mutex;          // one caller at a time in open() and talk()
+    QSemaphore m_requestSem; // released once per request handed over
+    QSemaphore m_replySem;   // once per reply, after the connection attempt, at the end
     // Written by one side before the matching release, read by the other
     // after the matching acquire. The sequence numbers tell a reply from the
     // thread's last release, which answers no request.

@@ -24,8 +24,8 @@ char methodLetter(const QString& method)
     return method == QStringLiteral("磁珠法") ? 'C' : 'L';
 }
 
-QByteArray placeTest(quint32 id, const QByteArray& positionCode, const QByteArray& itemCode,
-                     int dilutionFactor, char method)
+QByteArray placeTest(quint32 id, const QByteArray& positionCode, const QByteArray& itemCode, int dilutionFactor,
+                     char method)
 {
     return formatCommand("31%08X%s%s%02d%c", id, zeroPadded(positionCode, 2).constData(),
                          zeroPadded(itemCode, 2).constData(), dilutionFactor, method);
@@ -136,8 +136,8 @@ QByteArray calibrateLight()
 
 QByteArray probeStep(int code, char arm, char probe, const QByteArray& suffix)
 {
-    const char armText[] = { arm, 0 };
-    const char probeText[] = { probe, 0 };
+    const char armText[] = {arm, 0};
+    const char probeText[] = {probe, 0};
     return formatCommand("%02hX%s%s%s", (unsigned short)code, armText, probeText, suffix.constData());
 }
 
@@ -160,7 +160,7 @@ QByteArray probeSuffix(const char* format, va_list args)
 
 QByteArray probePoll(int pollCode, char arm)
 {
-    const char armText[] = { arm, 0 };
+    const char armText[] = {arm, 0};
     return formatCommand("%02hX%s", (unsigned short)pollCode, armText);
 }
 

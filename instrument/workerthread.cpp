@@ -2,7 +2,6 @@
 
 #include "runscheduler.h"
 
-
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 

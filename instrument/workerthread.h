@@ -32,8 +32,8 @@ private:
     RunScheduler* m_scheduler;
     QMutex m_mutex;
     QWaitCondition m_condition;
-    bool m_wake = false;            // a pass was asked for since the last one began
+    bool m_wake = false;             // a pass was asked for since the last one began
     std::atomic<bool> m_stop{false}; // the thread is to end; read by the pass without the lock
-    bool m_ending = false;          // run() has decided to return
-    bool m_begun = false;           // run() has begun since the last start()
+    bool m_ending = false;           // run() has decided to return
+    bool m_begun = false;            // run() has begun since the last start()
 };

@@ -11,7 +11,9 @@ class SimAnalyzerPrivate
 {
 public:
     SimAnalyzerPrivate(const QByteArray& id_, const SimConfig& config, SimClock* clock)
-        : id(id_), device(id_, config, clock), faults(config.faults)
+        : id(id_)
+        , device(id_, config, clock)
+        , faults(config.faults)
     {
     }
 
@@ -41,17 +43,10 @@ SimReply SimAnalyzer::handle(const QByteArray& request)
     if (fault) {
         simtruth::recordStrike(SimFault::kindName(fault->kind).toLatin1(), request, fault->delayMs);
         switch (fault->kind) {
-        case SimFault::ErrorReply:
-            reply.line = simcommands::errorReply(code);
-            return reply;
-        case SimFault::Silence:
-            reply.action = SimReply::Silent;
-            return reply;
-        case SimFault::DropLink:
-            reply.action = SimReply::DropLink;
-            return reply;
-        default:
-            break;
+        case SimFault::ErrorReply: reply.line = simcommands::errorReply(code); return reply;
+        case SimFault::Silence: reply.action = SimReply::Silent; return reply;
+        case SimFault::DropLink: reply.action = SimReply::DropLink; return reply;
+        default: break;
         }
     }
     reply.line = simcommands::reply(d->device, request);
@@ -66,15 +61,12 @@ SimReply SimAnalyzer::handle(const QByteArray& request)
             if (reply.line.size() < fault->length)
                 reply.line += ' ' + QByteArray(fault->length - reply.line.size() - 1, 'Z');
             break;
-        case SimFault::Delay:
-            reply.delayMs = fault->delayMs;
-            break;
+        case SimFault::Delay: reply.delayMs = fault->delayMs; break;
         case SimFault::Stray:
             reply.stray = reply.line;
             reply.strayDelayMs = fault->delayMs;
             break;
-        default:
-            break;
+        default: break;
         }
     }
     return reply;

@@ -10,9 +10,9 @@
 struct SimReply
 {
     enum Action { Reply, Silent, DropLink };
-    QByteArray line;       // reply line without CR LF
+    QByteArray line; // reply line without CR LF
     Action action = Reply;
-    int delayMs = 0;       // how long the transport waits before sending it
+    int delayMs = 0; // how long the transport waits before sending it
     // An unasked extra line the transport sends strayDelayMs after the
     // reply, in a write of its own (empty: none).
     QByteArray stray;
@@ -40,15 +40,16 @@ public:
 
     // Inspection for tests and tools; each first brings the simulation up to
     // the clock's time, like a request would.
-    struct TestInfo {
+    struct TestInfo
+    {
         bool exists = false;
-        int status = 0;          // status byte of the 32 reply (0x0F final)
-        int channel = 0;         // measuring channel 1..10, 0 before measuring
-        bool manual = false;     // set up by 5E
-        bool clotted = true;     // false: runs to the measuring limit
-        int clotHundredths = 0;  // clot time the final 32 reply reports, 1/100 s
-        int intervalMs = 0;      // spacing of the curve points
-        int pointCount = 0;      // points the 60 replies carry
+        int status = 0;         // status byte of the 32 reply (0x0F final)
+        int channel = 0;        // measuring channel 1..10, 0 before measuring
+        bool manual = false;    // set up by 5E
+        bool clotted = true;    // false: runs to the measuring limit
+        int clotHundredths = 0; // clot time the final 32 reply reports, 1/100 s
+        int intervalMs = 0;     // spacing of the curve points
+        int pointCount = 0;     // points the 60 replies carry
         QVector<quint16> points;
     };
     TestInfo testInfo(quint32 testId) const;

@@ -8,7 +8,8 @@ namespace simassay {
 
 namespace {
 
-struct AssayModel {
+struct AssayModel
+{
     const char* codes;    // item codes, comma separated, upper case
     double low, high;     // clot time range in seconds at the nominal dilution
     int nominalDilution;  // dilution the range belongs to
@@ -19,18 +20,18 @@ struct AssayModel {
 // Ranges of normal plasma. Fibrinogen and the factor assays are run on
 // diluted plasma (1/10), so their times are given for that dilution.
 const AssayModel models[] = {
-    { "PT", 11.0, 14.0, 1, 0.25, 60 },
-    { "AP", 28.0, 40.0, 1, 0.25, 90 },
-    { "TT", 14.0, 21.0, 1, 0.25, 30 },
-    { "FI,FB,FG", 8.0, 18.0, 10, 0.5, 30 },
+    {"PT", 11.0, 14.0, 1, 0.25, 60},
+    {"AP", 28.0, 40.0, 1, 0.25, 90},
+    {"TT", 14.0, 21.0, 1, 0.25, 30},
+    {"FI,FB,FG", 8.0, 18.0, 10, 0.5, 30},
     // extrinsic factors (PT based): II, V, VII, X
-    { "II,0V,F2,F5,F7,0X,FX", 30.0, 55.0, 10, 0.35, 60 },
+    {"II,0V,F2,F5,F7,0X,FX", 30.0, 55.0, 10, 0.35, 60},
     // intrinsic factors (APTT based): VIII, IX, XI, XII
-    { "VI,IX,XI,F8,F9,F1", 50.0, 85.0, 10, 0.35, 90 },
+    {"VI,IX,XI,F8,F9,F1", 50.0, 85.0, 10, 0.35, 90},
     // immunoturbidimetric assays: the reported time is the reading time
-    { "DD,FD", 30.0, 60.0, 1, 0.0, 30 },
+    {"DD,FD", 30.0, 60.0, 1, 0.0, 30},
 };
-const AssayModel otherModel = { "", 20.0, 60.0, 1, 0.25, 60 };
+const AssayModel otherModel = {"", 20.0, 60.0, 1, 0.25, 60};
 
 const AssayModel& modelFor(const QByteArray& itemCode)
 {

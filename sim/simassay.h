@@ -23,13 +23,13 @@ int prewarmMs(const QByteArray& itemCode);
 // Clot time in hundredths for an assay item (first two characters of the
 // assay name, any case), dilution factor (1 = neat, 0 counts as the assay's
 // usual dilution) and method letter ('L' optical, other: magnetic bead).
-int clotTimeHundredths(const QByteArray& itemCode, int dilution, char method,
-                       QRandomGenerator* rng);
+int clotTimeHundredths(const QByteArray& itemCode, int dilution, char method, QRandomGenerator* rng);
 
-struct Curve {
+struct Curve
+{
     int reportedHundredths = 0; // test time the 32 reply reports
     int intervalMs = 0;
-    QVector<quint16> points;    // all nonzero
+    QVector<quint16> points; // all nonzero
 };
 
 // The measured curve of a test. `clotHundredths` is ignored when the sample

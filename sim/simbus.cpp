@@ -1,6 +1,5 @@
 #include "sim/simbus.h"
 
-
 // With several analyzers on the port each keeps its memory in a file of its
 // own: the configured name with "." and the identifier appended.
 SimBus::SimBus(const SimConfig& config, SimClock* clock)

@@ -18,39 +18,39 @@ struct Entry
 
 // Sorted by code (checked below), for the binary search in reply().
 constexpr Entry table[] = {
-    { "24", status24 },
-    { "31", place31 },
-    { "32", result32 },
-    { "34", release34 },
-    { "40", probe },
-    { "41", probe },
-    { "42", probe },
-    { "43", probe },
-    { "44", probe },
-    { "46", probe },
-    { "49", probe },
-    { "4B", probe },
-    { "4C", memoryRead4C },
-    { "4D", memoryWrite4D },
-    { "4E", probe },
-    { "4F", probe },
-    { "50", probe },
-    { "51", probe },
-    { "53", poll },
-    { "54", poll },
-    { "55", poll },
-    { "5C", channelSwitch },
-    { "5D", channelSwitch },
-    { "5E", manualSetUp5E },
-    { "5F", manualStart5F },
-    { "60", curve60 },
-    { "73", temperatures73 },
-    { "74", setPoints74 },
-    { "75", setSetPoints75 },
-    { "77", reagentTable77 },
-    { "78", reagentVolumes78 },
-    { "FB", workMode },
-    { "FD", calibrateLight },
+    {"24", status24},
+    {"31", place31},
+    {"32", result32},
+    {"34", release34},
+    {"40", probe},
+    {"41", probe},
+    {"42", probe},
+    {"43", probe},
+    {"44", probe},
+    {"46", probe},
+    {"49", probe},
+    {"4B", probe},
+    {"4C", memoryRead4C},
+    {"4D", memoryWrite4D},
+    {"4E", probe},
+    {"4F", probe},
+    {"50", probe},
+    {"51", probe},
+    {"53", poll},
+    {"54", poll},
+    {"55", poll},
+    {"5C", channelSwitch},
+    {"5D", channelSwitch},
+    {"5E", manualSetUp5E},
+    {"5F", manualStart5F},
+    {"60", curve60},
+    {"73", temperatures73},
+    {"74", setPoints74},
+    {"75", setSetPoints75},
+    {"77", reagentTable77},
+    {"78", reagentVolumes78},
+    {"FB", workMode},
+    {"FD", calibrateLight},
 };
 
 constexpr bool before(const Entry& a, const Entry& b)
@@ -73,7 +73,7 @@ QByteArray reply(SimDevice& device, const QByteArray& request)
 {
     const QByteArray code = request.left(2);
     if (code.size() == 2) {
-        const Entry key { { code.at(0), code.at(1), 0 }, nullptr };
+        const Entry key{{code.at(0), code.at(1), 0}, nullptr};
         const auto it = std::lower_bound(std::begin(table), std::end(table), key, before);
         if (it != std::end(table) && !before(key, *it))
             return it->handler(device, request);

@@ -36,8 +36,8 @@ QByteArray probe(SimDevice& device, const QByteArray& r)
         if (suffix.size() != 2 || !simhex::read(suffix, 0, 2, &a) || a == 0)
             return code + "XX";
     } else if (code == "4F") {
-        if (suffix.size() != 6 || suffix.at(0) != 'X' || suffix.at(3) != 'Y'
-            || !simhex::read(suffix, 1, 2, &a) || !simhex::read(suffix, 4, 2, &b))
+        if (suffix.size() != 6 || suffix.at(0) != 'X' || suffix.at(3) != 'Y' || !simhex::read(suffix, 1, 2, &a)
+            || !simhex::read(suffix, 4, 2, &b))
             return code + "XX";
     } else if (!suffix.isEmpty()) {
         return code + "XX";
@@ -45,10 +45,9 @@ QByteArray probe(SimDevice& device, const QByteArray& r)
     const int arm = r.at(2) - '1';
     if (device.armBusy(arm))
         return code + "XX"; // still busy with the previous action
-    static const QMap<QByteArray, int> busyMs {
-        { "40", 30000 }, { "41", 40000 }, { "42", 10000 }, { "43", 30000 }, { "44", 10000 },
-        { "46", 10000 }, { "49", 150000 }, { "4B", 15000 }, { "4E", 5000 }, { "4F", 0 },
-        { "50", 3000 }, { "51", 6000 },
+    static const QMap<QByteArray, int> busyMs{
+        {"40", 30000},  {"41", 40000}, {"42", 10000}, {"43", 30000}, {"44", 10000}, {"46", 10000},
+        {"49", 150000}, {"4B", 15000}, {"4E", 5000},  {"4F", 0},     {"50", 3000},  {"51", 6000},
     };
     device.occupyArm(arm, busyMs.value(code));
     return code + "00";
@@ -69,8 +68,7 @@ QByteArray poll(SimDevice& device, const QByteArray& r)
 QByteArray memoryRead4C(SimDevice& device, const QByteArray& r)
 {
     quint32 address = 0, count = 0;
-    if (r.size() != 8 || !simhex::read(r, 2, 4, &address) || !simhex::read(r, 6, 2, &count)
-        || count < 1 || count > 64)
+    if (r.size() != 8 || !simhex::read(r, 2, 4, &address) || !simhex::read(r, 6, 2, &count) || count < 1 || count > 64)
         return "4CXX";
     return "4C" + device.memory().read(int(address), int(count)).toHex().toUpper();
 }
@@ -79,8 +77,8 @@ QByteArray memoryRead4C(SimDevice& device, const QByteArray& r)
 QByteArray memoryWrite4D(SimDevice& device, const QByteArray& r)
 {
     quint32 address = 0, count = 0;
-    if (r.size() < 8 || !simhex::read(r, 2, 4, &address) || !simhex::read(r, 6, 2, &count)
-        || count < 1 || count > 64 || r.size() != 8 + 2 * int(count))
+    if (r.size() < 8 || !simhex::read(r, 2, 4, &address) || !simhex::read(r, 6, 2, &count) || count < 1 || count > 64
+        || r.size() != 8 + 2 * int(count))
         return "4DXX";
     QByteArray data;
     for (int i = 0; i < int(count); ++i) {
@@ -126,9 +124,8 @@ QByteArray setPoints74(SimDevice& device, const QByteArray& r)
 {
     if (r.size() != 2)
         return "74XX";
-    return "74-" + QByteArray::number(device.setPoint(0), 'f', 2) + ' '
-        + QByteArray::number(device.setPoint(1), 'f', 2) + ' '
-        + QByteArray::number(device.setPoint(2), 'f', 2);
+    return "74-" + QByteArray::number(device.setPoint(0), 'f', 2) + ' ' + QByteArray::number(device.setPoint(1), 'f', 2)
+           + ' ' + QByteArray::number(device.setPoint(2), 'f', 2);
 }
 
 // 75 three decimal numbers, blank separated (fields may be blank padded):
@@ -163,7 +160,7 @@ QByteArray reagentTable77(SimDevice& device, const QByteArray& r)
         quint32 volume = 0;
         if (!simhex::read(r, i + 2, 2, &volume))
             return "77XX";
-        bottles << SimBottle { r.mid(i, 2), int(volume) };
+        bottles << SimBottle{r.mid(i, 2), int(volume)};
     }
     device.setBottles(r.mid(2, 2), bottles);
     return "7700";

@@ -14,7 +14,8 @@ namespace simcommands {
 namespace {
 
 // The three labels the 32 reply carries, in the analyzer's GBK encoding.
-struct Labels {
+struct Labels
+{
     QByteArray testTime, prewarmTime, prewarmTimeout;
     Labels()
     {
@@ -163,8 +164,8 @@ QByteArray curve60(SimDevice& device, const QByteArray& r)
         field += simhex::field(t->curve.points.at(i), 4);
     if (from + n == size)
         field += "0000";
-    return "6001" + simhex::field(testId, 8) + simhex::field(quint32(from), 4)
-        + simhex::field(quint32(n), 2) + '-' + field + '-';
+    return "6001" + simhex::field(testId, 8) + simhex::field(quint32(from), 4) + simhex::field(quint32(n), 2) + '-'
+           + field + '-';
 }
 
 } // namespace simcommands

@@ -1,20 +1,20 @@
 #include "sim/simconfig.h"
 
-#include <QtDebug>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QtDebug>
 
 namespace {
 
-struct KindName { SimFault::Kind kind; const char* name; };
+struct KindName
+{
+    SimFault::Kind kind;
+    const char* name;
+};
 const KindName kindNames[] = {
-    { SimFault::ErrorReply, "error" },
-    { SimFault::Silence, "silence" },
-    { SimFault::DropLink, "drop" },
-    { SimFault::Malformed, "malformed" },
-    { SimFault::Overlong, "overlong" },
-    { SimFault::Delay, "delay" },
-    { SimFault::Stray, "stray" },
+    {SimFault::ErrorReply, "error"},    {SimFault::Silence, "silence"},   {SimFault::DropLink, "drop"},
+    {SimFault::Malformed, "malformed"}, {SimFault::Overlong, "overlong"}, {SimFault::Delay, "delay"},
+    {SimFault::Stray, "stray"},
 };
 
 // A stray line follows its reply after this long unless ms= says otherwise.
@@ -63,8 +63,8 @@ QString SimFault::toString() const
 
 bool SimFault::operator==(const SimFault& o) const
 {
-    return kind == o.kind && command == o.command && after == o.after && count == o.count
-        && delayMs == o.delayMs && length == o.length;
+    return kind == o.kind && command == o.command && after == o.after && count == o.count && delayMs == o.delayMs
+           && length == o.length;
 }
 
 bool SimConfig::parseFaults(const QString& text, QList<SimFault>* out, QString* error)

@@ -24,8 +24,8 @@ struct SimFault
     QByteArray command; // two-character command code, upper case; empty = all
     int after = 0;
     int count = 1;
-    int delayMs = 0;    // Delay: how long the reply is held back; Stray: gap before the extra line
-    int length = 8192;  // Overlong: length of the padded reply
+    int delayMs = 0;   // Delay: how long the reply is held back; Stray: gap before the extra line
+    int length = 8192; // Overlong: length of the padded reply
 
     static QString kindName(Kind kind);
     QString toString() const;
@@ -34,19 +34,19 @@ struct SimFault
 
 struct SimConfig
 {
-    QList<QByteArray> ids { "VELA01" }; // analyzer identifiers on the port
-    double speed = 1.0;                 // time scale for ScaledClock
-    QString memoryFile;                 // 4C/4D memory kept in this file (empty: in memory only)
+    QList<QByteArray> ids{"VELA01"}; // analyzer identifiers on the port
+    double speed = 1.0;              // time scale for ScaledClock
+    QString memoryFile;              // 4C/4D memory kept in this file (empty: in memory only)
     QList<SimFault> faults;
-    quint32 seed = 1;                   // noise and random choices, reproducible
+    quint32 seed = 1; // noise and random choices, reproducible
 
-    int intakeSize = 4;                 // places in the intake queue (1..255)
-    double notClottingRate = 0.0;       // share of tests (0..1) that do not clot
+    int intakeSize = 4;                     // places in the intake queue (1..255)
+    double notClottingRate = 0.0;           // share of tests (0..1) that do not clot
     QList<QByteArray> notClottingPositions; // sample position codes (as sent in 31) that never clot
-    QList<quint16> statusCodes;         // error codes the 24 reply reports
-    quint16 sensorWord = 0;             // sensor bits 0..6 the 24 reply reports
-    int cups = 1000;                    // test cups loaded; bit 6 of the sensor word when low
-    double roomTemperature = 22.0;      // start of every temperature zone, deg C
+    QList<quint16> statusCodes;             // error codes the 24 reply reports
+    quint16 sensorWord = 0;                 // sensor bits 0..6 the 24 reply reports
+    int cups = 1000;                        // test cups loaded; bit 6 of the sensor word when low
+    double roomTemperature = 22.0;          // start of every temperature zone, deg C
 
     // Reads the VELA_SIM_* variables over the defaults; invalid values are
     // reported with qWarning and leave the default.

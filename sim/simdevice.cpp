@@ -6,11 +6,11 @@
 
 namespace {
 
-constexpr int prewarmPositions = 20;  // cups the pre-warm block holds
-constexpr int pipetteMs = 8000;       // sample and reagent into one cup
-constexpr int lowCupsThreshold = 50;  // sensor bit 6 below this
-constexpr int reagentPerTest = 3;     // of 255 per bottle
-constexpr int maxKeptTests = 1000;    // final tests kept unreleased
+constexpr int prewarmPositions = 20; // cups the pre-warm block holds
+constexpr int pipetteMs = 8000;      // sample and reagent into one cup
+constexpr int lowCupsThreshold = 50; // sensor bit 6 below this
+constexpr int reagentPerTest = 3;    // of 255 per bottle
+constexpr int maxKeptTests = 1000;   // final tests kept unreleased
 constexpr int ledCalibrationMs = 5000;
 
 // Error code of the final 32 reply: no clot within the measuring limit.
@@ -225,8 +225,7 @@ void SimDevice::dropOldFinals()
 
 // A new test at the present time, with whether its sample clots, its clot
 // time and its curve drawn in this order from the analyzer's random source.
-SimTest SimDevice::newTest(quint32 id, const QByteArray& position, const QByteArray& item, int dilution,
-                           char method)
+SimTest SimDevice::newTest(quint32 id, const QByteArray& position, const QByteArray& item, int dilution, char method)
 {
     SimTest t;
     t.id = id;
@@ -237,7 +236,7 @@ SimTest SimDevice::newTest(quint32 id, const QByteArray& position, const QByteAr
     t.placedAt = m_time;
     t.order = m_nextOrder++;
     const bool neverClots = m_config.notClottingPositions.contains(t.position)
-        || (m_config.notClottingRate > 0.0 && m_rng.generateDouble() < m_config.notClottingRate);
+                            || (m_config.notClottingRate > 0.0 && m_rng.generateDouble() < m_config.notClottingRate);
     const int clot = simassay::clotTimeHundredths(t.item, t.dilution, t.method, &m_rng);
     t.clotted = !neverClots;
     t.errorCode = t.clotted ? 0 : errorNoClot;
@@ -266,8 +265,8 @@ void SimDevice::place(quint32 id, const QByteArray& position, const QByteArray& 
 }
 
 // A new set-up on a channel replaces a test set up there and never started.
-bool SimDevice::setUpManual(int channel, quint32 id, const QByteArray& position, const QByteArray& item,
-                            int dilution, char method)
+bool SimDevice::setUpManual(int channel, quint32 id, const QByteArray& position, const QByteArray& item, int dilution,
+                            char method)
 {
     if (!m_enabled[channel - 1])
         return false;

@@ -31,8 +31,8 @@ public:
     SimDevice(const QByteArray& id, const SimConfig& config, SimClock* clock);
 
     void catchUp();
-    qint64 time() const { return m_time; }           // simulated ms run so far
-    QDateTime powerOn() const { return m_powerOn; }  // wall-clock time of time 0
+    qint64 time() const { return m_time; }          // simulated ms run so far
+    QDateTime powerOn() const { return m_powerOn; } // wall-clock time of time 0
     const SimConfig& config() const { return m_config; }
 
     // Tests. place() queues a test in the intake; setUpManual() holds an
@@ -43,8 +43,8 @@ public:
     const SimTest* test(quint32 id) const;
     int freeIntakePlaces() const;
     void place(quint32 id, const QByteArray& position, const QByteArray& item, int dilution, char method);
-    bool setUpManual(int channel, quint32 id, const QByteArray& position, const QByteArray& item,
-                     int dilution, char method);
+    bool setUpManual(int channel, quint32 id, const QByteArray& position, const QByteArray& item, int dilution,
+                     char method);
     bool startManual(int channel);
     bool release(quint32 id);
 
@@ -97,14 +97,14 @@ private:
     SimThermal m_thermal;
     QDateTime m_powerOn;
 
-    qint64 m_time = 0;          // the model has run up to here
+    qint64 m_time = 0; // the model has run up to here
     qint64 m_nextOrder = 0;
     std::map<quint32, SimTest> m_tests;
     bool m_enabled[channelCount];
     qint64 m_pipettorFreeAt = 0;
-    quint32 m_pipetting = 0;    // test in the pipettor, 0 none
+    quint32 m_pipetting = 0; // test in the pipettor, 0 none
     qint64 m_ledCalibratedAt = -1;
-    qint64 m_armBusyUntil[2] = { 0, 0 };
+    qint64 m_armBusyUntil[2] = {0, 0};
     bool m_simulationMode = false;
     int m_cups;
     QMap<QByteArray, QList<SimBottle>> m_reagents; // by upper-case item code

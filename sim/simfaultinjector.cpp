@@ -3,7 +3,7 @@
 SimFaultInjector::SimFaultInjector(const QList<SimFault>& faults)
 {
     for (const SimFault& f : faults)
-        m_states.append(State { f, 0, 0 });
+        m_states.append(State{f, 0, 0});
 }
 
 const SimFault* SimFaultInjector::next(const QByteArray& command)

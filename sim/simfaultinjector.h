@@ -15,6 +15,11 @@ public:
     const SimFault* next(const QByteArray& command);
 
 private:
-    struct State { SimFault fault; int seen = 0; int fired = 0; };
+    struct State
+    {
+        SimFault fault;
+        int seen = 0;
+        int fired = 0;
+    };
     QVector<State> m_states;
 };

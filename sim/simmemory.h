@@ -17,7 +17,7 @@ public:
 
     QByteArray read(int address, int count) const; // clipped at the end
     bool write(int address, const QByteArray& data);
-    quint32 word(int address) const;               // little-endian uint32
+    quint32 word(int address) const; // little-endian uint32
     QString errorString() const { return m_error; }
     void flush();
 

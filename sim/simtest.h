@@ -28,9 +28,9 @@ struct SimTest
     qint64 placedAt = 0, pipetteEnd = 0, prewarmStart = -1, prewarmEnd = -1;
     qint64 measureStart = -1, measureEnd = -1;
     bool clotted = true;
-    int errorCode = 0;    // of the final 32 reply
+    int errorCode = 0; // of the final 32 reply
     simassay::Curve curve;
-    qint64 order = 0;     // placing order, ties in time go by it
+    qint64 order = 0; // placing order, ties in time go by it
 };
 
 // One bottle of an item's reagent, as the 77 table gives it.

@@ -8,11 +8,11 @@ constexpr double probeTarget = 37.0;
 
 SimThermal::SimThermal(double room)
     : m_room(room)
-    , m_setPoints { 37.0, 37.0, 15.0 }
+    , m_setPoints{37.0, 37.0, 15.0}
 {
-    const double tauSeconds[zoneCount] = { 60, 40, 40, 40, 40, 90, 180, 300, 240 };
+    const double tauSeconds[zoneCount] = {60, 40, 40, 40, 40, 90, 180, 300, 240};
     for (int i = 0; i < zoneCount; ++i)
-        m_zones[i] = { room, room, 0, tauSeconds[i] * 1000.0 };
+        m_zones[i] = {room, room, 0, tauSeconds[i] * 1000.0};
     setSetPoints(m_setPoints[0], m_setPoints[1], m_setPoints[2], 0);
     for (int i = 1; i <= 4; ++i)
         m_zones[i].target = probeTarget;

@@ -21,7 +21,13 @@ public:
     QVector<double> read(qint64 nowMs, QRandomGenerator* rng) const;
 
 private:
-    struct Zone { double from; double target; qint64 since; double tauMs; };
+    struct Zone
+    {
+        double from;
+        double target;
+        qint64 since;
+        double tauMs;
+    };
     void retarget(int zone, double target, qint64 nowMs);
 
     double m_room;

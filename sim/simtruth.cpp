@@ -43,9 +43,8 @@ QList<QList<QByteArray>> lines(const QString& path)
 
 void record(const Entry& e)
 {
-    append(simhex::field(e.id, 8) + ' ' + QByteArray::number(e.clotHundredths) + ' '
-           + QByteArray::number(e.pointCount) + ' ' + e.position + ' ' + e.item + ' '
-           + QByteArray::number(e.dilution) + ' ' + e.method + '\n');
+    append(simhex::field(e.id, 8) + ' ' + QByteArray::number(e.clotHundredths) + ' ' + QByteArray::number(e.pointCount)
+           + ' ' + e.position + ' ' + e.item + ' ' + QByteArray::number(e.dilution) + ' ' + e.method + '\n');
 }
 
 void recordStrike(const QByteArray& kind, const QByteArray& request, int delayMs)
@@ -56,9 +55,8 @@ void recordStrike(const QByteArray& kind, const QByteArray& request, int delayMs
     s.command = request.startsWith('/') ? QByteArray() : request.left(2);
     s.testId = testIdOf(request);
     s.delayMs = delayMs;
-    append(strikeTag + ' ' + QByteArray::number(s.atMs) + ' ' + orDash(s.kind) + ' ' + orDash(s.command)
-           + ' ' + (s.testId ? simhex::field(s.testId, 8) : QByteArray("-")) + ' '
-           + QByteArray::number(s.delayMs) + '\n');
+    append(strikeTag + ' ' + QByteArray::number(s.atMs) + ' ' + orDash(s.kind) + ' ' + orDash(s.command) + ' '
+           + (s.testId ? simhex::field(s.testId, 8) : QByteArray("-")) + ' ' + QByteArray::number(s.delayMs) + '\n');
 }
 
 void recordRelease(quint32 id)
@@ -80,7 +78,7 @@ QSet<quint32> readReleases(const QString& path)
 
 quint32 testIdOf(const QByteArray& request)
 {
-    static const QList<QByteArray> naming { "31", "32", "34", "60" };
+    static const QList<QByteArray> naming{"31", "32", "34", "60"};
     quint32 id = 0;
     if (!naming.contains(request.left(2)) || !simhex::read(request, 2, 8, &id))
         return 0;

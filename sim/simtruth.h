@@ -22,8 +22,8 @@ namespace simtruth {
 struct Entry
 {
     quint32 id = 0;
-    int clotHundredths = 0;   // what the final 32 reply reports
-    int pointCount = 0;       // points the 60 replies carry
+    int clotHundredths = 0; // what the final 32 reply reports
+    int pointCount = 0;     // points the 60 replies carry
     QByteArray position, item, method;
     int dilution = 0;
 };
@@ -31,11 +31,11 @@ struct Entry
 // One fault as it struck.
 struct Strike
 {
-    qint64 atMs = 0;          // wall-clock time, ms since the epoch
-    QByteArray kind;          // the fault grammar's kind name; "exit" for a Linkhub that exits
-    QByteArray command;       // the struck request's command code; empty: none
-    quint32 testId = 0;       // the test the struck request names; 0: none
-    int delayMs = 0;          // how long a delayed reply or a stray line was held back
+    qint64 atMs = 0;    // wall-clock time, ms since the epoch
+    QByteArray kind;    // the fault grammar's kind name; "exit" for a Linkhub that exits
+    QByteArray command; // the struck request's command code; empty: none
+    quint32 testId = 0; // the test the struck request names; 0: none
+    int delayMs = 0;    // how long a delayed reply or a stray line was held back
 };
 
 // Appends entry to the truth file, when one is configured.

@@ -94,7 +94,7 @@ int main(int argc, char* argv[])
     std::vector<qint64> raw;
     {
         const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr {};
+        sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;

@@ -32,7 +32,10 @@ QStringList makeKeys()
     QStringList keys;
     for (int i = 0; i < 64; ++i)
         keys << QStringLiteral("instrument/timeout/key%1").arg(i);
-    keys << "max_clot_time" << "PT/max_clot_time" << "instrument/port" << "hospital";
+    keys << "max_clot_time"
+         << "PT/max_clot_time"
+         << "instrument/port"
+         << "hospital";
     return keys;
 }
 

@@ -208,7 +208,8 @@ int main()
     full.setCurve(ClotCurve::fromBuffer(buffer));
     const AnalysisResult empty;
 
-    struct Row {
+    struct Row
+    {
         const char* what;
         long allocations;
         long expected;

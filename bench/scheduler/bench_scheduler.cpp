@@ -44,7 +44,8 @@ class SimServer : public QThread
 {
 public:
     SimServer()
-        : m_bus(benchConfig(), &m_clock), m_sim(m_bus.analyzer("VELA01"))
+        : m_bus(benchConfig(), &m_clock)
+        , m_sim(m_bus.analyzer("VELA01"))
     {
     }
     ~SimServer() override
@@ -158,8 +159,8 @@ Figures runWorklist(int size, int stepMs, bool journalOnDisk)
         std::fprintf(stderr, "cannot reach the simulator\n");
         return f;
     }
-    static const char* const items[] = { "PT", "APTT", "TT", "FIB" };
-    static const char* const dilutions[] = { "1/1", "1/2", "1/1", "1/10" };
+    static const char* const items[] = {"PT", "APTT", "TT", "FIB"};
+    static const char* const dilutions[] = {"1/1", "1/2", "1/1", "1/10"};
     QList<Assay*> assays;
     for (int i = 0; i < size; ++i) {
         auto* a = new Assay(QString::number(10000 + i / 4),
@@ -198,14 +199,14 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Run scheduler benchmark against the in-process simulator."));
     parser.addHelpOption();
-    parser.addOption({ QStringLiteral("sizes"), QStringLiteral("Worklist sizes, comma separated."),
-                       QStringLiteral("list"), QStringLiteral("1000,10000") });
-    parser.addOption({ QStringLiteral("step"), QStringLiteral("Simulated ms between passes."),
-                       QStringLiteral("ms"), QStringLiteral("5000") });
-    parser.addOption({ QStringLiteral("journal"),
-                       QStringLiteral("Where the placement journal lies: disk (synced, as in the field) or memory "
-                                      "(the same work without the file, to see the driver's own cost)."),
-                       QStringLiteral("where"), QStringLiteral("disk") });
+    parser.addOption({QStringLiteral("sizes"), QStringLiteral("Worklist sizes, comma separated."),
+                      QStringLiteral("list"), QStringLiteral("1000,10000")});
+    parser.addOption({QStringLiteral("step"), QStringLiteral("Simulated ms between passes."), QStringLiteral("ms"),
+                      QStringLiteral("5000")});
+    parser.addOption({QStringLiteral("journal"),
+                      QStringLiteral("Where the placement journal lies: disk (synced, as in the field) or memory "
+                                     "(the same work without the file, to see the driver's own cost)."),
+                      QStringLiteral("where"), QStringLiteral("disk")});
     parser.process(app);
     const int step = parser.value(QStringLiteral("step")).toInt();
     const bool journalOnDisk = parser.value(QStringLiteral("journal")) != QLatin1String("memory");
@@ -217,8 +218,8 @@ int main(int argc, char* argv[])
 
     std::printf("simulated step between passes: %d ms; placement journal %s\n", step,
                 journalOnDisk ? "on disk" : "in memory");
-    std::printf("%8s %8s %8s %12s %12s %12s %10s  %s\n", "assays", "done", "passes",
-                "driver us/t", "wall us/t", "sim us/t", "cmds/test", "by command");
+    std::printf("%8s %8s %8s %12s %12s %12s %10s  %s\n", "assays", "done", "passes", "driver us/t", "wall us/t",
+                "sim us/t", "cmds/test", "by command");
     for (const QString& s : parser.value(QStringLiteral("sizes")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const int size = s.toInt();
         if (size <= 0)

@@ -34,7 +34,7 @@ double childCpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 quint16 freePort()
@@ -47,13 +47,16 @@ quint16 freePort()
 QByteArray worklist(int assays)
 {
     static const char* const rows[][3] = {
-        {"PT", "1/1", ""}, {"APTT", "1/1", ""}, {"TT", "1/1", "bead"}, {"FIB", "1/10", ""},
+        {"PT", "1/1", ""},
+        {"APTT", "1/1", ""},
+        {"TT", "1/1", "bead"},
+        {"FIB", "1/10", ""},
     };
     QByteArray csv = "sample,position,assay,dilution,method\n";
     for (int i = 0; i < assays; ++i) {
         const auto& r = rows[i % 4];
-        csv += QByteArray::number(1000 + i / 4) + ",A" + QByteArray::number(1 + (i / 4) % 20) + ',' + r[0] + ','
-            + r[1] + ',' + r[2] + '\n';
+        csv += QByteArray::number(1000 + i / 4) + ",A" + QByteArray::number(1 + (i / 4) % 20) + ',' + r[0] + ',' + r[1]
+               + ',' + r[2] + '\n';
     }
     return csv;
 }
@@ -64,7 +67,7 @@ struct Outcome
     double cpu = 0;
     qint64 traceBytes = 0;
     qint64 wallMs = 0;
-    double hubCpu = 0; // Linkhub's own
+    double hubCpu = 0;   // Linkhub's own
     qint64 commands = 0; // request lines the driver sent (from the trace ring)
 };
 
@@ -118,9 +121,9 @@ Outcome runOnce(int assays, double speed, bool trace, bool journal, int round)
     host.setProcessEnvironment(env);
     host.setStandardOutputFile(QProcess::nullDevice());
     host.setStandardErrorFile(QProcess::nullDevice());
-    host.start(QStringLiteral(VELAHOST_PATH), {QStringLiteral("run"), QStringLiteral("--data"), data,
-                                                QStringLiteral("--worklist"), list, QStringLiteral("--speed"),
-                                                QString::number(speed)});
+    host.start(QStringLiteral(VELAHOST_PATH),
+               {QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--worklist"), list,
+                QStringLiteral("--speed"), QString::number(speed)});
     host.waitForFinished(-1);
     hub.waitForFinished(-1);
     o.wallMs = wall.elapsed();

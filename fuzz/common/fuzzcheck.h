@@ -21,7 +21,7 @@
 
 namespace fuzz {
 
-inline void quietHandler(QtMsgType, const QMessageLogContext&, const QString&) {}
+inline void quietHandler(QtMsgType, const QMessageLogContext&, const QString&) { }
 
 // Call first in every LLVMFuzzerTestOneInput.
 inline void silenceLogs()
@@ -40,7 +40,10 @@ inline QByteArray bytes(const uint8_t* data, size_t size)
 class Chunker
 {
 public:
-    explicit Chunker(quint32 seed) : m_state(seed * 2654435761u + 1u) {}
+    explicit Chunker(quint32 seed)
+        : m_state(seed * 2654435761u + 1u)
+    {
+    }
     int next()
     {
         m_state ^= m_state << 13;

@@ -57,7 +57,7 @@ bool findRatio(const QString& s, Match* m)
         if (end < 0)
             continue;
         // The fraction part is optional: "1./2" reads "1." and "/2".
-        for (int firstEnd : { end, s.lastIndexOf(u'.', end - 1) >= start ? int(s.lastIndexOf(u'.', end - 1)) : -1 }) {
+        for (int firstEnd : {end, s.lastIndexOf(u'.', end - 1) >= start ? int(s.lastIndexOf(u'.', end - 1)) : -1}) {
             if (firstEnd < 0)
                 continue;
             int i = firstEnd;

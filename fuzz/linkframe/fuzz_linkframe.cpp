@@ -72,7 +72,7 @@ struct Cut
 
 // Feeds the line in the two cuts and hands every event both agree on to
 // check, in order. False when they disagree.
-template<typename Check>
+template <typename Check>
 bool cutsAgree(const QByteArray& line, quint32 seed, bool* inFrame, Check check)
 {
     constexpr qsizetype Piece = 256;
@@ -144,9 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(good == 1 && !inFrame);
     } else {
         // Only a frame too long for the line is refused.
-        const qsizetype escaped = std::count_if(line.begin(), line.end(), [](char c) {
-            return c == STX || c == ETX || c == CR || c == DLE;
-        });
+        const qsizetype escaped = std::count_if(line.begin(), line.end(),
+                                                [](char c) { return c == STX || c == ETX || c == CR || c == DLE; });
         FUZZ_CHECK(1 + 1 + frame.address.size() + 1 + line.size() + escaped + 1 + 4 + 1 > MaxFrameSize);
     }
     return 0;

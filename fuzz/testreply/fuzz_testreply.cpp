@@ -25,7 +25,7 @@ Labelled findField(const QString& text, const QString& label)
             ++i;
         const int v = fuzz::hexValue(text.mid(i, 4));
         if (v >= 0 && i + 4 <= text.size())
-            return { q, v };
+            return {q, v};
     }
     return {};
 }
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(r.errorNumber() == (r.errorCode.size() == 2 ? fuzz::hexValue(r.errorCode) : -1));
 
     // The report fields the driver shows are cut from the reply.
-    for (int from : { 5, 13, 15, 17, 19, 20 })
+    for (int from : {5, 13, 15, 17, 19, 20})
         FUZZ_CHECK(r.text.contains(r.field(from, 16)) && r.field(from, 16).size() <= 16);
     return 0;
 }

@@ -73,9 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     QString text = QStringLiteral("sample,position,assay,dilution,method\n");
     for (const WorklistEntry& e : entries) {
-        text += QStringList{ quoted(e.sample), quoted(e.position), quoted(e.assay), quoted(e.dilution),
-                             quoted(e.method) }.join(QLatin1Char(','))
-            + QLatin1Char('\n');
+        text += QStringList{quoted(e.sample), quoted(e.position), quoted(e.assay), quoted(e.dilution), quoted(e.method)}
+                    .join(QLatin1Char(','))
+                + QLatin1Char('\n');
     }
     QList<WorklistEntry> back;
     FUZZ_CHECK(worklistfile::parseBytes(text.toUtf8(), &back, &error));

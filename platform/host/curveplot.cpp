@@ -33,8 +33,8 @@ QString tickText(double v, double step)
 
 } // namespace
 
-bool writeCurvePng(const ClotCurve& curve, double clotTime, const QString& title,
-                   const QString& fileName, QString* error)
+bool writeCurvePng(const ClotCurve& curve, double clotTime, const QString& title, const QString& fileName,
+                   QString* error)
 {
     const int n = curve.size();
     if (n == 0) {
@@ -85,13 +85,11 @@ bool writeCurvePng(const ClotCurve& curve, double clotTime, const QString& title
         p.setPen(QColor(225, 225, 225));
         p.drawLine(QPointF(plot.left(), py(y)), QPointF(plot.right(), py(y)));
         p.setPen(Qt::black);
-        p.drawText(QRectF(0, py(y) - 8, plot.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
-                   tickText(y, yStep));
+        p.drawText(QRectF(0, py(y) - 8, plot.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter, tickText(y, yStep));
     }
     p.setPen(Qt::black);
     p.drawRect(plot);
-    p.drawText(QRectF(plot.left(), height - 28, plot.width(), 20), Qt::AlignCenter,
-               QStringLiteral("time (s)"));
+    p.drawText(QRectF(plot.left(), height - 28, plot.width(), 20), Qt::AlignCenter, QStringLiteral("time (s)"));
     p.save();
     p.translate(14, plot.center().y());
     p.rotate(-90);

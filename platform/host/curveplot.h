@@ -8,5 +8,5 @@ class ClotCurve;
 // clot time marked by a red line (none when clotTime is not a time within
 // the curve, e.g. the not-clotted 999.9). False with *error when the curve
 // has no points or the file cannot be written.
-bool writeCurvePng(const ClotCurve& curve, double clotTime, const QString& title,
-                   const QString& fileName, QString* error);
+bool writeCurvePng(const ClotCurve& curve, double clotTime, const QString& title, const QString& fileName,
+                   QString* error);

@@ -45,9 +45,11 @@ QStringList profileSchema()
     for (int i = 0; i < 4; ++i) {
         s << QStringLiteral("insert into assayTemplate values(%1, '%2')").arg(i + 1).arg(QLatin1String(assays[i]))
           << QStringLiteral("insert into assayItem values(%1, '%2', 1, '%3', 0, %1)")
-                 .arg(i + 1).arg(QLatin1String(assays[i]), QLatin1String(units[i]))
+                 .arg(i + 1)
+                 .arg(QLatin1String(assays[i]), QLatin1String(units[i]))
           << QStringLiteral("insert into assayCalibration (id, name, funX, funY) values(%1, '%2', 'Lin', 'Lin')")
-                 .arg(i + 1).arg(QLatin1String(assays[i]));
+                 .arg(i + 1)
+                 .arg(QLatin1String(assays[i]));
     }
     return s;
 }
@@ -220,8 +222,8 @@ bool saveResult(int patientId, const QString& item, double value, QString* error
     return true;
 }
 
-bool storeFinished(const QString& sampleNo, const QDate& date, const QString& item, bool hasValue,
-                   double value, const ClotCurve& curve, int* patient, QString* error)
+bool storeFinished(const QString& sampleNo, const QDate& date, const QString& item, bool hasValue, double value,
+                   const ClotCurve& curve, int* patient, QString* error)
 {
     QSqlDatabase db = Profile::instance().dataDatabase();
     if (!db.transaction()) {

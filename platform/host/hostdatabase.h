@@ -34,12 +34,11 @@ bool saveResult(int patientId, const QString& item, double value, QString* error
 // patient row of sampleNo on date, the curve blob (an earlier one for the
 // item goes first) and, when hasValue, the result row. Either all of it is
 // there afterwards or none of it. *patient is the patient row's id.
-bool storeFinished(const QString& sampleNo, const QDate& date, const QString& item, bool hasValue,
-                   double value, const ClotCurve& curve, int* patient, QString* error);
+bool storeFinished(const QString& sampleNo, const QDate& date, const QString& item, bool hasValue, double value,
+                   const ClotCurve& curve, int* patient, QString* error);
 
 // A result stored earlier for sampleNo on date under item: true with its
 // value and the number of points of its curve; false when there is none.
-bool storedResult(const QString& sampleNo, const QDate& date, const QString& item, double* value,
-                  int* points);
+bool storedResult(const QString& sampleNo, const QDate& date, const QString& item, double* value, int* points);
 
 } // namespace hostdatabase

@@ -24,10 +24,13 @@ void HostRun::out(const QString& text)
     std::fflush(stdout);
 }
 
-HostRun::HostRun(Workbench* workbench, Instrument* instrument, tq::MessageRecorder* recorder,
-                 const Options& options, QObject* parent)
-    : QObject(parent), m_workbench(workbench), m_instrument(instrument), m_recorder(recorder),
-      m_options(options)
+HostRun::HostRun(Workbench* workbench, Instrument* instrument, tq::MessageRecorder* recorder, const Options& options,
+                 QObject* parent)
+    : QObject(parent)
+    , m_workbench(workbench)
+    , m_instrument(instrument)
+    , m_recorder(recorder)
+    , m_options(options)
 {
     if (!(m_options.speed > 0.0))
         m_options.speed = 1.0;
@@ -86,10 +89,11 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
         QString why = recentMessages(messagesBefore);
         // The driver starts Linkhub from VELA_LINKHUB or beside the program.
         const QString hub = qEnvironmentVariableIsEmpty("VELA_LINKHUB")
-            ? QCoreApplication::applicationDirPath() + QStringLiteral("/Linkhub")
-            : qEnvironmentVariable("VELA_LINKHUB");
+                                ? QCoreApplication::applicationDirPath() + QStringLiteral("/Linkhub")
+                                : qEnvironmentVariable("VELA_LINKHUB");
         if (!QFileInfo(hub).isExecutable())
-            why += QStringLiteral("%1Linkhub program %2 is missing").arg(why.isEmpty() ? QString() : QStringLiteral("; "), hub);
+            why += QStringLiteral("%1Linkhub program %2 is missing")
+                       .arg(why.isEmpty() ? QString() : QStringLiteral("; "), hub);
         out(QStringLiteral("velahost: no connection to the analyzer%1")
                 .arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why));
         return 1;
@@ -108,15 +112,14 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
         item.assay = assay;
         // Any change of an assay (status, elapsed times, result) counts as
         // progress for the watchdog; it is noted in this (the GUI) thread.
-        connect(assay, &Assay::changed, this, [this] { m_lastProgress = m_clock.elapsed(); },
-                Qt::QueuedConnection);
+        connect(
+            assay, &Assay::changed, this, [this] { m_lastProgress = m_clock.elapsed(); }, Qt::QueuedConnection);
         worklist->append(assay);
     }
     out(QStringLiteral("Queued %1 assays; bound %2 s, watchdog %3 s.")
             .arg(m_items.size() - earlier)
             .arg(bound())
-            .arg(m_options.stallSeconds > 0 ? m_options.stallSeconds
-                                            : int(20 + 300.0 / m_options.speed)));
+            .arg(m_options.stallSeconds > 0 ? m_options.stallSeconds : int(20 + 300.0 / m_options.speed)));
 
     // A lost link is the driver's to bring back: the run waits for it,
     // within a bound of its own, and goes on.
@@ -133,7 +136,7 @@ int HostRun::exec(const QList<WorklistEntry>& entries)
             m_lostTotal += now - m_lostSince;
             out(QStringLiteral("Link to the analyzer back after %1 s.").arg((now - m_lostSince) / 1000.0, 0, 'f', 1));
             m_lostSince = -1;
-            m_lastProgress = now;   // time without a link is no stall
+            m_lastProgress = now; // time without a link is no stall
         }
     });
     if (m_instrument->metaObject()->indexOfSignal("temp1Changed(QString)") >= 0)
@@ -246,7 +249,7 @@ void HostRun::check()
         return;
     }
     if (!m_instrument->isConnected()) {
-        if (m_lostSince < 0) {  // lost without a state change seen
+        if (m_lostSince < 0) { // lost without a state change seen
             m_lostSince = now;
             ++m_linkLosses;
         }
@@ -254,8 +257,7 @@ void HostRun::check()
             fail(QStringLiteral("the link to the analyzer was lost and not back within %1 s").arg(linkBound()));
         return;
     }
-    const int stall = m_options.stallSeconds > 0 ? m_options.stallSeconds
-                                                 : int(20 + 300.0 / m_options.speed);
+    const int stall = m_options.stallSeconds > 0 ? m_options.stallSeconds : int(20 + 300.0 / m_options.speed);
     if (now - m_lastProgress > qint64(stall) * 1000) {
         int withResult = 0;
         QStringList errors;

@@ -41,17 +41,17 @@ class HostRun : public QObject
 public:
     struct Options
     {
-        QString jsonFile;    // write the results as JSON here (empty: none)
-        QString curveDir;    // PNG plots go here
-        double speed = 1.0;  // time scale of the simulated analyzer
+        QString jsonFile;       // write the results as JSON here (empty: none)
+        QString curveDir;       // PNG plots go here
+        double speed = 1.0;     // time scale of the simulated analyzer
         int timeoutSeconds = 0; // overall bound; 0: derived from the list and speed
         int stallSeconds = 0;   // watchdog; 0: derived from the speed
         QDate runDate;          // results are stored under it; invalid: today
         bool resume = false;    // entries with a result stored under runDate are not queued
     };
 
-    HostRun(Workbench* workbench, Instrument* instrument, tq::MessageRecorder* recorder,
-            const Options& options, QObject* parent = nullptr);
+    HostRun(Workbench* workbench, Instrument* instrument, tq::MessageRecorder* recorder, const Options& options,
+            QObject* parent = nullptr);
     ~HostRun() override;
 
     // Runs the list; returns the exit code: 0 when every assay has a result.
@@ -66,10 +66,10 @@ private:
         WorklistEntry entry;
         QPointer<Assay> assay;
         bool reported = false;
-        QString key;            // item key its result is stored under
+        QString key; // item key its result is stored under
         QString curveFile;
         QString storeError;
-        bool earlier = false;   // stored by an earlier part of the run: not queued
+        bool earlier = false; // stored by an earlier part of the run: not queued
         double earlierValue = 0.0;
         int earlierPoints = 0;
     };
@@ -83,12 +83,12 @@ private:
     QString recentMessages(int from) const;
     void storeResult(Item& item);
     QString resultText(const Item& item) const;
-    int report();   // stores what is left, prints, writes the JSON; the exit code
+    int report(); // stores what is left, prints, writes the JSON; the exit code
     void printResults() const;
     bool writeJson(QString* error) const;
     int bound() const;
-    int linkBound() const;  // s a lost link may take to come back
-    static void out(const QString& text);  // one line on stdout, flushed
+    int linkBound() const;                // s a lost link may take to come back
+    static void out(const QString& text); // one line on stdout, flushed
 
     Workbench* m_workbench;
     Instrument* m_instrument;
@@ -108,7 +108,7 @@ private:
     bool m_finished = false;
     bool m_connected = false;
     qint64 m_lastRestart = 0;
-    qint64 m_lostSince = -1;    // when the link was lost; -1 while it is up
-    qint64 m_lostTotal = 0;     // ms without a link so far
+    qint64 m_lostSince = -1; // when the link was lost; -1 while it is up
+    qint64 m_lostTotal = 0;  // ms without a link so far
     int m_linkLosses = 0;
 };

@@ -103,8 +103,8 @@ void HostRun::storeResult(Item& item)
     const ClotCurve curve = r.curve();
     QString error;
     int patient = -1;
-    if (!hostdatabase::storeFinished(item.entry.sample, m_options.runDate, item.key, hasResult(item), r.value(),
-                                     curve, &patient, &error)) {
+    if (!hostdatabase::storeFinished(item.entry.sample, m_options.runDate, item.key, hasResult(item), r.value(), curve,
+                                     &patient, &error)) {
         item.storeError = error;
         return;
     }
@@ -126,7 +126,7 @@ void HostRun::storeResult(Item& item)
 
 void HostRun::printResults() const
 {
-    const QStringList header = {QStringLiteral("sample"), QStringLiteral("pos"), QStringLiteral("assay"),
+    const QStringList header = {QStringLiteral("sample"),   QStringLiteral("pos"),    QStringLiteral("assay"),
                                 QStringLiteral("dilution"), QStringLiteral("result"), QStringLiteral("ch"),
                                 QStringLiteral("error")};
     QList<QStringList> rows;
@@ -149,8 +149,8 @@ void HostRun::printResults() const
             if (!item.storeError.isEmpty())
                 error += (error.isEmpty() ? QString() : QStringLiteral("; ")) + item.storeError;
         }
-        rows.append({item.entry.sample, item.entry.position, item.entry.assay, item.entry.dilution, text,
-                     channel, error});
+        rows.append(
+            {item.entry.sample, item.entry.position, item.entry.assay, item.entry.dilution, text, channel, error});
     }
     QList<int> widths;
     for (int c = 0; c < header.size(); ++c) {

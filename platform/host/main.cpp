@@ -20,8 +20,8 @@
 // click.
 
 #include "hostdatabase.h"
-#include "hostservice.h"
 #include "hostrun.h"
+#include "hostservice.h"
 #include "runledger.h"
 #include "runtimedir.h"
 #include "supportreport.h"
@@ -93,7 +93,9 @@ InstrumentFactoryInterface* findFactory(QString* pluginFile, QString* error)
     }
     *error = QStringLiteral("no plug-in with the key %1 in %2%3")
                  .arg(QLatin1String(instrumentKey), dir.absolutePath(),
-                      problems.isEmpty() ? QString() : QStringLiteral(" (") + problems.join(QStringLiteral("; ")) + QLatin1Char(')'));
+                      problems.isEmpty()
+                          ? QString()
+                          : QStringLiteral(" (") + problems.join(QStringLiteral("; ")) + QLatin1Char(')'));
     return nullptr;
 }
 
@@ -109,8 +111,8 @@ void placeReagents(Workbench* wb)
         double volume;
     };
     const Bottle bottles[] = {
-        {"PT", "R1", 1.0},  {"PT", "R2", 0.5},  {"APTT", "R3", 0.8}, {"CaCl2", "R4", 0.9},
-        {"TT", "R5", 0.6},  {"FIB", "R6", 0.7}, {"Diluent", "R7", 1.0},
+        {"PT", "R1", 1.0}, {"PT", "R2", 0.5},  {"APTT", "R3", 0.8},    {"CaCl2", "R4", 0.9},
+        {"TT", "R5", 0.6}, {"FIB", "R6", 0.7}, {"Diluent", "R7", 1.0},
     };
     for (const Bottle& b : bottles) {
         Reagent* r = wb->reagentManager()->createReagent(wb, QString::fromLatin1(b.name), rm);
@@ -144,7 +146,9 @@ void printInstrument(Instrument* instrument, Workbench* wb, const QString& plugi
     for (ResourcePosition* p : wb->resourceManager()->positions()) {
         if (Resource* r = p->resource()) {
             const auto* reagent = qobject_cast<Reagent*>(r);
-            out(QStringLiteral("  %1  %2  %3").arg(p->name(), -4).arg(r->name(), -8)
+            out(QStringLiteral("  %1  %2  %3")
+                    .arg(p->name(), -4)
+                    .arg(r->name(), -8)
                     .arg(QString::number(qRound(r->volumePercent() * 100)) + QLatin1Char('%'), 4)
                 + (reagent ? QStringLiteral("  type %1").arg(reagent->type()) : QString())
                 + (r->isPermanent() ? QStringLiteral("  permanent") : QString()));
@@ -194,28 +198,35 @@ int main(int argc, char* argv[])
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("info (default), run, service or report"));
     const QCommandLineOption dataOption(QStringLiteral("data"),
-        QStringLiteral("Data folder holding the databases (made when missing)."), QStringLiteral("dir"));
-    const QCommandLineOption worklistOption(QStringLiteral("worklist"),
+                                        QStringLiteral("Data folder holding the databases (made when missing)."),
+                                        QStringLiteral("dir"));
+    const QCommandLineOption worklistOption(
+        QStringLiteral("worklist"),
         QStringLiteral("Worklist CSV: sample,position,assay,dilution,method (default: a demonstration list)."),
         QStringLiteral("file"));
-    const QCommandLineOption portOption(QStringLiteral("port"),
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
         QStringLiteral("Analyzer port, stored as instrument/port (default: the stored one, else SIM)."),
         QStringLiteral("name"));
     const QCommandLineOption speedOption(QStringLiteral("speed"),
-        QStringLiteral("Time scale of the simulated analyzer (VELA_SIM_SPEED)."), QStringLiteral("x"));
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-        QStringLiteral("Also write the results as JSON to this file."), QStringLiteral("file"));
-    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+                                         QStringLiteral("Time scale of the simulated analyzer (VELA_SIM_SPEED)."),
+                                         QStringLiteral("x"));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"), QStringLiteral("Also write the results as JSON to this file."), QStringLiteral("file"));
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("timeout"),
         QStringLiteral("Give up when the run takes longer (default: from the list and the speed)."),
         QStringLiteral("seconds"));
-    const QCommandLineOption stallOption(QStringLiteral("stall"),
+    const QCommandLineOption stallOption(
+        QStringLiteral("stall"),
         QStringLiteral("Give up when no assay makes progress this long (default: from the speed)."),
         QStringLiteral("seconds"));
-    const QCommandLineOption grabOption(QStringLiteral("grab"),
+    const QCommandLineOption grabOption(
+        QStringLiteral("grab"),
         QStringLiteral("service: save the option pages and the manual test dialog as images here, then exit."),
         QStringLiteral("dir"));
-    const QCommandLineOption outOption(QStringLiteral("out"),
-        QStringLiteral("report: the archive to write (.tar.gz)."), QStringLiteral("file"));
+    const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("report: the archive to write (.tar.gz)."),
+                                       QStringLiteral("file"));
     parser.addOptions({dataOption, worklistOption, portOption, speedOption, jsonOption, timeoutOption, stallOption,
                        grabOption, outOption});
     parser.process(app);
@@ -225,7 +236,8 @@ int main(int argc, char* argv[])
     if (args.size() > 1
         || (command != QLatin1String("info") && command != QLatin1String("run") && command != QLatin1String("service")
             && command != QLatin1String("report")))
-        return failWith(QStringLiteral("unknown command '%1' (info, run, service or report)").arg(args.join(QLatin1Char(' '))));
+        return failWith(
+            QStringLiteral("unknown command '%1' (info, run, service or report)").arg(args.join(QLatin1Char(' '))));
     const bool run = command == QLatin1String("run");
     const bool service = command == QLatin1String("service");
 
@@ -249,8 +261,8 @@ int main(int argc, char* argv[])
         bool ok = false;
         speed = parser.value(speedOption).toDouble(&ok);
         if (!ok || !(speed > 0.0) || speed > 10000.0)
-            return failWith(QStringLiteral("bad speed '%1' (want a factor above 0, at most 10000)")
-                                .arg(parser.value(speedOption)));
+            return failWith(
+                QStringLiteral("bad speed '%1' (want a factor above 0, at most 10000)").arg(parser.value(speedOption)));
         // Linkhub and its simulator are started by the driver and inherit it.
         qputenv("VELA_SIM_SPEED", QByteArray::number(speed));
     } else if (!qEnvironmentVariableIsEmpty("VELA_SIM_SPEED")) {
@@ -273,8 +285,8 @@ int main(int argc, char* argv[])
     // The data folder becomes the working directory: the databases are
     // opened there by their plain names.
     const QString dataDir = parser.isSet(dataOption)
-        ? QFileInfo(parser.value(dataOption)).absoluteFilePath()
-        : QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+                                ? QFileInfo(parser.value(dataOption)).absoluteFilePath()
+                                : QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     if (command == QLatin1String("report")) {
         // Read only: a running host and its databases are left alone.
         if (!parser.isSet(outOption))
@@ -328,9 +340,9 @@ int main(int argc, char* argv[])
         placeReagents(&workbench);
 
         if (service) {
-            code = hostservice::exec(instrument.get(),
-                                     parser.isSet(grabOption) ? QFileInfo(parser.value(grabOption)).absoluteFilePath()
-                                                              : QString());
+            code = hostservice::exec(instrument.get(), parser.isSet(grabOption)
+                                                           ? QFileInfo(parser.value(grabOption)).absoluteFilePath()
+                                                           : QString());
         } else if (!run) {
             printInstrument(instrument.get(), &workbench, pluginFile);
         } else {

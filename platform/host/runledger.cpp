@@ -33,13 +33,13 @@ bool readRuns(const QString& path, QJsonObject* runs, QString* error)
     }
     // Never read as empty: that would start every unfinished run anew.
     const QString aside = path + QStringLiteral(".damaged-")
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+                          + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     if (!QFile::rename(path, aside)) {
         *error = QStringLiteral("%1 is damaged (%2) and cannot be set aside").arg(path, parseError.errorString());
         return false;
     }
-    qWarning().noquote() << QStringLiteral("velahost: %1 was damaged (%2); set aside as %3")
-                                .arg(path, parseError.errorString(), aside);
+    qWarning().noquote()
+        << QStringLiteral("velahost: %1 was damaged (%2); set aside as %3").arg(path, parseError.errorString(), aside);
     return true;
 }
 
@@ -70,7 +70,7 @@ QByteArray digest(const QList<WorklistEntry>& entries)
 
 QStringList resultKeys(const QList<WorklistEntry>& entries)
 {
-    QHash<QString, int> seen;   // "sample\nassay" -> entries so far
+    QHash<QString, int> seen; // "sample\nassay" -> entries so far
     QStringList keys;
     for (const WorklistEntry& e : entries) {
         const int n = ++seen[e.sample + QLatin1Char('\n') + e.assay];
@@ -86,7 +86,8 @@ bool begin(const QString& dir, const QByteArray& digest, const QDate& today, Run
     if (!readRuns(path, &runs, error))
         return false;
     const QString key = QString::fromLatin1(digest);
-    const QDate date = QDate::fromString(runs.value(key).toObject().value(QStringLiteral("date")).toString(), Qt::ISODate);
+    const QDate date = QDate::fromString(runs.value(key).toObject().value(QStringLiteral("date")).toString(),
+                                         Qt::ISODate);
     if (date.isValid()) {
         run->date = date;
         run->resumed = true;

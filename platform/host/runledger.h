@@ -34,8 +34,8 @@ QStringList resultKeys(const QList<WorklistEntry>& entries);
 
 struct Run
 {
-    QDate date;             // results of this run are stored under it
-    bool resumed = false;   // an unfinished run of this worklist was found
+    QDate date;           // results of this run are stored under it
+    bool resumed = false; // an unfinished run of this worklist was found
 };
 
 // Begins a run of the worklist with this digest in folder dir: the

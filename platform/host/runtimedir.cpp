@@ -1,8 +1,8 @@
 #include "runtimedir.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QString>
 
 #ifdef Q_OS_UNIX

@@ -19,8 +19,7 @@ namespace supportreport {
 namespace {
 
 // Runs `work` on its own connection to `file`, then drops the connection.
-bool withDatabase(const QString& file, const std::function<bool(QSqlDatabase&)>& work, QString* error,
-                  bool readOnly)
+bool withDatabase(const QString& file, const std::function<bool(QSqlDatabase&)>& work, QString* error, bool readOnly)
 {
     const QString name = QStringLiteral("supportreport-") + QUuid::createUuid().toString(QUuid::Id128);
     bool ok = false;
@@ -52,25 +51,31 @@ bool exec(QSqlQuery& query, const QString& sql, QString* error)
 // pages that held the numbers overwritten.
 bool copyJournal(const QString& journal, const QString& copy, QString* error)
 {
-    const bool copied = withDatabase(journal, [&](QSqlDatabase& db) {
-        QSqlQuery q(db);
-        QString quoted = copy;
-        quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
-        return exec(q, QStringLiteral("vacuum into '%1'").arg(quoted), error);
-    }, error, true);
+    const bool copied = withDatabase(
+        journal,
+        [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            QString quoted = copy;
+            quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
+            return exec(q, QStringLiteral("vacuum into '%1'").arg(quoted), error);
+        },
+        error, true);
     if (!copied)
         return false;
-    return withDatabase(copy, [&](QSqlDatabase& db) {
-        QSqlQuery q(db);
-        if (!exec(q, QStringLiteral("pragma secure_delete=on"), error))
-            return false;
-        for (const QString& table : db.tables()) {
-            if (db.record(table).indexOf(QStringLiteral("sample")) >= 0
-                && !exec(q, QStringLiteral("update \"%1\" set sample = null").arg(table), error))
+    return withDatabase(
+        copy,
+        [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            if (!exec(q, QStringLiteral("pragma secure_delete=on"), error))
                 return false;
-        }
-        return exec(q, QStringLiteral("vacuum"), error);
-    }, error, false);
+            for (const QString& table : db.tables()) {
+                if (db.record(table).indexOf(QStringLiteral("sample")) >= 0
+                    && !exec(q, QStringLiteral("update \"%1\" set sample = null").arg(table), error))
+                    return false;
+            }
+            return exec(q, QStringLiteral("vacuum"), error);
+        },
+        error, false);
 }
 
 QString settingsText(const QString& dataDir)
@@ -78,16 +83,22 @@ QString settingsText(const QString& dataDir)
     QString text = QStringLiteral("Settings that shape the link, from %1/profile.db\n").arg(dataDir);
     QString error;
     const QString profile = QDir(dataDir).filePath(QStringLiteral("profile.db"));
-    const bool read = QFile::exists(profile) && withDatabase(profile, [&](QSqlDatabase& db) {
-        QSqlQuery q(db);
-        if (!exec(q, QStringLiteral("select name, value from profile where name like 'instrument/%' "
-                                    "or name like 'debug/%' or name like '%max_clot_time' order by name"),
-                  &error))
-            return false;
-        while (q.next())
-            text += QStringLiteral("  %1 = %2\n").arg(q.value(0).toString(), q.value(1).toString());
-        return true;
-    }, &error, true);
+    const bool read =
+        QFile::exists(profile)
+        && withDatabase(
+            profile,
+            [&](QSqlDatabase& db) {
+                QSqlQuery q(db);
+                if (!exec(q,
+                          QStringLiteral("select name, value from profile where name like 'instrument/%' "
+                                         "or name like 'debug/%' or name like '%max_clot_time' order by name"),
+                          &error))
+                    return false;
+                while (q.next())
+                    text += QStringLiteral("  %1 = %2\n").arg(q.value(0).toString(), q.value(1).toString());
+                return true;
+            },
+            &error, true);
     if (!read)
         text += QStringLiteral("  (not read: %1)\n").arg(error.isEmpty() ? QStringLiteral("no profile.db") : error);
     text += QStringLiteral("Defaults where a key is not set: instrument/port SIM here (else the first serial port), "
@@ -110,12 +121,15 @@ QString versionsText()
                             QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion()),
                             QStringLiteral(QT_VERSION_STR));
     QString error;
-    withDatabase(QStringLiteral(":memory:"), [&](QSqlDatabase& db) {
-        QSqlQuery q(db);
-        if (q.exec(QStringLiteral("select sqlite_version()")) && q.next())
-            text += QStringLiteral("SQLite %1\n").arg(q.value(0).toString());
-        return true;
-    }, &error, false);
+    withDatabase(
+        QStringLiteral(":memory:"),
+        [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("select sqlite_version()")) && q.next())
+                text += QStringLiteral("SQLite %1\n").arg(q.value(0).toString());
+            return true;
+        },
+        &error, false);
     text += QStringLiteral("Programs\n");
     const QDir appDir(QCoreApplication::applicationDirPath());
     for (const char* program : {"Linkhub", "velasim", "dbupdate"}) {
@@ -131,7 +145,9 @@ QString versionsText()
     const QDir plugins(appDir.filePath(QStringLiteral("instruments")));
     for (const QFileInfo& f : plugins.entryInfoList(QDir::Files))
         text += QStringLiteral("  %1 (%2 bytes, %3)\n")
-                    .arg(f.filePath()).arg(f.size()).arg(f.lastModified().toString(Qt::ISODate));
+                    .arg(f.filePath())
+                    .arg(f.size())
+                    .arg(f.lastModified().toString(Qt::ISODate));
     // The libraries as loaded, by their real file names (which carry their
     // versions).
     text += QStringLiteral("Libraries loaded\n");

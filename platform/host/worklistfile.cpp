@@ -89,9 +89,8 @@ bool parse(const QString& text, QList<WorklistEntry>* entries, QString* error)
     const QStringList lines = body.split(QLatin1Char('\n'));
     const QStringList positions = samplePositions();
     static const QRegularExpression assayName(QStringLiteral("^[A-Za-z0-9]{2,}$"));
-    const QStringList header = {QStringLiteral("sample"), QStringLiteral("position"),
-                                QStringLiteral("assay"), QStringLiteral("dilution"),
-                                QStringLiteral("method")};
+    const QStringList header = {QStringLiteral("sample"), QStringLiteral("position"), QStringLiteral("assay"),
+                                QStringLiteral("dilution"), QStringLiteral("method")};
     bool haveHeader = false;
     int columns = 0;
     QList<WorklistEntry> result;
@@ -134,20 +133,18 @@ bool parse(const QString& text, QList<WorklistEntry>* entries, QString* error)
         if (e.sample.isEmpty())
             return fail(QStringLiteral("empty sample"));
         if (!positions.contains(e.position))
-            return fail(QStringLiteral("unknown position '%1' (sample positions are A1..A20 and B1..B20)")
-                            .arg(fields.at(1)));
+            return fail(
+                QStringLiteral("unknown position '%1' (sample positions are A1..A20 and B1..B20)").arg(fields.at(1)));
         if (!assayName.match(e.assay).hasMatch())
             return fail(QStringLiteral("bad assay name '%1'").arg(e.assay));
         bool ok = false;
         const double d = fraction(e.dilution, &ok);
         if (!ok || !std::isfinite(d) || !(d > 0.0) || d > 1.0)
-            return fail(QStringLiteral("bad dilution '%1' (want a/b between 0 and 1, e.g. 1/2)")
-                            .arg(e.dilution));
+            return fail(QStringLiteral("bad dilution '%1' (want a/b between 0 and 1, e.g. 1/2)").arg(e.dilution));
         if (columns == 5) {
             e.method = normalisedMethod(fields.at(4), &ok);
             if (!ok)
-                return fail(QStringLiteral("unknown method '%1' (光学法/optical or 磁珠法/bead)")
-                                .arg(fields.at(4)));
+                return fail(QStringLiteral("unknown method '%1' (光学法/optical or 磁珠法/bead)").arg(fields.at(4)));
         }
         result.append(e);
     }
@@ -199,12 +196,10 @@ QList<WorklistEntry> demo(int firstSample)
         bool bead;
     };
     static const Row rows[] = {
-        {0, "PT", "1/1", false},   {0, "APTT", "1/1", false}, {0, "TT", "1/1", true},
-        {0, "FIB", "1/10", false}, {1, "PT", "1/2", true},    {1, "APTT", "1/1", true},
-        {1, "TT", "1/2", false},   {1, "FIB", "1/5", false},  {2, "PT", "1/1", false},
-        {2, "APTT", "1/2", false}, {2, "TT", "1/1", false},   {2, "FIB", "1/10", true},
-        {3, "PT", "1/4", false},   {3, "APTT", "1/1", true},  {3, "TT", "1/1", true},
-        {3, "FIB", "1/8", false},
+        {0, "PT", "1/1", false}, {0, "APTT", "1/1", false}, {0, "TT", "1/1", true},  {0, "FIB", "1/10", false},
+        {1, "PT", "1/2", true},  {1, "APTT", "1/1", true},  {1, "TT", "1/2", false}, {1, "FIB", "1/5", false},
+        {2, "PT", "1/1", false}, {2, "APTT", "1/2", false}, {2, "TT", "1/1", false}, {2, "FIB", "1/10", true},
+        {3, "PT", "1/4", false}, {3, "APTT", "1/1", true},  {3, "TT", "1/1", true},  {3, "FIB", "1/8", false},
     };
     QList<WorklistEntry> list;
     for (const Row& r : rows) {

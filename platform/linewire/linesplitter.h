@@ -17,7 +17,10 @@ public:
         bool overlong = false;
     };
 
-    explicit LineSplitter(int maxLength = 1024) : m_maxLength(maxLength) {}
+    explicit LineSplitter(int maxLength = 1024)
+        : m_maxLength(maxLength)
+    {
+    }
 
     QList<Line> feed(QByteArrayView bytes);
     int maxLength() const { return m_maxLength; }

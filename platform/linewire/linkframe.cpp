@@ -62,8 +62,8 @@ bool isValidAddress(QByteArrayView address)
     if (address.isEmpty() || address.size() > MaxAddressSize)
         return false;
     for (char c : address) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
-            || c == '_' || c == '-' || c == '.';
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'
+                        || c == '-' || c == '.';
         if (!ok)
             return false;
     }
@@ -86,8 +86,7 @@ char nextSeq(char seq)
 
 QByteArray encode(const Frame& frame)
 {
-    if (!isValidSeq(frame.seq)
-        || (frame.address != BroadcastAddress && !isValidAddress(frame.address)))
+    if (!isValidSeq(frame.seq) || (frame.address != BroadcastAddress && !isValidAddress(frame.address)))
         return QByteArray();
 
     QByteArray body;

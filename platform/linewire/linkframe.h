@@ -60,14 +60,14 @@ QByteArray encode(const Frame& frame);
 struct Event
 {
     enum Kind {
-        Good,      // a frame whose check matches
-        BadCheck,  // a complete frame whose crc does not match
-        Malformed  // a frame cut short by a new STX, too long, with a bad
-                   // escape, address or sequence, or without its CR
+        Good,     // a frame whose check matches
+        BadCheck, // a complete frame whose crc does not match
+        Malformed // a frame cut short by a new STX, too long, with a bad
+                  // escape, address or sequence, or without its CR
     };
     Kind kind = Good;
-    Frame frame;       // for Good, and for BadCheck as far as it parses
-    QByteArray raw;    // the bytes of the frame as received
+    Frame frame;    // for Good, and for BadCheck as far as it parses
+    QByteArray raw; // the bytes of the frame as received
 };
 
 // Accumulates bytes from the line and yields every frame they complete, in

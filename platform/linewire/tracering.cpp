@@ -66,8 +66,8 @@ bool TraceRing::open(const Settings& settings, QString* error)
         QString host, app;
         m_lock->getLockInfo(&pid, &host, &app);
         *error = m_lock->error() == QLockFile::LockFailedError
-            ? QStringLiteral("%1 is written by process %2").arg(settings.dir).arg(pid)
-            : QStringLiteral("cannot lock %1").arg(settings.dir);
+                     ? QStringLiteral("%1 is written by process %2").arg(settings.dir).arg(pid)
+                     : QStringLiteral("cannot lock %1").arg(settings.dir);
         m_lock.reset();
         return false;
     }

@@ -57,7 +57,7 @@ public:
         QByteArray time;
         QByteArray analyzer; // empty in a named file's lines
         QByteArray tag;
-        QByteArray text;     // escaped: unescapeBytes() gives the bytes
+        QByteArray text; // escaped: unescapeBytes() gives the bytes
     };
     static bool parseLine(const QByteArray& line, Line* fields);
 
@@ -70,7 +70,7 @@ private:
     TraceRing m_ring;
     QByteArray m_analyzer;
     QList<QByteArray> m_heldFrames; // frames of the exchange going on, for the ring
-    bool m_troubled = false;   // the exchange going on had a note
-    qint64 m_second = -1;      // the second m_secondText shows
+    bool m_troubled = false;        // the exchange going on had a note
+    qint64 m_second = -1;           // the second m_secondText shows
     QByteArray m_secondText;
 };

@@ -8,8 +8,8 @@
 struct HubReply
 {
     enum Action {
-        Send,    // send `line` after `delayMs`
-        Drop     // close the client connection after `delayMs`, no reply
+        Send, // send `line` after `delayMs`
+        Drop  // close the client connection after `delayMs`, no reply
     };
     Action action = Send;
     QByteArray line;

@@ -24,8 +24,12 @@ bool parseInt(const QString& text, int minimum, int maximum, int* value)
 
 bool parseParity(const QString& text, Serial::Parity* parity)
 {
-    static const struct { const char* name; Serial::Parity value; } names[] = {
-        {"none", Serial::NoParity}, {"odd", Serial::OddParity}, {"even", Serial::EvenParity},
+    static const struct
+    {
+        const char* name;
+        Serial::Parity value;
+    } names[] = {
+        {"none", Serial::NoParity},   {"odd", Serial::OddParity},     {"even", Serial::EvenParity},
         {"mark", Serial::MarkParity}, {"space", Serial::SpaceParity},
     };
     for (const auto& n : names) {
@@ -42,55 +46,70 @@ bool parseParity(const QString& text, Serial::Parity* parity)
 bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Serves analyzers on a serial port or simulated ones to one local client."));
+    parser.setApplicationDescription(
+        QStringLiteral("Serves analyzers on a serial port or simulated ones to one local client."));
     parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
         QStringLiteral("TCP port on 127.0.0.1, 0 for any free one (VELA_LINKHUB_PORT, default 32345)."),
         QStringLiteral("port"));
-    const QCommandLineOption portFileOption(QStringLiteral("port-file"),
+    const QCommandLineOption portFileOption(
+        QStringLiteral("port-file"),
         QStringLiteral("Write the port listened on to this file before signalling readiness "
                        "(VELA_LINKHUB_PORT_FILE)."),
         QStringLiteral("file"));
-    const QCommandLineOption keyOption(QStringLiteral("key"),
+    const QCommandLineOption keyOption(
+        QStringLiteral("key"),
         QStringLiteral("System semaphore released when listening (VELA_LINKHUB_KEY, default LinkhubStart)."),
         QStringLiteral("key"));
     const QCommandLineOption traceOption(QStringLiteral("trace"),
-        QStringLiteral("Append a wire trace to this file (VELA_LINKHUB_TRACE)."), QStringLiteral("file"));
-    const QCommandLineOption traceDirOption(QStringLiteral("trace-dir"),
+                                         QStringLiteral("Append a wire trace to this file (VELA_LINKHUB_TRACE)."),
+                                         QStringLiteral("file"));
+    const QCommandLineOption traceDirOption(
+        QStringLiteral("trace-dir"),
         QStringLiteral("Folder of the wire trace ring (VELA_LINKHUB_TRACE_DIR, default: trace in the working "
                        "folder)."),
         QStringLiteral("dir"));
-    const QCommandLineOption traceFilesOption(QStringLiteral("trace-files"),
+    const QCommandLineOption traceFilesOption(
+        QStringLiteral("trace-files"),
         QStringLiteral("Files in the ring, 0 for no ring (VELA_LINKHUB_TRACE_FILES, default 8)."),
         QStringLiteral("count"));
-    const QCommandLineOption traceSizeOption(QStringLiteral("trace-size"),
+    const QCommandLineOption traceSizeOption(
+        QStringLiteral("trace-size"),
         QStringLiteral("Bytes per ring file, at least 4096 (VELA_LINKHUB_TRACE_SIZE, default 33554432)."),
         QStringLiteral("bytes"));
-    const QCommandLineOption idleOption(QStringLiteral("idle"),
+    const QCommandLineOption idleOption(
+        QStringLiteral("idle"),
         QStringLiteral("Exit this many ms after the last client left (VELA_LINKHUB_IDLE, default 10000)."),
         QStringLiteral("ms"));
-    const QCommandLineOption exitAfterOption(QStringLiteral("exit-after"),
+    const QCommandLineOption exitAfterOption(
+        QStringLiteral("exit-after"),
         QStringLiteral("Fault for driver tests: pass the n-th request line on, send no reply and exit "
                        "(VELA_LINKHUB_EXIT_AFTER, default 0: never)."),
         QStringLiteral("lines"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"),
-        QStringLiteral("Serial baud rate (default 115200)."), QStringLiteral("rate"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"), QStringLiteral("Serial baud rate (default 115200)."),
+                                        QStringLiteral("rate"));
     const QCommandLineOption parityOption(QStringLiteral("parity"),
-        QStringLiteral("Serial parity: none, odd, even, mark, space (default none)."), QStringLiteral("parity"));
-    const QCommandLineOption retriesOption(QStringLiteral("retries"),
+                                          QStringLiteral("Serial parity: none, odd, even, mark, space (default none)."),
+                                          QStringLiteral("parity"));
+    const QCommandLineOption retriesOption(
+        QStringLiteral("retries"),
         QStringLiteral("Repeats of a serial request after a time-out or bad frame (default 2)."),
         QStringLiteral("count"));
     const QCommandLineOption readOption(QStringLiteral("read-timeout"),
-        QStringLiteral("Read time-out in ms, over profile.db (default 300)."), QStringLiteral("ms"));
-    const QCommandLineOption intervalOption(QStringLiteral("interval-timeout"),
+                                        QStringLiteral("Read time-out in ms, over profile.db (default 300)."),
+                                        QStringLiteral("ms"));
+    const QCommandLineOption intervalOption(
+        QStringLiteral("interval-timeout"),
         QStringLiteral("Largest gap between bytes in ms, over profile.db (default 50)."), QStringLiteral("ms"));
     const QCommandLineOption writeOption(QStringLiteral("write-timeout"),
-        QStringLiteral("Write time-out in ms, over profile.db (default 100)."), QStringLiteral("ms"));
+                                         QStringLiteral("Write time-out in ms, over profile.db (default 100)."),
+                                         QStringLiteral("ms"));
     parser.addOption(portFileOption);
     parser.addOptions({portOption, keyOption, traceOption, traceDirOption, traceFilesOption, traceSizeOption,
-                       idleOption, exitAfterOption, baudOption, parityOption,
-                       retriesOption, readOption, intervalOption, writeOption});
+                       idleOption, exitAfterOption, baudOption, parityOption, retriesOption, readOption, intervalOption,
+                       writeOption});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -170,8 +189,14 @@ bool HubConfig::parse(const QStringList& arguments, HubConfig* config, QString* 
 
     LinkTimeouts& timeouts = config->options.timeouts;
     readProfileTimeouts(QStringLiteral("profile.db"), &timeouts);
-    const struct { const QCommandLineOption* option; int* value; } overrides[] = {
-        {&readOption, &timeouts.read}, {&intervalOption, &timeouts.interval}, {&writeOption, &timeouts.write},
+    const struct
+    {
+        const QCommandLineOption* option;
+        int* value;
+    } overrides[] = {
+        {&readOption, &timeouts.read},
+        {&intervalOption, &timeouts.interval},
+        {&writeOption, &timeouts.write},
     };
     for (const auto& o : overrides) {
         if (parser.isSet(*o.option) && !parseInt(parser.value(*o.option), 0, 100000, o.value)) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/linkhub/hubsession.h"
 #include "platform/linewire/tracering.h"
+#include "platform/linkhub/hubsession.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,14 +13,14 @@ struct HubConfig
     // Exit codes besides 0 (normal end, or usage shown).
     enum ExitCode { ExitListenFailed = 1, ExitBadOption = 2, ExitPortServed = 3 };
 
-    quint16 port = 32345;   // 0: any free port, which --port-file reports
-    QString portFile;       // written with the port once listening
+    quint16 port = 32345; // 0: any free port, which --port-file reports
+    QString portFile;     // written with the port once listening
     QString semaphoreKey = QStringLiteral("LinkhubStart");
     QString traceFile;
     // The ring kept always: "trace" in the working folder, 8 x 32 MiB.
     TraceRing::Settings traceRing;
     int idleMs = 10000;
-    int exitAfterLines = 0;     // fault for driver tests: exit after this many lines (0: never)
+    int exitAfterLines = 0; // fault for driver tests: exit after this many lines (0: never)
     HubOptions options;
 
     // False with `error` set for an invalid option or value.

@@ -1,7 +1,7 @@
 #include "platform/linkhub/hubserver.h"
 
-#include "platform/linkhub/hubsession.h"
 #include "platform/linewire/wiretrace.h"
+#include "platform/linkhub/hubsession.h"
 #include "sim/simtruth.h"
 
 #include <QTcpSocket>
@@ -123,10 +123,9 @@ void HubServer::processNext()
         HubReply reply;
         if (line.overlong) {
             if (m_trace)
-                m_trace->write("C>", QByteArray("[line over ") + QByteArray::number(m_splitter.maxLength())
-                                   + " bytes]");
-            reply = HubReply::error("line too long (over " + QByteArray::number(m_splitter.maxLength())
-                                    + " bytes)");
+                m_trace->write("C>",
+                               QByteArray("[line over ") + QByteArray::number(m_splitter.maxLength()) + " bytes]");
+            reply = HubReply::error("line too long (over " + QByteArray::number(m_splitter.maxLength()) + " bytes)");
         } else {
             if (m_trace)
                 m_trace->write("C>", line.text);

@@ -73,12 +73,12 @@ private:
     QTimer m_idleTimer;
     QDeadlineTimer m_idleDeadline; // the hub leaves no earlier than this
     int m_idleMs;
-    QTimer m_replyTimer;      // a delayed reply in flight
+    QTimer m_replyTimer; // a delayed reply in flight
     bool m_replyPending = false;
     bool m_dropPending = false;
     QByteArray m_pendingLine;
     QByteArray m_pendingStray;
     int m_pendingStrayMs = 0;
     int m_exitAfterLines = 0;
-    int m_lines = 0;            // request lines handled since the start
+    int m_lines = 0; // request lines handled since the start
 };

@@ -1,7 +1,7 @@
 #include "platform/linkhub/hubsession.h"
 
-#include "platform/linkhub/simport.h"
 #include "platform/linewire/wiretrace.h"
+#include "platform/linkhub/simport.h"
 #include "sim/simtruth.h"
 
 namespace {

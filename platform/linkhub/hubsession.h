@@ -60,5 +60,5 @@ private:
     QList<QByteArray> m_ids;
     bool m_listed = false;
     QByteArray m_selected;
-    SimFaultInjector m_strays;  // serial ports only; "SIM" has its own
+    SimFaultInjector m_strays; // serial ports only; "SIM" has its own
 };

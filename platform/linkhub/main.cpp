@@ -1,10 +1,10 @@
 // Linkhub: owns the analyzers' serial port (or serves simulated analyzers)
 // and answers one local client over TCP, one reply line per request line.
 
+#include "platform/linewire/wiretrace.h"
 #include "platform/linkhub/hubconfig.h"
 #include "platform/linkhub/hubserver.h"
 #include "platform/linkhub/hubsession.h"
-#include "platform/linewire/wiretrace.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>
@@ -89,8 +89,8 @@ int main(int argc, char* argv[])
     releaseStart(start);
 
     server.setExitAfterLines(config.exitAfterLines);
-    QObject::connect(&server, &HubServer::exitRequested, &app, [] { QCoreApplication::exit(3); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &server, &HubServer::exitRequested, &app, [] { QCoreApplication::exit(3); }, Qt::QueuedConnection);
     QObject::connect(&server, &HubServer::idle, &app, [&trace] {
         trace.note(QStringLiteral("idle, exiting"));
         QCoreApplication::quit();

@@ -71,12 +71,9 @@ HubReply SerialPort::exchange(const QByteArray& id, const QByteArray& line)
 {
     QByteArray reply;
     switch (transact(id, line, &reply)) {
-    case Outcome::Answered:
-        return HubReply::send(reply);
-    case Outcome::HungUp:
-        return HubReply::drop();
-    default:
-        return HubReply::error(m_lastError);
+    case Outcome::Answered: return HubReply::send(reply);
+    case Outcome::HungUp: return HubReply::drop();
+    default: return HubReply::error(m_lastError);
     }
 }
 
@@ -106,16 +103,14 @@ SerialPort::Outcome SerialPort::transact(const QByteArray& address, const QByteA
     case Outcome::Answered: break;
     case Outcome::TimedOut:
         m_lastError = address == linkframe::BroadcastAddress
-            ? "serial time-out, no analyzer answers on " + name().toUtf8()
-            : "serial time-out, analyzer " + address + " did not answer";
+                          ? "serial time-out, no analyzer answers on " + name().toUtf8()
+                          : "serial time-out, analyzer " + address + " did not answer";
         break;
     case Outcome::BadFrame:
         m_lastError = "bad frame from analyzer " + address + " (check failed after "
-            + QByteArray::number(m_settings.retries + 1) + " tries)";
+                      + QByteArray::number(m_settings.retries + 1) + " tries)";
         break;
-    case Outcome::WriteFailed:
-        m_lastError = "serial write failed: " + m_serial.errorString().toUtf8();
-        break;
+    case Outcome::WriteFailed: m_lastError = "serial write failed: " + m_serial.errorString().toUtf8(); break;
     case Outcome::HungUp:
         m_hungUp = true;
         m_lastError = "serial line " + name().toUtf8() + " hung up";
@@ -124,8 +119,7 @@ SerialPort::Outcome SerialPort::transact(const QByteArray& address, const QByteA
     return outcome;
 }
 
-SerialPort::Outcome SerialPort::attempt(const QByteArray& frame, char seq, const QByteArray& address,
-                                        QByteArray* reply)
+SerialPort::Outcome SerialPort::attempt(const QByteArray& frame, char seq, const QByteArray& address, QByteArray* reply)
 {
     // Whatever is left from an earlier, abandoned exchange is stale.
     m_serial.clearInputBuffer();
@@ -145,8 +139,7 @@ SerialPort::Outcome SerialPort::attempt(const QByteArray& frame, char seq, const
         // Waiting for the reply to begin: the read time-out. Inside a frame:
         // the largest gap between two bytes.
         const bool inFrame = decoder.inFrame() && m_timeouts.interval > 0;
-        m_serial.setTimeouts(m_timeouts.interval, inFrame ? m_timeouts.interval : m_timeouts.read,
-                             m_timeouts.write);
+        m_serial.setTimeouts(m_timeouts.interval, inFrame ? m_timeouts.interval : m_timeouts.read, m_timeouts.write);
         const qint64 waiting = m_serial.bytesAvailable();
         const qint64 want = qBound<qint64>(1, waiting, qint64(sizeof buf));
         const qint64 n = m_serial.readData(buf, want);
@@ -181,7 +174,7 @@ SerialPort::Outcome SerialPort::attempt(const QByteArray& frame, char seq, const
 
 bool SerialPort::lineHungUp() const
 {
-    pollfd p { m_serial.handle(), POLLIN, 0 };
+    pollfd p{m_serial.handle(), POLLIN, 0};
     if (::poll(&p, 1, 0) < 0)
         return true;
     return p.revents & (POLLHUP | POLLERR | POLLNVAL);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/linkhub/analyzerport.h"
 #include "platform/linewire/linkframe.h"
+#include "platform/linkhub/analyzerport.h"
 
 #include "core/serial.h"
 

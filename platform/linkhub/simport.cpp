@@ -36,10 +36,8 @@ HubReply SimPort::exchange(const QByteArray& id, const QByteArray& line)
         sent.strayDelayMs = reply.strayDelayMs;
         return sent;
     }
-    case SimReply::Silent:
-        return HubReply::error("time-out, analyzer " + id + " did not answer", m_timeouts.read);
-    case SimReply::DropLink:
-        return HubReply::drop(reply.delayMs);
+    case SimReply::Silent: return HubReply::error("time-out, analyzer " + id + " did not answer", m_timeouts.read);
+    case SimReply::DropLink: return HubReply::drop(reply.delayMs);
     }
     return HubReply::error("internal error");
 }

@@ -5,7 +5,8 @@
 #include <cmath>
 
 Sample::Sample(const QString& sampleId, QObject* parent)
-    : QObject(parent), m_sampleId(sampleId)
+    : QObject(parent)
+    , m_sampleId(sampleId)
 {
 }
 
@@ -68,7 +69,8 @@ int AnalysisDoc::nextSampleId(tq::SampleType type) const
 }
 
 AnalysisTask::AnalysisTask(Workbench* workbench, QObject* parent)
-    : Assay(parent), m_workbench(workbench)
+    : Assay(parent)
+    , m_workbench(workbench)
 {
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tqcore/tqcore_global.h"
 #include "tqcore/assay.h"
+#include "tqcore/tqcore_global.h"
 
 #include "core/tqglobal.h"
 

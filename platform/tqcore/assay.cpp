@@ -12,14 +12,18 @@ Assay::Assay(QObject* parent)
 }
 
 Assay::Assay(const QString& sampleId, const QString& samplePos, const QString& assay, QObject* parent)
-    : QObject(parent), m_assay(assay), m_samplePos(samplePos), m_sampleId(sampleId)
+    : QObject(parent)
+    , m_assay(assay)
+    , m_samplePos(samplePos)
+    , m_sampleId(sampleId)
 {
 }
 
 Assay::~Assay() = default;
 
 // Writes one field under the lock; changed() follows outside it.
-template <typename T> void Assay::assign(T& field, const T& value)
+template <typename T>
+void Assay::assign(T& field, const T& value)
 {
     {
         QMutexLocker locker(&m_mutex);
@@ -36,7 +40,10 @@ QString Assay::assay() const
     return m_assay;
 }
 
-void Assay::setAssay(const QString& assay) { assign(m_assay, assay); }
+void Assay::setAssay(const QString& assay)
+{
+    assign(m_assay, assay);
+}
 
 QString Assay::method() const
 {
@@ -44,7 +51,10 @@ QString Assay::method() const
     return m_method;
 }
 
-void Assay::setMethod(const QString& method) { assign(m_method, method); }
+void Assay::setMethod(const QString& method)
+{
+    assign(m_method, method);
+}
 
 double Assay::dilution() const
 {
@@ -83,8 +93,7 @@ void Assay::setDilution(double value)
         if (m_dilution == value)
             return;
         m_dilution = value;
-        m_dilutionText = value == 1.0 ? QStringLiteral("1/1")
-                                      : QStringLiteral("1/%1").arg(1.0 / value, 0, 'g', 6);
+        m_dilutionText = value == 1.0 ? QStringLiteral("1/1") : QStringLiteral("1/%1").arg(1.0 / value, 0, 'g', 6);
     }
     emit changed();
 }
@@ -95,7 +104,10 @@ QString Assay::dilutionPos() const
     return m_dilutionPos;
 }
 
-void Assay::setDilutionPos(const QString& pos) { assign(m_dilutionPos, pos); }
+void Assay::setDilutionPos(const QString& pos)
+{
+    assign(m_dilutionPos, pos);
+}
 
 QString Assay::samplePos() const
 {
@@ -103,7 +115,10 @@ QString Assay::samplePos() const
     return m_samplePos;
 }
 
-void Assay::setSamplePos(const QString& pos) { assign(m_samplePos, pos); }
+void Assay::setSamplePos(const QString& pos)
+{
+    assign(m_samplePos, pos);
+}
 
 QString Assay::sampleId() const
 {
@@ -111,7 +126,10 @@ QString Assay::sampleId() const
     return m_sampleId;
 }
 
-void Assay::setSampleId(const QString& id) { assign(m_sampleId, id); }
+void Assay::setSampleId(const QString& id)
+{
+    assign(m_sampleId, id);
+}
 
 bool Assay::isFinished() const
 {
@@ -119,7 +137,10 @@ bool Assay::isFinished() const
     return m_finished;
 }
 
-void Assay::setFinished(bool finished) { assign(m_finished, finished); }
+void Assay::setFinished(bool finished)
+{
+    assign(m_finished, finished);
+}
 
 tq::AnalysisStatus Assay::status() const
 {
@@ -127,7 +148,10 @@ tq::AnalysisStatus Assay::status() const
     return m_status;
 }
 
-void Assay::setStatus(tq::AnalysisStatus status) { assign(m_status, status); }
+void Assay::setStatus(tq::AnalysisStatus status)
+{
+    assign(m_status, status);
+}
 
 int Assay::testElapsed() const
 {
@@ -135,7 +159,10 @@ int Assay::testElapsed() const
     return m_testElapsed;
 }
 
-void Assay::setTestElapsed(int seconds) { assign(m_testElapsed, seconds); }
+void Assay::setTestElapsed(int seconds)
+{
+    assign(m_testElapsed, seconds);
+}
 
 int Assay::incubationElapsed() const
 {
@@ -143,7 +170,10 @@ int Assay::incubationElapsed() const
     return m_incubationElapsed;
 }
 
-void Assay::setIncubationElapsed(int value) { assign(m_incubationElapsed, value); }
+void Assay::setIncubationElapsed(int value)
+{
+    assign(m_incubationElapsed, value);
+}
 
 QString Assay::message() const
 {
@@ -151,7 +181,10 @@ QString Assay::message() const
     return m_message;
 }
 
-void Assay::setMessage(const QString& message) { assign(m_message, message); }
+void Assay::setMessage(const QString& message)
+{
+    assign(m_message, message);
+}
 
 AnalysisResult Assay::result() const
 {

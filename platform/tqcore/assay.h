@@ -31,8 +31,7 @@ class TQCORE_EXPORT Assay : public QObject
 
 public:
     explicit Assay(QObject* parent = nullptr);
-    Assay(const QString& sampleId, const QString& samplePos, const QString& assay,
-          QObject* parent = nullptr);
+    Assay(const QString& sampleId, const QString& samplePos, const QString& assay, QObject* parent = nullptr);
     ~Assay() override;
 
     // Item name, e.g. "PT", "APTT".
@@ -92,7 +91,8 @@ signals:
     void changed();
 
 private:
-    template <typename T> void assign(T& field, const T& value);
+    template <typename T>
+    void assign(T& field, const T& value);
 
     mutable QMutex m_mutex;
     QString m_assay;

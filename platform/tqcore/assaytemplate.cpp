@@ -1,12 +1,15 @@
 #include "tqcore/assaytemplate.h"
 
 AssayItem::AssayItem(const QString& name, const QString& friendlyName, QObject* parent)
-    : QObject(parent), m_name(name), m_friendlyName(friendlyName)
+    : QObject(parent)
+    , m_name(name)
+    , m_friendlyName(friendlyName)
 {
 }
 
 AssayTemplate::AssayTemplate(const QString& name, QObject* parent)
-    : QObject(parent), m_name(name)
+    : QObject(parent)
+    , m_name(name)
 {
 }
 

@@ -8,7 +8,10 @@
 #include <QVBoxLayout>
 
 CounterDialog::CounterDialog(int seconds, QWidget* parent)
-    : QDialog(parent), m_remaining(qMax(0, seconds)), m_label(new QLabel(this)), m_timer(new QTimer(this))
+    : QDialog(parent)
+    , m_remaining(qMax(0, seconds))
+    , m_label(new QLabel(this))
+    , m_timer(new QTimer(this))
 {
     setWindowTitle(tr("倒计时"));
     auto* layout = new QVBoxLayout(this);

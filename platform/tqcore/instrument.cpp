@@ -31,7 +31,8 @@ int blockSize(quint32 sizeField)
 } // namespace
 
 Instrument::Instrument(Workbench* workbench)
-    : QObject(nullptr), m_workbench(workbench)
+    : QObject(nullptr)
+    , m_workbench(workbench)
 {
 }
 
@@ -192,8 +193,11 @@ void Instrument::setStopped()
     emit runningChanged(false);
 }
 
-void Instrument::createResources(ResourceManager*) {}
-bool Instrument::hasFeature(int) const { return false; }
+void Instrument::createResources(ResourceManager*) { }
+bool Instrument::hasFeature(int) const
+{
+    return false;
+}
 
 QString Instrument::instrumentInfo() const
 {
@@ -209,11 +213,17 @@ QString Instrument::assayGroup(Assay* assay) const
     return assay ? assay->assay() : QString();
 }
 
-bool Instrument::needDilutionPos(Assay*) const { return false; }
-int Instrument::compareAssayPriority(Assay*, Assay*) const { return 0; }
-void Instrument::about() {}
-void Instrument::connectToHost() {}
-void Instrument::disconnectFromHost() {}
+bool Instrument::needDilutionPos(Assay*) const
+{
+    return false;
+}
+int Instrument::compareAssayPriority(Assay*, Assay*) const
+{
+    return 0;
+}
+void Instrument::about() { }
+void Instrument::connectToHost() { }
+void Instrument::disconnectFromHost() { }
 
 bool Instrument::waitForConnected(int msecs)
 {
@@ -226,26 +236,44 @@ bool Instrument::waitForConnected(int msecs)
     return isConnected();
 }
 
-void* Instrument::paramData() { return nullptr; }
-void Instrument::setParamData(const void*) {}
-QIODevice* Instrument::createParamDevice(QIODevice::OpenMode) { return nullptr; }
-void Instrument::addOptionPages(OptionFrame*) {}
-void Instrument::setupStatusBar(QMainWindow*) {}
-void Instrument::showManualTest() {}
-void Instrument::initDebugger() {}
-void Instrument::debugCurve(Assay*) {}
-void Instrument::statisticCurve() {}
-bool Instrument::canClose() { return true; }
-bool Instrument::canPlace(Assay*) { return true; }
-void Instrument::enableScanBarCode(bool) {}
-bool Instrument::isScanBarCodeEnabled() const { return false; }
-void Instrument::instantUpdate() {}
-void Instrument::pollStatus() {}
-void Instrument::pollTemperatures() {}
-bool Instrument::startWork() { return false; }
-void Instrument::haltWork() {}
-void Instrument::end() {}
-void Instrument::demo() {}
+void* Instrument::paramData()
+{
+    return nullptr;
+}
+void Instrument::setParamData(const void*) { }
+QIODevice* Instrument::createParamDevice(QIODevice::OpenMode)
+{
+    return nullptr;
+}
+void Instrument::addOptionPages(OptionFrame*) { }
+void Instrument::setupStatusBar(QMainWindow*) { }
+void Instrument::showManualTest() { }
+void Instrument::initDebugger() { }
+void Instrument::debugCurve(Assay*) { }
+void Instrument::statisticCurve() { }
+bool Instrument::canClose()
+{
+    return true;
+}
+bool Instrument::canPlace(Assay*)
+{
+    return true;
+}
+void Instrument::enableScanBarCode(bool) { }
+bool Instrument::isScanBarCodeEnabled() const
+{
+    return false;
+}
+void Instrument::instantUpdate() { }
+void Instrument::pollStatus() { }
+void Instrument::pollTemperatures() { }
+bool Instrument::startWork()
+{
+    return false;
+}
+void Instrument::haltWork() { }
+void Instrument::end() { }
+void Instrument::demo() { }
 
 bool Instrument::reset()
 {
@@ -259,9 +287,12 @@ bool Instrument::reset()
     return true;
 }
 
-void Instrument::runModuleSequence() {}
-bool Instrument::sendReagentTable() { return true; }
-void Instrument::readReagentVolumes() {}
+void Instrument::runModuleSequence() { }
+bool Instrument::sendReagentTable()
+{
+    return true;
+}
+void Instrument::readReagentVolumes() { }
 
 void Instrument::beginAssay(Assay* assay)
 {

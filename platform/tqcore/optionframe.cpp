@@ -9,7 +9,9 @@ constexpr int pageRole = Qt::UserRole + 1;
 }
 
 OptionFrame::OptionFrame(QWidget* parent)
-    : QWidget(parent), m_tree(new QTreeWidget(this)), m_stack(new QStackedWidget(this))
+    : QWidget(parent)
+    , m_tree(new QTreeWidget(this))
+    , m_stack(new QStackedWidget(this))
 {
     m_tree->setHeaderHidden(true);
     auto* layout = new QHBoxLayout(this);

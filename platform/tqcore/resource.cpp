@@ -4,7 +4,8 @@
 #include <utility>
 
 Resource::Resource(const QString& name, QObject* parent)
-    : QObject(parent), m_name(name)
+    : QObject(parent)
+    , m_name(name)
 {
 }
 
@@ -66,7 +67,8 @@ Reagent::Reagent(const QString& name, QObject* parent)
 }
 
 ResourcePosition::ResourcePosition(const QString& name, QObject* parent)
-    : QObject(parent), m_name(name)
+    : QObject(parent)
+    , m_name(name)
 {
 }
 

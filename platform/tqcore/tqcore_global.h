@@ -3,7 +3,7 @@
 #include <QtCore/qglobal.h>
 
 #if defined(TQCORE_LIBRARY)
-#  define TQCORE_EXPORT Q_DECL_EXPORT
+#define TQCORE_EXPORT Q_DECL_EXPORT
 #else
-#  define TQCORE_EXPORT Q_DECL_IMPORT
+#define TQCORE_EXPORT Q_DECL_IMPORT
 #endif

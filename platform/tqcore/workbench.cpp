@@ -17,15 +17,14 @@ QPointer<Workbench> currentWorkbench;
 } // namespace
 
 Workbench::Workbench(QObject* parent)
-    : QObject(parent),
-      m_reagentManager(new ReagentManager(this)),
-      m_resourceManager(new ResourceManager(this)),
-      m_assayManager(new AssayManager(this)),
-      m_analysisDoc(new AnalysisDoc(this)),
-      m_worklist(new Worklist(this))
+    : QObject(parent)
+    , m_reagentManager(new ReagentManager(this))
+    , m_resourceManager(new ResourceManager(this))
+    , m_assayManager(new AssayManager(this))
+    , m_analysisDoc(new AnalysisDoc(this))
+    , m_worklist(new Worklist(this))
 {
-    m_instrInfo.insert(QStringLiteral("method"),
-                       QStringList{QStringLiteral("光学法"), QStringLiteral("磁珠法")});
+    m_instrInfo.insert(QStringLiteral("method"), QStringList{QStringLiteral("光学法"), QStringLiteral("磁珠法")});
     currentWorkbench = this;
 }
 
@@ -70,15 +69,13 @@ void Workbench::setInstrInfo(const QString& key, const QVariant& value)
         m_instrInfo.remove(key);
 }
 
-QMessageBox::StandardButton Workbench::information(const QString& text,
-                                                   QMessageBox::StandardButtons buttons,
+QMessageBox::StandardButton Workbench::information(const QString& text, QMessageBox::StandardButtons buttons,
                                                    QMessageBox::StandardButton defaultButton)
 {
     return tq::presentMessage(QMessageBox::Information, text, buttons, defaultButton);
 }
 
-QMessageBox::StandardButton Workbench::critical(const QString& text,
-                                                QMessageBox::StandardButtons buttons,
+QMessageBox::StandardButton Workbench::critical(const QString& text, QMessageBox::StandardButtons buttons,
                                                 QMessageBox::StandardButton defaultButton)
 {
     return tq::presentMessage(QMessageBox::Critical, text, buttons, defaultButton);

@@ -54,12 +54,10 @@ public:
     // the installed presenter answers them. A tq::MessageRecorder answers in
     // the calling thread at once; the default presenter shows the modal box
     // in the GUI thread (waiting for it when called from another thread).
-    QMessageBox::StandardButton information(const QString& text,
-        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    QMessageBox::StandardButton critical(const QString& text,
-        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    QMessageBox::StandardButton information(const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    QMessageBox::StandardButton critical(const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     ReagentManager* reagentManager() const { return m_reagentManager; }
     ResourceManager* resourceManager() const { return m_resourceManager; }

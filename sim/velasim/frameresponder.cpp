@@ -9,7 +9,10 @@ namespace {
 class BusBackend : public AnalyzerBackend
 {
 public:
-    explicit BusBackend(SimBus* bus) : m_bus(bus) {}
+    explicit BusBackend(SimBus* bus)
+        : m_bus(bus)
+    {
+    }
     QList<QByteArray> identifiers() const override { return m_bus->identifiers(); }
     bool serves(const QByteArray& address) const override { return m_bus->analyzer(address) != nullptr; }
     SimReply handle(const QByteArray& address, const QByteArray& payload) override

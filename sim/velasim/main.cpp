@@ -16,9 +16,9 @@
 #include <QFile>
 
 #include <chrono>
-#include <memory>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 #include <cerrno>
@@ -49,7 +49,7 @@ bool writeAll(int fd, const QByteArray& bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            pollfd p { fd, POLLOUT, 0 };
+            pollfd p{fd, POLLOUT, 0};
             if (::poll(&p, 1, 1000) <= 0)
                 return false;
             continue;
@@ -119,48 +119,57 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Simulated analyzers on a framed serial line. Without --device it makes a pseudo-terminal and "
-        "prints its path. Defaults come from the VELA_SIM_* variables."));
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated analyzers on a framed serial line. Without --device it makes a pseudo-terminal and "
+                       "prints its path. Defaults come from the VELA_SIM_* variables."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption deviceOption(QStringLiteral("device"),
-        QStringLiteral("Serve this serial device instead of a pseudo-terminal."), QStringLiteral("path"));
+                                          QStringLiteral("Serve this serial device instead of a pseudo-terminal."),
+                                          QStringLiteral("path"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
-        QStringLiteral("Baud rate with --device (default 115200, 8N1)."), QStringLiteral("rate"));
+                                        QStringLiteral("Baud rate with --device (default 115200, 8N1)."),
+                                        QStringLiteral("rate"));
     const QCommandLineOption idsOption(QStringLiteral("ids"),
-        QStringLiteral("Analyzer identifiers, comma-separated (default VELA01)."), QStringLiteral("list"));
-    const QCommandLineOption speedOption(QStringLiteral("speed"),
-        QStringLiteral("Time scale factor (default 1)."), QStringLiteral("factor"));
-    const QCommandLineOption faultsOption(QStringLiteral("faults"),
-        QStringLiteral("Faults to inject, e.g. \"silence:73,after=2;drop,after=10\"."), QStringLiteral("faults"));
-    const QCommandLineOption memoryOption(QStringLiteral("memory"),
-        QStringLiteral("File that keeps the analyzer memory."), QStringLiteral("file"));
-    const QCommandLineOption seedOption(QStringLiteral("seed"),
-        QStringLiteral("Seed of noise and random choices."), QStringLiteral("n"));
-    const QCommandLineOption corruptOption(QStringLiteral("corrupt"),
-        QStringLiteral("Corrupt every n-th reply frame (0: none)."), QStringLiteral("n"));
-    const QCommandLineOption traceOption(QStringLiteral("trace"),
-        QStringLiteral("Append a wire trace to this file."), QStringLiteral("file"));
-    const QCommandLineOption linkOption(QStringLiteral("link"),
+                                       QStringLiteral("Analyzer identifiers, comma-separated (default VELA01)."),
+                                       QStringLiteral("list"));
+    const QCommandLineOption speedOption(QStringLiteral("speed"), QStringLiteral("Time scale factor (default 1)."),
+                                         QStringLiteral("factor"));
+    const QCommandLineOption faultsOption(
+        QStringLiteral("faults"), QStringLiteral("Faults to inject, e.g. \"silence:73,after=2;drop,after=10\"."),
+        QStringLiteral("faults"));
+    const QCommandLineOption memoryOption(
+        QStringLiteral("memory"), QStringLiteral("File that keeps the analyzer memory."), QStringLiteral("file"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of noise and random choices."),
+                                        QStringLiteral("n"));
+    const QCommandLineOption corruptOption(
+        QStringLiteral("corrupt"), QStringLiteral("Corrupt every n-th reply frame (0: none)."), QStringLiteral("n"));
+    const QCommandLineOption traceOption(QStringLiteral("trace"), QStringLiteral("Append a wire trace to this file."),
+                                         QStringLiteral("file"));
+    const QCommandLineOption linkOption(
+        QStringLiteral("link"),
         QStringLiteral("Also serve the pseudo-terminal under this stable path (a symbolic link, replaced "
                        "when it exists, removed at exit), so that an analyzer switched off and on again "
                        "comes back on the same port name."),
         QStringLiteral("path"));
-    const QCommandLineOption replayOption(QStringLiteral("replay"),
+    const QCommandLineOption replayOption(
+        QStringLiteral("replay"),
         QStringLiteral("Play back the analyzers' side of a session recorded in Linkhub's wire trace: trace "
                        "files or folders of them (a ring), here and as further arguments, in order."),
         QStringLiteral("dir|file"));
-    const QCommandLineOption fromOption(QStringLiteral("from"),
+    const QCommandLineOption fromOption(
+        QStringLiteral("from"),
         QStringLiteral("With --replay: leave out trace lines before this time (as written, e.g. "
                        "2026-05-06T09:30)."),
         QStringLiteral("time"));
     const QCommandLineOption toOption(QStringLiteral("to"),
-        QStringLiteral("With --replay: leave out trace lines after this time."), QStringLiteral("time"));
-    parser.addOptions({deviceOption, baudOption, idsOption, speedOption, faultsOption, memoryOption,
-                       seedOption, corruptOption, traceOption, linkOption, replayOption, fromOption, toOption});
+                                      QStringLiteral("With --replay: leave out trace lines after this time."),
+                                      QStringLiteral("time"));
+    parser.addOptions({deviceOption, baudOption, idsOption, speedOption, faultsOption, memoryOption, seedOption,
+                       corruptOption, traceOption, linkOption, replayOption, fromOption, toOption});
     parser.addPositionalArgument(QStringLiteral("recordings"),
-        QStringLiteral("With --replay: more trace files or folders."), QStringLiteral("[dir|file...]"));
+                                 QStringLiteral("With --replay: more trace files or folders."),
+                                 QStringLiteral("[dir|file...]"));
     parser.process(app);
 
     auto fail = [](const QString& text) {
@@ -257,9 +266,9 @@ int main(int argc, char* argv[])
 
     ScaledClock clock(config.speed);
     SimBus bus(config, &clock);
-    const std::unique_ptr<FrameResponder> responder = replaying
-        ? std::make_unique<FrameResponder>(static_cast<AnalyzerBackend*>(&recording), &trace)
-        : std::make_unique<FrameResponder>(&bus, &trace);
+    const std::unique_ptr<FrameResponder> responder = replaying ? std::make_unique<FrameResponder>(
+                                                          static_cast<AnalyzerBackend*>(&recording), &trace)
+                                                                : std::make_unique<FrameResponder>(&bus, &trace);
     FrameResponder& active = *responder;
     bool mismatchTold = false;
     active.setCorruptEvery(corruptEvery);
@@ -267,7 +276,7 @@ int main(int argc, char* argv[])
     int status = 0;
     char buf[4096];
     while (!stopRequested) {
-        pollfd p { fd, POLLIN, 0 };
+        pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, 200);
         if (ready < 0) {
             if (errno == EINTR)

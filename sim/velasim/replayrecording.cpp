@@ -53,7 +53,7 @@ bool ReplayRecording::load(const QStringList& sources, QString* error, const QBy
         }
     }
 
-    QByteArray selected;           // from /02 lines, for traces that do not name it
+    QByteArray selected; // from /02 lines, for traces that do not name it
     Exchange pending;
     QByteArray pendingAnalyzer;
     bool havePending = false;
@@ -103,8 +103,9 @@ bool ReplayRecording::load(const QStringList& sources, QString* error, const QBy
                 if (line.text.endsWith(" [stray]"))
                     continue;
                 settle(unescapeBytes(line.text), true);
-            } else if (line.tag == "--" && (line.text == "client left" || line.text == "link dropped"
-                                            || line.text.startsWith("exiting after"))) {
+            } else if (line.tag == "--"
+                       && (line.text == "client left" || line.text == "link dropped"
+                           || line.text.startsWith("exiting after"))) {
                 settle(QByteArray(), false);
                 if (line.text == "client left")
                     selected.clear();
@@ -124,7 +125,7 @@ void ReplayRecording::addExchange(const QByteArray& analyzerId, const Exchange& 
     // A trace that began after the selection and does not name the
     // analyzer: the one the port listed first, or the usual one.
     const QByteArray id = !analyzerId.isEmpty() ? analyzerId
-        : !m_listed.isEmpty()                   ? m_listed.constFirst()
+                          : !m_listed.isEmpty() ? m_listed.constFirst()
                                                 : QByteArray("VELA01");
     Analyzer& a = m_analyzers[id];
     const QByteArray code = exchange.request.left(2);
@@ -300,6 +301,9 @@ SimReply ReplayRecording::mismatch(const QByteArray& request, const QByteArray& 
     SimReply reply;
     const QByteArray code = request.left(2);
     reply.line = (code.size() == 2 && QByteArray("0123456789ABCDEF").contains(code[0])
-                  && QByteArray("0123456789ABCDEF").contains(code[1]) ? code : QByteArray()) + "XX";
+                          && QByteArray("0123456789ABCDEF").contains(code[1])
+                      ? code
+                      : QByteArray())
+                 + "XX";
     return reply;
 }

@@ -35,8 +35,7 @@ public:
     // order given. Lines outside [from, to] (their time, as written) are
     // left out when those are set. False with `error` when nothing usable
     // was read.
-    bool load(const QStringList& sources, QString* error, const QByteArray& from = {},
-              const QByteArray& to = {});
+    bool load(const QStringList& sources, QString* error, const QByteArray& from = {}, const QByteArray& to = {});
 
     QList<QByteArray> identifiers() const override;
     bool serves(const QByteArray& address) const override;
@@ -66,11 +65,11 @@ private:
     };
     struct Analyzer
     {
-        QList<Test> tests;                  // placed ones in order of placement
-        QHash<QByteArray, int> current;     // recorded id -> its test while loading
+        QList<Test> tests;                         // placed ones in order of placement
+        QHash<QByteArray, int> current;            // recorded id -> its test while loading
         QHash<QByteArray, QList<Exchange>> others; // by command code
         QHash<QByteArray, int> othersAt;
-        QHash<QByteArray, int> mapped;      // driver's id -> test
+        QHash<QByteArray, int> mapped; // driver's id -> test
         int nextPlacement = 0;
     };
 

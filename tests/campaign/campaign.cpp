@@ -38,7 +38,7 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-const char* const items[] = { "PT", "APTT", "TT", "FIB" };
+const char* const items[] = {"PT", "APTT", "TT", "FIB"};
 
 // Why an error result came: its text names the fault.
 QString reasonOf(const QString& errorText)
@@ -69,7 +69,7 @@ bool FaultCampaign::Tally::meetsTarget() const
             return false;
     }
     return lost == 0 && misattributed == 0 && unexplained == 0 && crashes == 0 && hangs == 0
-        && trueResults + errorCount() + deleted == assays;
+           && trueResults + errorCount() + deleted == assays;
 }
 
 QString FaultCampaign::Tally::line() const
@@ -118,8 +118,8 @@ bool FaultCampaign::run(Tally* tally, QString* error)
     return ok;
 }
 
-bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const QString& truthFile,
-                             Tally* tally, QString* error)
+bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const QString& truthFile, Tally* tally,
+                             QString* error)
 {
     FaultPlan plan;
     plan.stage = stage;
@@ -130,8 +130,8 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
     qputenv("VELA_LINKHUB", m_options.linkhub.toLocal8Bit());
     // Each stage its own Linkhub: the last one may still wait for clients.
     qputenv("VELA_LINKHUB_PORT", QByteArray::number(freePort()));
-    qputenv("VELA_LINKHUB_KEY", "campaign-" + QByteArray::number(QCoreApplication::applicationPid())
-                                    + '-' + QByteArray::number(int(stage)));
+    qputenv("VELA_LINKHUB_KEY", "campaign-" + QByteArray::number(QCoreApplication::applicationPid()) + '-'
+                                    + QByteArray::number(int(stage)));
     // Linkhub, and an analyzer in it, outlive a dropped link.
     qputenv("VELA_LINKHUB_IDLE", "8000");
     qputenv("VELA_LINKHUB_EXIT_AFTER", QByteArray::number(m_options.faults ? plan.linkhubExitAfter() : 0));
@@ -141,8 +141,8 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
     qputenv("VELA_TALK_TIMEOUT_MS", QByteArray::number(plan.talkTimeoutMs));
     qputenv("VELA_SIM_FAULTS", faults);
     if (m_options.verbose) {
-        std::fprintf(stderr, "stage %d: %d assays; faults: %s; Linkhub exits after %d lines\n", int(stage) + 1,
-                     count, faults.constData(), plan.linkhubExitAfter());
+        std::fprintf(stderr, "stage %d: %d assays; faults: %s; Linkhub exits after %d lines\n", int(stage) + 1, count,
+                     faults.constData(), plan.linkhubExitAfter());
     }
 
     // The analyzer on a terminal outlives Linkhub; the faults strike there.
@@ -181,9 +181,8 @@ bool FaultCampaign::runStage(FaultPlan::Stage stage, int first, int count, const
     qint64 lastLookMs = QDateTime::currentMSecsSinceEpoch();
     instrument.startWork();
 
-    const int bound = m_options.timeoutSeconds > 0
-        ? m_options.timeoutSeconds
-        : int(60 + count * (1.0 + 600.0 / m_options.speed));
+    const int bound = m_options.timeoutSeconds > 0 ? m_options.timeoutSeconds
+                                                   : int(60 + count * (1.0 + 600.0 / m_options.speed));
     const QDeadlineTimer deadline(bound * 1000LL);
     const int quota = count * m_options.deletePercent / 100;
     int deleted = 0;
@@ -310,8 +309,10 @@ void FaultCampaign::judge(const QString& truthFile, int talkTimeoutMs, Tally* ta
         const QString cause = faults.cause(id, item.startedMs, item.finishedMs);
         if (cause.isEmpty()) {
             ++tally->unexplained;
-            tally->details << name + QStringLiteral(": %1, and no fault explains it (test %2)")
-                                         .arg(what).arg(id, 8, 16, QLatin1Char('0'));
+            tally->details << name
+                                  + QStringLiteral(": %1, and no fault explains it (test %2)")
+                                        .arg(what)
+                                        .arg(id, 8, 16, QLatin1Char('0'));
         } else if (m_options.verbose) {
             std::fprintf(stderr, "  %s: %s, explained by %s\n", qUtf8Printable(name), qUtf8Printable(what),
                          qUtf8Printable(cause));
@@ -355,10 +356,9 @@ void FaultCampaign::judge(const QString& truthFile, int talkTimeoutMs, Tally* ta
             continue;
         }
         // The test placed under this id must be this assay's.
-        const bool ownTest = t->position == positionCode(a->samplePos())
-            && t->item == a->assay().left(2).toLatin1()
-            && t->dilution == InstrVela::dilutionFactor(a->dilution())
-            && t->method == QByteArray(a->method() == QStringLiteral("磁珠法") ? "C" : "L");
+        const bool ownTest = t->position == positionCode(a->samplePos()) && t->item == a->assay().left(2).toLatin1()
+                             && t->dilution == InstrVela::dilutionFactor(a->dilution())
+                             && t->method == QByteArray(a->method() == QStringLiteral("磁珠法") ? "C" : "L");
         double expected = t->clotHundredths / 100.0;
         if (expected > maxClot)
             expected = AnalysisResult::notClottedValue;

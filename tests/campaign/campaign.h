@@ -25,14 +25,14 @@ public:
     struct Options
     {
         int assays = 200;
-        double speed = 60;        // simulator time factor
+        double speed = 60; // simulator time factor
         quint32 seed = 1;
         bool faults = true;
         bool linkFaults = true;
-        int deletePercent = 4;    // of the assays, deleted while their tests run
-        int timeoutSeconds = 0;   // per stage; 0: from the list and the speed
-        QString linkhub;          // the Linkhub program
-        QString velasim;          // the velasim program
+        int deletePercent = 4;  // of the assays, deleted while their tests run
+        int timeoutSeconds = 0; // per stage; 0: from the list and the speed
+        QString linkhub;        // the Linkhub program
+        QString velasim;        // the velasim program
         bool verbose = false;
         // Test of the campaign itself: the assay at this place in the list
         // (from 1; 0: none) is judged as if the driver had reported that its
@@ -46,14 +46,14 @@ public:
         int trueResults = 0;
         QMap<QString, int> errors; // explicit error results by reason
         int deleted = 0;
-        int lost = 0;              // no result, no reason, or a curve cut short unsaid
-        int misattributed = 0;     // a result that is not its own test's
-        int unexplained = 0;       // an error no fault the simulator struck with explains
-        int crashes = 0;           // simulator processes that died by themselves
-        int hangs = 0;             // stages that did not end within their bound
-        int linkLosses = 0;        // times the driver saw the link lost
+        int lost = 0;          // no result, no reason, or a curve cut short unsaid
+        int misattributed = 0; // a result that is not its own test's
+        int unexplained = 0;   // an error no fault the simulator struck with explains
+        int crashes = 0;       // simulator processes that died by themselves
+        int hangs = 0;         // stages that did not end within their bound
+        int linkLosses = 0;    // times the driver saw the link lost
         double wallSeconds = 0;
-        QStringList details;       // one line per assay that is not as it should be
+        QStringList details; // one line per assay that is not as it should be
 
         int errorCount() const;
         bool meetsTarget() const;
@@ -69,7 +69,7 @@ private:
     {
         QPointer<Assay> assay;
         QString sample, item, dilution, method;
-        int place = 0;             // in the whole list, from 1
+        int place = 0; // in the whole list, from 1
         bool deleted = false;
         // When its test ran, as the host saw it (ms since the epoch): from
         // the last look before it was seen started to when it was seen ended.
@@ -77,8 +77,7 @@ private:
         qint64 finishedMs = 0;
     };
 
-    bool runStage(FaultPlan::Stage stage, int first, int count, const QString& truthFile,
-                  Tally* tally, QString* error);
+    bool runStage(FaultPlan::Stage stage, int first, int count, const QString& truthFile, Tally* tally, QString* error);
     void buildWorklist(Workbench* workbench, int first, int count);
     bool deleteOneRunning(Workbench* workbench, QRandomGenerator* rng);
     bool allDone() const;
@@ -86,5 +85,5 @@ private:
     void judge(const QString& truthFile, int talkTimeoutMs, Tally* tally) const;
 
     Options m_options;
-    QList<Item> m_items;       // of the stage that runs
+    QList<Item> m_items; // of the stage that runs
 };

@@ -30,7 +30,7 @@ bool FaultExplanation::mayMatter(const simtruth::Strike& s) const
 bool FaultExplanation::breaksLink(const simtruth::Strike& s) const
 {
     return s.kind == "drop" || s.kind == "stray" || s.kind == "exit"
-        || (s.kind == "delay" && s.delayMs >= m_talkTimeoutMs);
+           || (s.kind == "delay" && s.delayMs >= m_talkTimeoutMs);
 }
 
 QString FaultExplanation::cause(quint32 testId, qint64 fromMs, qint64 toMs) const

@@ -90,10 +90,12 @@ int main(int argc, char* argv[])
                                           QStringLiteral("n"), QStringLiteral("120"));
     const QCommandLineOption killsOption(QStringLiteral("kills"), QStringLiteral("Kills (default 10)."),
                                          QStringLiteral("n"), QStringLiteral("10"));
-    const QCommandLineOption speedOption(QStringLiteral("speed"), QStringLiteral("Simulator time factor (default 200)."),
-                                         QStringLiteral("x"), QStringLiteral("200"));
-    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Seed of the list and the kill moments."),
-                                        QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption speedOption(QStringLiteral("speed"),
+                                         QStringLiteral("Simulator time factor (default 200)."), QStringLiteral("x"),
+                                         QStringLiteral("200"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"),
+                                        QStringLiteral("Seed of the list and the kill moments."), QStringLiteral("n"),
+                                        QStringLiteral("1"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"), QStringLiteral("Print every run's output."));
     parser.addOptions({assaysOption, killsOption, speedOption, seedOption, verboseOption});
     parser.process(app);
@@ -121,7 +123,8 @@ int main(int argc, char* argv[])
     QProcess analyzer;
     QProcessEnvironment simEnv = QProcessEnvironment::systemEnvironment();
     simEnv.insert(QStringLiteral("VELA_SIM_TRUTH"), truth);
-    simEnv.insert(QStringLiteral("VELA_SIM_FAULTS"), QStringLiteral("delay:31,ms=300,count=all;delay:34,ms=300,count=all"));
+    simEnv.insert(QStringLiteral("VELA_SIM_FAULTS"),
+                  QStringLiteral("delay:31,ms=300,count=all;delay:34,ms=300,count=all"));
     analyzer.setProcessEnvironment(simEnv);
     analyzer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     analyzer.start(QStringLiteral(VELASIM_PROGRAM), {QStringLiteral("--link"), tty, QStringLiteral("--speed"), speed,
@@ -139,7 +142,7 @@ int main(int argc, char* argv[])
     QRandomGenerator rng(seed ^ 0x5eed);
     int exitCode = -1;
     QString lastOutput;
-    QList<qint64> firstResultMs;    // after a restart: from the connection to the first result
+    QList<qint64> firstResultMs; // after a restart: from the connection to the first result
     for (int run = 0; run <= kills; ++run) {
         const bool kill = run < kills;
         QProcess host;
@@ -183,8 +186,9 @@ int main(int argc, char* argv[])
         host.waitForFinished(600000);
         output += host.readAll();
         if (verbose)
-            say(QStringLiteral("--- run %1%2\n%3").arg(run + 1).arg(kill ? QStringLiteral(" (killed)") : QString(),
-                                                                    QString::fromUtf8(output)));
+            say(QStringLiteral("--- run %1%2\n%3")
+                    .arg(run + 1)
+                    .arg(kill ? QStringLiteral(" (killed)") : QString(), QString::fromUtf8(output)));
         lastOutput = QString::fromUtf8(output);
         exitCode = host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1;
     }
@@ -205,7 +209,8 @@ int main(int argc, char* argv[])
         const Entry& e = entries.at(i);
         QList<simtruth::Entry> tests;
         for (const simtruth::Entry& t : accepted) {
-            if (t.position == e.code && t.item == e.item && t.dilution == e.factor && t.method == QByteArray(1, e.letter))
+            if (t.position == e.code && t.item == e.item && t.dilution == e.factor
+                && t.method == QByteArray(1, e.letter))
                 tests.append(t);
         }
         const QString name = QStringLiteral("%1 %2 %3").arg(e.sample, e.position, e.assay);
@@ -229,7 +234,8 @@ int main(int argc, char* argv[])
             ++trueResult;
         } else {
             ++misattributed;
-            details << QStringLiteral("%1: %2 (%3 points) is not its own test's result").arg(name).arg(value).arg(points);
+            details
+                << QStringLiteral("%1: %2 (%3 points) is not its own test's result").arg(name).arg(value).arg(points);
         }
     }
     int orphans = 0;

@@ -19,16 +19,28 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Fault campaign of the run scheduler."));
     parser.addHelpOption();
-    const QCommandLineOption assays(QStringLiteral("assays"), QStringLiteral("Worklist size (default 200)."), QStringLiteral("n"), QStringLiteral("200"));
-    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Simulator time factor (default 60)."), QStringLiteral("x"), QStringLiteral("60"));
-    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the list, the faults and the deletions (default 1)."), QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption assays(QStringLiteral("assays"), QStringLiteral("Worklist size (default 200)."),
+                                    QStringLiteral("n"), QStringLiteral("200"));
+    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Simulator time factor (default 60)."),
+                                   QStringLiteral("x"), QStringLiteral("60"));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("Seed of the list, the faults and the deletions (default 1)."),
+                                  QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption noFaults(QStringLiteral("no-faults"), QStringLiteral("Run without faults."));
-    const QCommandLineOption noLinkFaults(QStringLiteral("no-link-faults"), QStringLiteral("No faults that break the link."));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Bound of the run in seconds (default from the list)."), QStringLiteral("s"), QStringLiteral("0"));
-    const QCommandLineOption linkhub(QStringLiteral("linkhub"), QStringLiteral("The Linkhub program."), QStringLiteral("path"), QStringLiteral(LINKHUB_PROGRAM));
-    const QCommandLineOption velasim(QStringLiteral("velasim"), QStringLiteral("The velasim program."), QStringLiteral("path"), QStringLiteral(VELASIM_PROGRAM));
-    const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Print the faults, the boxes and every assay that is not as it should be."));
-    const QCommandLineOption plantError(QStringLiteral("plant-error"),
+    const QCommandLineOption noLinkFaults(QStringLiteral("no-link-faults"),
+                                          QStringLiteral("No faults that break the link."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("Bound of the run in seconds (default from the list)."),
+                                     QStringLiteral("s"), QStringLiteral("0"));
+    const QCommandLineOption linkhub(QStringLiteral("linkhub"), QStringLiteral("The Linkhub program."),
+                                     QStringLiteral("path"), QStringLiteral(LINKHUB_PROGRAM));
+    const QCommandLineOption velasim(QStringLiteral("velasim"), QStringLiteral("The velasim program."),
+                                     QStringLiteral("path"), QStringLiteral(VELASIM_PROGRAM));
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Print the faults, the boxes and every assay that is not as it should be."));
+    const QCommandLineOption plantError(
+        QStringLiteral("plant-error"),
         QStringLiteral("Judge the n-th assay as if the driver had reported its result replies unreadable "
                        "(a test of the campaign's own check; it must then fail)."),
         QStringLiteral("n"), QStringLiteral("0"));

@@ -57,7 +57,7 @@ void TestFaultExplanation::cause()
 {
     QFETCH(simtruth::Strike, struck);
     QFETCH(bool, explains);
-    const FaultExplanation faults({ struck }, 1500);
+    const FaultExplanation faults({struck}, 1500);
     QCOMPARE(!faults.cause(7, 10000, 20000).isEmpty(), explains);
     QVERIFY(FaultExplanation({}, 1500).cause(7, 10000, 20000).isEmpty());
 }

@@ -16,7 +16,8 @@ namespace {
 QStringList languagesIn(const QString& text)
 {
     QStringList languages;
-    static const QRegularExpression chinese(QStringLiteral("[\\x{3000}-\\x{303f}\\x{3400}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+    static const QRegularExpression chinese(
+        QStringLiteral("[\\x{3000}-\\x{303f}\\x{3400}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
     static const QRegularExpression english(
         QStringLiteral("\\b(Usage|Options|Arguments|Displays help|Unknown option)\\b"));
     if (english.match(text).hasMatch())
@@ -41,19 +42,25 @@ void tst_ConsoleLanguage::commandLine_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("lang");     // LANG; LC_ALL and VELA_LANG unset
+    QTest::addColumn<QString>("lang"); // LANG; LC_ALL and VELA_LANG unset
     QTest::addColumn<int>("exitCode");
 
-    const struct { const char* name; const char* path; } programs[] = {
-        {"velahost", VELAHOST_PROGRAM}, {"Linkhub", LINKHUB_PROGRAM},
-        {"velasim", VELASIM_PROGRAM}, {"dbupdate", DBUPDATE_PROGRAM},
+    const struct
+    {
+        const char* name;
+        const char* path;
+    } programs[] = {
+        {"velahost", VELAHOST_PROGRAM},
+        {"Linkhub", LINKHUB_PROGRAM},
+        {"velasim", VELASIM_PROGRAM},
+        {"dbupdate", DBUPDATE_PROGRAM},
     };
     const char* const locales[] = {"C", "zh_CN.UTF-8", "en_US.UTF-8"};
     for (const char* lang : locales) {
         for (const auto& p : programs)
             QTest::addRow("%s --help, LANG=%s", p.name, lang)
-                << QString::fromLocal8Bit(p.path) << QStringList{QStringLiteral("--help")}
-                << QString::fromLatin1(lang) << 0;
+                << QString::fromLocal8Bit(p.path) << QStringList{QStringLiteral("--help")} << QString::fromLatin1(lang)
+                << 0;
         // Its windows follow the locale; its command line does not.
         QTest::addRow("velahost service --help, LANG=%s", lang)
             << QStringLiteral(VELAHOST_PROGRAM) << QStringList{QStringLiteral("service"), QStringLiteral("--help")}

@@ -18,42 +18,37 @@ QAtomicInt connectionCounter;
 
 // The definitions the upgrade writes; a database that was upgraded before
 // holds exactly these.
-const char newLookupTable[] =
-        "create table %1(\n\tid integer primary key,\n\tabbr text COLLATE NOCASE,\n\tname text)";
+const char newLookupTable[] = "create table %1(\n\tid integer primary key,\n\tabbr text COLLATE NOCASE,\n\tname text)";
 const char newLookupIndex[] = "create index if not exists %1_index on %1 (abbr)";
 const char newDetailTable[] =
-        "create table detail(\n\tid integer primary key,\n\tpatientId integer references patient,\n"
-        "\titem text,\t\t\t\t\t\t\t\t\t\t-- 测量项目, 如PT\n"
-        "\tinfo text,\t\t\t\t\t\t\t\t\t\t-- 测试详细信息, 如测试通道等\n"
-        "\tunique(patientId, item) on conflict replace)";
-const char oldPatientTrigger[] =
-        "create trigger on_delete_patient after delete on patient\nbegin\n"
-        "\tdelete from exam where old.sampleNo = exam.sampleNo and old.date = exam.date;\n"
-        "\tdelete from result where old.id = result.patientId;\n"
-        "\tdelete from patientExtra where old.id = patientExtra.patientId;\n"
-        "\tdelete from curve where old.id = curve.patientId;\nend";
-const char newPatientTrigger[] =
-        "create trigger on_delete_patient after delete on patient\nbegin\n"
-        "\tdelete from exam where old.sampleNo = exam.sampleNo and old.date = exam.date;\n"
-        "\tdelete from result where old.id = result.patientId;\n"
-        "\tdelete from patientExtra where old.id = patientExtra.patientId;\n"
-        "\tdelete from curve where old.id = curve.patientId;\n"
-        "\tdelete from detail where old.id = detail.patientId;\nend";
+    "create table detail(\n\tid integer primary key,\n\tpatientId integer references patient,\n"
+    "\titem text,\t\t\t\t\t\t\t\t\t\t-- 测量项目, 如PT\n"
+    "\tinfo text,\t\t\t\t\t\t\t\t\t\t-- 测试详细信息, 如测试通道等\n"
+    "\tunique(patientId, item) on conflict replace)";
+const char oldPatientTrigger[] = "create trigger on_delete_patient after delete on patient\nbegin\n"
+                                 "\tdelete from exam where old.sampleNo = exam.sampleNo and old.date = exam.date;\n"
+                                 "\tdelete from result where old.id = result.patientId;\n"
+                                 "\tdelete from patientExtra where old.id = patientExtra.patientId;\n"
+                                 "\tdelete from curve where old.id = curve.patientId;\nend";
+const char newPatientTrigger[] = "create trigger on_delete_patient after delete on patient\nbegin\n"
+                                 "\tdelete from exam where old.sampleNo = exam.sampleNo and old.date = exam.date;\n"
+                                 "\tdelete from result where old.id = result.patientId;\n"
+                                 "\tdelete from patientExtra where old.id = patientExtra.patientId;\n"
+                                 "\tdelete from curve where old.id = curve.patientId;\n"
+                                 "\tdelete from detail where old.id = detail.patientId;\nend";
 
-const char newUserTable[] =
-        "create table user(\n\tid integer primary key,\n\tname text unique COLLATE NOCASE,\n"
-        "\tpassword text,\n\tlevel integer default 0,\n\thide integer default 0 )";
+const char newUserTable[] = "create table user(\n\tid integer primary key,\n\tname text unique COLLATE NOCASE,\n"
+                            "\tpassword text,\n\tlevel integer default 0,\n\thide integer default 0 )";
 const char newCurveInfoTable[] =
-        "-- curve debug info, since v1\ncreate table curveInfo (\n\tcurveId integer references curve,\n"
-        "\tname text not null,\n\tvalue,\n\tunique (curveId, name) on conflict replace\n\t)";
-const char newDeleteCurveTrigger[] =
-        "create trigger deleteCurve after delete on curve \nbegin \n"
-        "\tdelete from curvePoint    where    curvePoint.curveId = old.id;\n"
-        "\tdelete from curveVariable where curveVariable.curveId = old.id;\n"
-        "\tdelete from curveReagent  where  curveReagent.curveId = old.id;\n"
-        "\tdelete from curveInfo     where     curveInfo.curveId = old.id;\nend";
+    "-- curve debug info, since v1\ncreate table curveInfo (\n\tcurveId integer references curve,\n"
+    "\tname text not null,\n\tvalue,\n\tunique (curveId, name) on conflict replace\n\t)";
+const char newDeleteCurveTrigger[] = "create trigger deleteCurve after delete on curve \nbegin \n"
+                                     "\tdelete from curvePoint    where    curvePoint.curveId = old.id;\n"
+                                     "\tdelete from curveVariable where curveVariable.curveId = old.id;\n"
+                                     "\tdelete from curveReagent  where  curveReagent.curveId = old.id;\n"
+                                     "\tdelete from curveInfo     where     curveInfo.curveId = old.id;\nend";
 
-QString build(const QString &path, const QStringList &statements)
+QString build(const QString& path, const QStringList& statements)
 {
     QFile::remove(path);
     Db db(path);
@@ -65,19 +60,18 @@ QString build(const QString &path, const QStringList &statements)
     return db.exec(all) ? QString() : db.lastError();
 }
 
-QString sqlLiteral(const QVariant &value)
+QString sqlLiteral(const QVariant& value)
 {
     if (value.isNull())
         return QStringLiteral("NULL");
     if (value.typeId() == QMetaType::QString)
-        return QLatin1Char('\'') + value.toString().replace(QLatin1Char('\''), QLatin1String("''"))
-                + QLatin1Char('\'');
+        return QLatin1Char('\'') + value.toString().replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
     return value.toString();
 }
 
 } // namespace
 
-Db::Db(const QString &path)
+Db::Db(const QString& path)
     : m_name(QStringLiteral("fixture-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
 {
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
@@ -93,9 +87,9 @@ Db::~Db()
     QSqlDatabase::removeDatabase(m_name);
 }
 
-bool Db::exec(const QStringList &statements)
+bool Db::exec(const QStringList& statements)
 {
-    for (const QString &statement : statements) {
+    for (const QString& statement : statements) {
         QSqlQuery query(m_db);
         if (!query.exec(statement)) {
             m_error = statement + QLatin1String(": ") + query.lastError().text();
@@ -105,7 +99,7 @@ bool Db::exec(const QStringList &statements)
     return true;
 }
 
-QVariant Db::value(const QString &sql)
+QVariant Db::value(const QString& sql)
 {
     QSqlQuery query(m_db);
     if (!query.exec(sql)) {
@@ -115,7 +109,7 @@ QVariant Db::value(const QString &sql)
     return query.first() ? query.value(0) : QVariant();
 }
 
-QList<QVariantList> Db::rows(const QString &sql)
+QList<QVariantList> Db::rows(const QString& sql)
 {
     QList<QVariantList> result;
     QSqlQuery query(m_db);
@@ -132,13 +126,14 @@ QList<QVariantList> Db::rows(const QString &sql)
     return result;
 }
 
-bool Db::hasTable(const QString &name)
+bool Db::hasTable(const QString& name)
 {
-    return value(QStringLiteral("select count(*) from sqlite_master where type='table' and name='%1'")
-                 .arg(name)).toInt() == 1;
+    return value(QStringLiteral("select count(*) from sqlite_master where type='table' and name='%1'").arg(name))
+               .toInt()
+           == 1;
 }
 
-QString Db::storedSql(const QString &name)
+QString Db::storedSql(const QString& name)
 {
     return value(QStringLiteral("select sql from sqlite_master where name='%1'").arg(name)).toString();
 }
@@ -148,17 +143,17 @@ QStringList dataForeignObjects()
     QStringList references;
     QStringList lookups;
     QStringList names;
-    for (const QString &table : lookupTables()) {
+    for (const QString& table : lookupTables()) {
         references << QStringLiteral("%1Id integer references %1(id)").arg(table);
         lookups << QStringLiteral("(select id from %1 where abbr = 'ab')").arg(table);
         names << QStringLiteral("select '%1' as kind, id, name from %1").arg(table);
     }
     return {
         QStringLiteral("create table assignment(patientId integer references patient(id), %1)")
-                .arg(references.join(QLatin1String(", "))),
+            .arg(references.join(QLatin1String(", "))),
         QStringLiteral("create trigger assign_lookups after insert on patient begin\n"
                        "\tinsert into assignment values(new.id, %1);\nend")
-                .arg(lookups.join(QLatin1String(", "))),
+            .arg(lookups.join(QLatin1String(", "))),
         QStringLiteral("create view lookup_names as ") + names.join(QLatin1String(" union all ")),
     };
 }
@@ -177,15 +172,15 @@ QStringList profileForeignObjects()
 
 QStringList foreignObjectNames()
 {
-    return { QStringLiteral("assignment"), QStringLiteral("assign_lookups"), QStringLiteral("lookup_names"),
-             QStringLiteral("userLog"), QStringLiteral("log_new_curve"), QStringLiteral("user_names") };
+    return {QStringLiteral("assignment"), QStringLiteral("assign_lookups"), QStringLiteral("lookup_names"),
+            QStringLiteral("userLog"),    QStringLiteral("log_new_curve"),  QStringLiteral("user_names")};
 }
 
-QString foreignObjectsSql(const QString &path)
+QString foreignObjectsSql(const QString& path)
 {
     Db db(path);
     QString text;
-    for (const QString &name : foreignObjectNames()) {
+    for (const QString& name : foreignObjectNames()) {
         const QString sql = db.storedSql(name);
         if (!sql.isEmpty())
             text += sql + QLatin1Char('\n');
@@ -195,22 +190,20 @@ QString foreignObjectsSql(const QString &path)
 
 QStringList lookupTables()
 {
-    return { QStringLiteral("department"), QStringLiteral("sex"), QStringLiteral("treatmentRoom"),
-             QStringLiteral("diagnosis"), QStringLiteral("doctor"), QStringLiteral("operator") };
+    return {QStringLiteral("department"), QStringLiteral("sex"),    QStringLiteral("treatmentRoom"),
+            QStringLiteral("diagnosis"),  QStringLiteral("doctor"), QStringLiteral("operator")};
 }
 
 QList<QVariantList> lookupRows()
 {
     return {
-        { 1, QStringLiteral("ab"), QStringLiteral("Alpha") },
-        { 5, QStringLiteral("Cd"), QStringLiteral("Gamma") },
-        { 9, QVariant(), QStringLiteral("no abbreviation") },
-        { 12, QStringLiteral("x'y"), QStringLiteral("O'Brien") },
-        { 20, QStringLiteral("nk"), QStringLiteral("内科") },
+        {1, QStringLiteral("ab"), QStringLiteral("Alpha")}, {5, QStringLiteral("Cd"), QStringLiteral("Gamma")},
+        {9, QVariant(), QStringLiteral("no abbreviation")}, {12, QStringLiteral("x'y"), QStringLiteral("O'Brien")},
+        {20, QStringLiteral("nk"), QStringLiteral("内科")},
     };
 }
 
-QString createDataDb(const QString &path, int version)
+QString createDataDb(const QString& path, int version)
 {
     QStringList s;
     if (version < 1) {
@@ -223,21 +216,19 @@ QString createDataDb(const QString &path, int version)
       << QStringLiteral("create table result(id integer primary key, patientId integer, item text, value real)")
       << QStringLiteral("create table patientExtra(id integer primary key, patientId integer, info text)")
       << QStringLiteral("create table curve(id integer primary key, patientId integer, data blob)");
-    for (const QString &table : lookupTables()) {
+    for (const QString& table : lookupTables()) {
         if (version < 1) {
             s << QStringLiteral("create table %1(id integer primary key, abbr text, name text)").arg(table);
         } else {
-            s << QString::fromLatin1(newLookupTable).arg(table)
-              << QString::fromLatin1(newLookupIndex).arg(table);
+            s << QString::fromLatin1(newLookupTable).arg(table) << QString::fromLatin1(newLookupIndex).arg(table);
         }
-        for (const QVariantList &row : lookupRows()) {
+        for (const QVariantList& row : lookupRows()) {
             s << QStringLiteral("insert into %1 values(%2, %3, %4)")
-                 .arg(table, sqlLiteral(row[0]), sqlLiteral(row[1]), sqlLiteral(row[2]));
+                     .arg(table, sqlLiteral(row[0]), sqlLiteral(row[1]), sqlLiteral(row[2]));
         }
     }
     if (version >= 1) {
-        s << QString::fromUtf8(newDetailTable)
-          << QStringLiteral("insert into detail values(1, 1, 'PT', 'channel 1')")
+        s << QString::fromUtf8(newDetailTable) << QStringLiteral("insert into detail values(1, 1, 'PT', 'channel 1')")
           << QStringLiteral("insert into detail values(2, 2, 'PT', 'channel 2')")
           << QStringLiteral("create table version(version integer)")
           << QStringLiteral("insert into version values(%1)").arg(version);
@@ -258,21 +249,22 @@ QString createDataDb(const QString &path, int version)
     return build(path, s);
 }
 
-QString addLookupRows(const QString &path, int count)
+QString addLookupRows(const QString& path, int count)
 {
     Db db(path);
-    QStringList s{ QStringLiteral("begin") };
-    for (const QString &table : lookupTables()) {
+    QStringList s{QStringLiteral("begin")};
+    for (const QString& table : lookupTables()) {
         s << QStringLiteral("with recursive n(i) as (select 1000 union all select i + 1 from n where i < %1) "
                             "insert into %2 (id, abbr, name) "
                             "select i, 'a' || i, 'name of entry ' || i || ' in %2' from n")
-             .arg(999 + count).arg(table);
+                 .arg(999 + count)
+                 .arg(table);
     }
     s << QStringLiteral("commit");
     return db.exec(s) ? QString() : db.lastError();
 }
 
-QString createProfileDb(const QString &path, int version)
+QString createProfileDb(const QString& path, int version)
 {
     QStringList s;
     if (version < 1)
@@ -332,14 +324,16 @@ QString createProfileDb(const QString &path, int version)
     if (version >= 2)
         s << QStringLiteral("update curve set instrUuid = 'uuid-a'");
     const QStringList calibrations = {
-        QStringLiteral("PT"), QStringLiteral("PT 演算 FIB"), QStringLiteral("PT calculate FIB"),
-        QStringLiteral("FIB"), QStringLiteral("DD"), QStringLiteral("FDP"), QStringLiteral("AT"),
-        QStringLiteral("II"), QStringLiteral("V"), QStringLiteral("VII"), QStringLiteral("X"),
-        QStringLiteral("VIII"), QStringLiteral("IX"), QStringLiteral("XI"), QStringLiteral("XII"),
-        QStringLiteral("APTT") };
+        QStringLiteral("PT"),  QStringLiteral("PT 演算 FIB"), QStringLiteral("PT calculate FIB"),
+        QStringLiteral("FIB"), QStringLiteral("DD"),          QStringLiteral("FDP"),
+        QStringLiteral("AT"),  QStringLiteral("II"),          QStringLiteral("V"),
+        QStringLiteral("VII"), QStringLiteral("X"),           QStringLiteral("VIII"),
+        QStringLiteral("IX"),  QStringLiteral("XI"),          QStringLiteral("XII"),
+        QStringLiteral("APTT")};
     for (int i = 0; i < calibrations.size(); ++i)
         s << QStringLiteral("insert into assayCalibration (id, name, funX, funY) values(%1, '%2', 'Lin', 'Lin')")
-             .arg(i + 1).arg(calibrations[i]);
+                 .arg(i + 1)
+                 .arg(calibrations[i]);
     s << QStringLiteral("insert into assayTemplate values(1, 'DD')")
       << QStringLiteral("insert into assayTemplate values(2, 'FDP')")
       << QStringLiteral("insert into assayItem values(1, 'P', 2, 'mg/l', 500, 1)")
@@ -364,13 +358,13 @@ QString createProfileDb(const QString &path, int version)
     return build(path, s);
 }
 
-QString createQcDb(const QString &path)
+QString createQcDb(const QString& path)
 {
-    return build(path, { QStringLiteral("create table qcResult(id integer primary key, lot text, value real)"),
-                         QStringLiteral("insert into qcResult values(1, 'L1', 12.5)") });
+    return build(path, {QStringLiteral("create table qcResult(id integer primary key, lot text, value real)"),
+                        QStringLiteral("insert into qcResult values(1, 'L1', 12.5)")});
 }
 
-QString createInstallation(const QString &dir, int profileVersion, int dataVersion)
+QString createInstallation(const QString& dir, int profileVersion, int dataVersion)
 {
     QString error = createProfileDb(dir + QLatin1String("/profile.db"), profileVersion);
     if (error.isEmpty())
@@ -385,8 +379,7 @@ QString dbUpdateProgram()
     return QStringLiteral(DBUPDATE_PROGRAM);
 }
 
-Run runDbUpdate(const QString &dir, const QStringList &arguments, const QString &logName,
-                const QStringList &wrapper)
+Run runDbUpdate(const QString& dir, const QStringList& arguments, const QString& logName, const QStringList& wrapper)
 {
     Run run;
     QStringList all = arguments;
@@ -394,7 +387,7 @@ Run runDbUpdate(const QString &dir, const QStringList &arguments, const QString 
         all.prepend(logName);
     QString program = dbUpdateProgram();
     if (!wrapper.isEmpty()) {
-        all = wrapper.mid(1) + QStringList{ program } + all;
+        all = wrapper.mid(1) + QStringList{program} + all;
         program = wrapper.first();
     }
     QProcess process;
@@ -423,58 +416,58 @@ Run runDbUpdate(const QString &dir, const QStringList &arguments, const QString 
     return run;
 }
 
-QStringList asText(const QList<QVariantList> &rows)
+QStringList asText(const QList<QVariantList>& rows)
 {
     QStringList lines;
-    for (const QVariantList &row : rows) {
+    for (const QVariantList& row : rows) {
         QStringList cells;
-        for (const QVariant &cell : row)
+        for (const QVariant& cell : row)
             cells << (cell.isNull() ? QStringLiteral("NULL") : cell.toString());
         lines << cells.join(QLatin1String(" | "));
     }
     return lines;
 }
 
-QByteArray fileContents(const QString &path)
+QByteArray fileContents(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QMap<QString, QByteArray> folderContents(const QString &dir)
+QMap<QString, QByteArray> folderContents(const QString& dir)
 {
     QMap<QString, QByteArray> files;
     const QDir folder(dir);
-    for (const QString &name : folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
         files.insert(name, fileContents(folder.filePath(name)));
     return files;
 }
 
-QString dump(const QString &path, const QStringList &skipTables)
+QString dump(const QString& path, const QStringList& skipTables)
 {
     Db db(path);
     QString text;
-    const auto schema = db.rows(QStringLiteral(
-            "select type, name, tbl_name, sql from sqlite_master order by type, name"));
+    const auto schema = db.rows(
+        QStringLiteral("select type, name, tbl_name, sql from sqlite_master order by type, name"));
     QStringList tables;
-    for (const QVariantList &object : schema) {
-        text += QStringLiteral("%1 %2 on %3: %4\n").arg(object[0].toString(), object[1].toString(),
-                                                          object[2].toString(), object[3].toString());
+    for (const QVariantList& object : schema) {
+        text += QStringLiteral("%1 %2 on %3: %4\n")
+                    .arg(object[0].toString(), object[1].toString(), object[2].toString(), object[3].toString());
         if (object[0].toString() == QLatin1String("table"))
             tables << object[1].toString();
     }
-    for (const QString &table : tables) {
+    for (const QString& table : tables) {
         if (skipTables.contains(table))
             continue;
         text += QLatin1String("rows of ") + table + QLatin1Char('\n');
         // The storage class shows a value that changed type.
         const auto rows = db.rows(QStringLiteral("select * from %1 order by rowid").arg(table));
-        for (const QVariantList &row : rows) {
+        for (const QVariantList& row : rows) {
             QStringList cells;
-            for (const QVariant &cell : row)
-                cells << (cell.isNull() ? QStringLiteral("NULL")
-                                        : QStringLiteral("%1:%2").arg(QString::fromLatin1(cell.typeName()),
-                                                                      cell.toString()));
+            for (const QVariant& cell : row)
+                cells << (cell.isNull()
+                              ? QStringLiteral("NULL")
+                              : QStringLiteral("%1:%2").arg(QString::fromLatin1(cell.typeName()), cell.toString()));
             text += cells.join(QLatin1String(" | ")) + QLatin1Char('\n');
         }
     }

@@ -16,22 +16,22 @@ namespace fixture {
 class Db
 {
 public:
-    explicit Db(const QString &path);
+    explicit Db(const QString& path);
     ~Db();
-    Db(const Db &) = delete;
-    Db &operator=(const Db &) = delete;
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
 
     bool isOpen() const { return m_db.isOpen(); }
     // Runs each statement; stops at the first failure, whose text goes to
     // lastError().
-    bool exec(const QStringList &statements);
-    bool exec(const QString &statement) { return exec(QStringList{ statement }); }
+    bool exec(const QStringList& statements);
+    bool exec(const QString& statement) { return exec(QStringList{statement}); }
     // First column of the first row, or an invalid value.
-    QVariant value(const QString &sql);
-    QList<QVariantList> rows(const QString &sql);
-    bool hasTable(const QString &name);
+    QVariant value(const QString& sql);
+    QList<QVariantList> rows(const QString& sql);
+    bool hasTable(const QString& name);
     // The definition SQLite keeps for a table, index or trigger.
-    QString storedSql(const QString &name);
+    QString storedSql(const QString& name);
     QString lastError() const { return m_error; }
 
 private:
@@ -42,15 +42,15 @@ private:
 
 // Builders return an empty string on success, else the failing statement
 // and error.
-QString createDataDb(const QString &path, int version);
-QString createProfileDb(const QString &path, int version);
-QString createQcDb(const QString &path);
+QString createDataDb(const QString& path, int version);
+QString createProfileDb(const QString& path, int version);
+QString createQcDb(const QString& path);
 // All three databases in `dir`: profile.db and data.db at the given
 // versions, qc.db as the host creates it.
-QString createInstallation(const QString &dir, int profileVersion, int dataVersion);
+QString createInstallation(const QString& dir, int profileVersion, int dataVersion);
 
 // Adds `count` rows to each lookup table of data.db, ids from 1000 on.
-QString addLookupRows(const QString &path, int count);
+QString addLookupRows(const QString& path, int count);
 
 // Lookup tables of data.db with the rows every fixture gives them.
 QStringList lookupTables();
@@ -61,7 +61,7 @@ QStringList lookupTables();
 QStringList dataForeignObjects();
 QStringList profileForeignObjects();
 // Their stored SQL, one per line, as the database at `path` holds it.
-QString foreignObjectsSql(const QString &path);
+QString foreignObjectsSql(const QString& path);
 QList<QVariantList> lookupRows();
 
 struct Run
@@ -70,23 +70,23 @@ struct Run
     bool finished = false;
     QByteArray standardOutput;
     QByteArray standardError;
-    QByteArray log;  // contents of the log file when one was named
+    QByteArray log; // contents of the log file when one was named
 };
 // Runs dbupdate in `dir` with `arguments`; when `logName` is not empty it
 // is the first argument and the log file's contents come back in `log`.
 // A `wrapper` (a program and its arguments) runs dbupdate under it.
-Run runDbUpdate(const QString &dir, const QStringList &arguments = {},
-                const QString &logName = QString(), const QStringList &wrapper = {});
+Run runDbUpdate(const QString& dir, const QStringList& arguments = {}, const QString& logName = QString(),
+                const QStringList& wrapper = {});
 QString dbUpdateProgram();
 
 // Rows as "a | b | NULL" lines, so that values compare by content.
-QStringList asText(const QList<QVariantList> &rows);
+QStringList asText(const QList<QVariantList>& rows);
 
-QByteArray fileContents(const QString &path);
+QByteArray fileContents(const QString& path);
 // Every file in `dir` with its contents.
-QMap<QString, QByteArray> folderContents(const QString &dir);
+QMap<QString, QByteArray> folderContents(const QString& dir);
 // Every table's rows in order, plus the stored schema, as text; the rows of
 // the tables in `skipTables` are left out.
-QString dump(const QString &path, const QStringList &skipTables = {});
+QString dump(const QString& path, const QStringList& skipTables = {});
 
 } // namespace fixture

@@ -18,14 +18,13 @@ using namespace fixture;
 
 namespace {
 
-const QStringList databases = { QStringLiteral("profile.db"), QStringLiteral("data.db"),
-                                QStringLiteral("qc.db") };
+const QStringList databases = {QStringLiteral("profile.db"), QStringLiteral("data.db"), QStringLiteral("qc.db")};
 const int diskFullPoints = 14;
 const int ioErrorPoints = 10;
 
-bool copyInstallation(const QString &from, const QString &to)
+bool copyInstallation(const QString& from, const QString& to)
 {
-    for (const QString &name : databases) {
+    for (const QString& name : databases) {
         if (!QFile::copy(QDir(from).filePath(name), QDir(to).filePath(name)))
             return false;
     }
@@ -44,10 +43,10 @@ private slots:
     void faultAnywhereKeepsDatabasesSound();
 
 private:
-    QStringList dumps(const QString &dir) const;
+    QStringList dumps(const QString& dir) const;
     // strace tracing the page writes to `traceFile`, failing some of them
     // as `injection` says (none when empty).
-    QStringList strace(const QString &traceFile, const QString &injection = QString()) const;
+    QStringList strace(const QString& traceFile, const QString& injection = QString()) const;
 
     QString m_strace;
     QTemporaryDir m_template;
@@ -55,20 +54,24 @@ private:
     int m_pageWrites = 0;
 };
 
-QStringList TestDbUpdateFaults::strace(const QString &traceFile, const QString &injection) const
+QStringList TestDbUpdateFaults::strace(const QString& traceFile, const QString& injection) const
 {
-    QStringList wrapper{ m_strace, QStringLiteral("-f"), QStringLiteral("-qq"),
-                         QStringLiteral("-e"), QStringLiteral("trace=pwrite64"),
-                         QStringLiteral("-o"), traceFile };
+    QStringList wrapper{m_strace,
+                        QStringLiteral("-f"),
+                        QStringLiteral("-qq"),
+                        QStringLiteral("-e"),
+                        QStringLiteral("trace=pwrite64"),
+                        QStringLiteral("-o"),
+                        traceFile};
     if (!injection.isEmpty())
         wrapper << QStringLiteral("-e") << injection;
     return wrapper;
 }
 
-QStringList TestDbUpdateFaults::dumps(const QString &dir) const
+QStringList TestDbUpdateFaults::dumps(const QString& dir) const
 {
     QStringList result;
-    for (const QString &name : databases)
+    for (const QString& name : databases)
         result << dump(QDir(dir).filePath(name));
     return result;
 }
@@ -97,12 +100,14 @@ void TestDbUpdateFaults::initTestCase()
 void TestDbUpdateFaults::faultAnywhereKeepsDatabasesSound_data()
 {
     QTest::addColumn<QString>("injection");
-    const auto spread = [this](int points, const char *name, const char *error, const char *from) {
+    const auto spread = [this](int points, const char* name, const char* error, const char* from) {
         for (int i = 0; i < points; ++i) {
             const int write = 1 + i * (m_pageWrites - 1) / (points - 1);
             QTest::addRow("%s at write %d of %d", name, write, m_pageWrites)
-                    << QStringLiteral("inject=pwrite64:error=%1:when=%2%3")
-                       .arg(QLatin1String(error)).arg(write).arg(QLatin1String(from));
+                << QStringLiteral("inject=pwrite64:error=%1:when=%2%3")
+                       .arg(QLatin1String(error))
+                       .arg(write)
+                       .arg(QLatin1String(from));
         }
     };
     // A full disk stays full; an I/O error hits one write.
@@ -127,12 +132,13 @@ void TestDbUpdateFaults::faultAnywhereKeepsDatabasesSound()
     const QByteArray writes = fileContents(trace);
     QVERIFY2(writes.contains(" (INJECTED)"),
              qPrintable(QStringLiteral("the fault never struck: %1 page writes, exit %2")
-                            .arg(writes.count("pwrite64(")).arg(faulty.exitCode)));
-    for (const QString &name : databases) {
+                            .arg(writes.count("pwrite64("))
+                            .arg(faulty.exitCode)));
+    for (const QString& name : databases) {
         Db db(dir.filePath(name));
         QCOMPARE(db.value(QStringLiteral("pragma integrity_check")).toString(), QStringLiteral("ok"));
     }
-    for (const QByteArray &line : faulty.log.split('\n')) {
+    for (const QByteArray& line : faulty.log.split('\n')) {
         if (line.contains("stops here") || line.contains("Can't"))
             qInfo("exit %d: %s", faulty.exitCode, line.constData());
     }
@@ -148,10 +154,9 @@ void TestDbUpdateFaults::faultAnywhereKeepsDatabasesSound()
     QCOMPARE(rerun.exitCode, 0);
     QCOMPARE(dumps(dir.path()), m_cleanResult);
     // The database the fault stopped keeps the copy from before the first attempt.
-    for (const QString &name : { QStringLiteral("profile.db"), QStringLiteral("data.db") }) {
+    for (const QString& name : {QStringLiteral("profile.db"), QStringLiteral("data.db")}) {
         if (faulty.log.contains(("Warning: " + name + " is left as it was").toLatin1()))
-            QCOMPARE(fileContents(dir.filePath(name + QLatin1String(".bak"))),
-                     fileContents(m_template.filePath(name)));
+            QCOMPARE(fileContents(dir.filePath(name + QLatin1String(".bak"))), fileContents(m_template.filePath(name)));
     }
 }
 

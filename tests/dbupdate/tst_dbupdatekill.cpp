@@ -44,9 +44,9 @@ private slots:
 
 private:
     // What one killed run left behind; an empty string when all is sound.
-    QString check(const QString &dir, QString *phase);
+    QString check(const QString& dir, QString* phase);
 
-    QTemporaryDir m_template{ trialRoot() };
+    QTemporaryDir m_template{trialRoot()};
     QByteArray m_original;
     QString m_foreignObjects;
     qint64 m_fullRunMs = 0;
@@ -59,12 +59,11 @@ void TestDbUpdateKill::initTestCase()
     const QString data = m_template.filePath(QStringLiteral("data.db"));
     QCOMPARE(addLookupRows(data, rowsPerTable), QString());
     m_original = fileContents(data);
-    m_foreignObjects = foreignObjectsSql(m_template.filePath(QStringLiteral("profile.db")))
-            + foreignObjectsSql(data);
+    m_foreignObjects = foreignObjectsSql(m_template.filePath(QStringLiteral("profile.db"))) + foreignObjectsSql(data);
 
     // One run to its end tells how long the kill window is.
     QTemporaryDir scratch(trialRoot());
-    for (const char *name : { "profile.db", "data.db", "qc.db" })
+    for (const char* name : {"profile.db", "data.db", "qc.db"})
         QVERIFY(QFile::copy(m_template.filePath(QLatin1String(name)), scratch.filePath(QLatin1String(name))));
     QElapsedTimer timer;
     timer.start();
@@ -75,7 +74,7 @@ void TestDbUpdateKill::initTestCase()
     qInfo("full run over %d lookup rows: %lld ms", 6 * (rowsPerTable + 5), m_fullRunMs);
 }
 
-QString TestDbUpdateKill::check(const QString &dir, QString *phase)
+QString TestDbUpdateKill::check(const QString& dir, QString* phase)
 {
     const QString data = QDir(dir).filePath(QStringLiteral("data.db"));
     const QString backup = data + QLatin1String(".bak");
@@ -90,36 +89,41 @@ QString TestDbUpdateKill::check(const QString &dir, QString *phase)
 
     // The backup appears whole or not at all: no partial copy is left.
     // The lock of the killed run is taken over by the next one.
-    const QStringList expected = { QStringLiteral("profile.db"), QStringLiteral("profile.db.bak"),
-                                   QStringLiteral("profile.db-journal"), QStringLiteral("profile.db.upgrading"),
-                                   QStringLiteral("data.db"), QStringLiteral("data.db.bak"),
-                                   QStringLiteral("data.db-journal"), QStringLiteral("data.db.upgrading"),
-                                   QStringLiteral("qc.db"), QStringLiteral("dbupdate.lock") };
-    for (const QString &entry : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+    const QStringList expected = {QStringLiteral("profile.db"),
+                                  QStringLiteral("profile.db.bak"),
+                                  QStringLiteral("profile.db-journal"),
+                                  QStringLiteral("profile.db.upgrading"),
+                                  QStringLiteral("data.db"),
+                                  QStringLiteral("data.db.bak"),
+                                  QStringLiteral("data.db-journal"),
+                                  QStringLiteral("data.db.upgrading"),
+                                  QStringLiteral("qc.db"),
+                                  QStringLiteral("dbupdate.lock")};
+    for (const QString& entry : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
         if (!expected.contains(entry))
             return QStringLiteral("stray file ") + entry;
     }
 
     // Objects of other tables that name the rebuilt tables keep their text.
-    const QString foreignObjects =
-            foreignObjectsSql(QDir(dir).filePath(QStringLiteral("profile.db"))) + foreignObjectsSql(data);
+    const QString foreignObjects = foreignObjectsSql(QDir(dir).filePath(QStringLiteral("profile.db")))
+                                   + foreignObjectsSql(data);
     if (foreignObjects != m_foreignObjects)
         return QStringLiteral("stored SQL of other tables' objects changed: ") + foreignObjects;
 
-    Db db(data);  // opening rolls back what the killed run left unfinished
+    Db db(data); // opening rolls back what the killed run left unfinished
     if (!db.isOpen())
         return QStringLiteral("can't open data.db: ") + db.lastError();
     const QString integrity = db.value(QStringLiteral("pragma integrity_check")).toString();
     if (integrity != QLatin1String("ok"))
         return QStringLiteral("integrity check: ") + integrity;
-    if (!db.exec(QStringLiteral("attach database '%1' as original")
-                 .arg(m_template.filePath(QStringLiteral("data.db")))))
+    if (!db.exec(
+            QStringLiteral("attach database '%1' as original").arg(m_template.filePath(QStringLiteral("data.db")))))
         return db.lastError();
 
     int tablesWithBackup = 0;
-    for (const QString &table : lookupTables()) {
+    for (const QString& table : lookupTables()) {
         QStringList copies;
-        for (const QString &name : { table, table + QLatin1String("_bak") }) {
+        for (const QString& name : {table, table + QLatin1String("_bak")}) {
             if (db.hasTable(name))
                 copies << name;
         }
@@ -127,9 +131,10 @@ QString TestDbUpdateKill::check(const QString &dir, QString *phase)
             return table + QLatin1String(" and its backup table are both gone");
         tablesWithBackup += copies.size() - 1;
         QString missing = QStringLiteral("select count(*) from original.%1 o where 1").arg(table);
-        for (const QString &copy : copies) {
+        for (const QString& copy : copies) {
             missing += QStringLiteral(" and not exists (select 1 from main.%1 c where c.id = o.id "
-                                      "and c.abbr is o.abbr and c.name is o.name)").arg(copy);
+                                      "and c.abbr is o.abbr and c.name is o.name)")
+                           .arg(copy);
         }
         const QVariant lost = db.value(missing);
         if (!lost.isValid())
@@ -170,7 +175,7 @@ void TestDbUpdateKill::killedUpgradeLosesNothing()
         ++trials;
         QTemporaryDir dir(trialRoot());
         QVERIFY(dir.isValid());
-        for (const char *name : { "profile.db", "data.db", "qc.db" })
+        for (const char* name : {"profile.db", "data.db", "qc.db"})
             QVERIFY(QFile::copy(m_template.filePath(QLatin1String(name)), dir.filePath(QLatin1String(name))));
 
         QProcess process;
@@ -178,7 +183,7 @@ void TestDbUpdateKill::killedUpgradeLosesNothing()
         process.start(dbUpdateProgram(), {});
         QVERIFY(process.waitForStarted());
         QThread::usleep(random.bounded(quint32(windowMs * 1000)));
-        process.kill();  // SIGKILL; a process that has already ended is not hit
+        process.kill(); // SIGKILL; a process that has already ended is not hit
         process.waitForFinished();
         const bool killed = process.exitStatus() == QProcess::CrashExit;
         if (killed)
@@ -188,8 +193,8 @@ void TestDbUpdateKill::killedUpgradeLosesNothing()
 
         QString phase;
         const QString fault = check(dir.path(), &phase);
-        QVERIFY2(fault.isEmpty(), qPrintable(QStringLiteral("trial %1 (seed %2): %3")
-                                             .arg(trials).arg(seed).arg(fault)));
+        QVERIFY2(fault.isEmpty(),
+                 qPrintable(QStringLiteral("trial %1 (seed %2): %3").arg(trials).arg(seed).arg(fault)));
         ++phases[killed ? phase : QStringLiteral("not killed: ran to its end")];
     }
     for (auto it = phases.cbegin(); it != phases.cend(); ++it)

@@ -27,7 +27,7 @@ private slots:
     void secondRunChangesOnlyVersionRows();
 
 private:
-    static QString makeTranslation(const QString &qmPath);
+    static QString makeTranslation(const QString& qmPath);
 };
 
 void TestDbUpdateRunner::withoutArgumentsReportsOnStandardError_data()
@@ -56,7 +56,7 @@ void TestDbUpdateRunner::withoutArgumentsReportsOnStandardError()
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.standardError.contains(message), run.standardError.constData());
-    QCOMPARE(QDir(dir.path()).entryList({ QStringLiteral("*.log") }), QStringList());
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.log")}), QStringList());
 }
 
 void TestDbUpdateRunner::logFileIsAppendedTo()
@@ -85,9 +85,10 @@ void TestDbUpdateRunner::logFileIsAppendedTo()
     QVERIFY(second.log.startsWith(first.log));
     const QList<QByteArray> lines = second.log.split('\n');
     QVERIFY(lines.last().isEmpty());
-    for (const QByteArray &line : lines.mid(1, lines.size() - 2)) {
+    for (const QByteArray& line : lines.mid(1, lines.size() - 2)) {
         QVERIFY2(QRegularExpression(QStringLiteral("^(Debug|Warning|Critical|Fatal): "))
-                         .match(QString::fromLocal8Bit(line)).hasMatch(),
+                     .match(QString::fromLocal8Bit(line))
+                     .hasMatch(),
                  line.constData());
     }
     QVERIFY(second.log.contains("Debug: "));
@@ -99,12 +100,12 @@ void TestDbUpdateRunner::unopenableLogFileFallsBackToStandardError()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QCOMPARE(createInstallation(dir.path(), 3, 2), QString());
-    const Run run = runDbUpdate(dir.path(), { QStringLiteral("no-such-folder/update.log") });
+    const Run run = runDbUpdate(dir.path(), {QStringLiteral("no-such-folder/update.log")});
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.standardError.contains("data.db copied to data.db.bak"), run.standardError.constData());
 }
 
-QString TestDbUpdateRunner::makeTranslation(const QString &qmPath)
+QString TestDbUpdateRunner::makeTranslation(const QString& qmPath)
 {
     const QString lrelease = QStringLiteral(LRELEASE_PROGRAM);
     if (lrelease.isEmpty() || !QFile::exists(lrelease))
@@ -113,15 +114,20 @@ QString TestDbUpdateRunner::makeTranslation(const QString &qmPath)
     QFile ts(tsPath);
     if (!ts.open(QIODevice::WriteOnly))
         return ts.errorString();
-    const char *pairs[][2] = {
-        { "梯度1", "Series A" }, { "梯度2", "Series B" }, { "梯度3", "Series C" }, { "梯度4", "Series D" },
-        { "样本类型", "Patient's sample type" }, { "初始量[ul]", "Initial volume [ul]" },
-        { "报警限[ul]", "Alarm limit [ul]" }, { "中断限[ul]", "Interrupt limit [ul]" },
-        { "住院号", "Hospital no." },
+    const char* pairs[][2] = {
+        {"梯度1", "Series A"},
+        {"梯度2", "Series B"},
+        {"梯度3", "Series C"},
+        {"梯度4", "Series D"},
+        {"样本类型", "Patient's sample type"},
+        {"初始量[ul]", "Initial volume [ul]"},
+        {"报警限[ul]", "Alarm limit [ul]"},
+        {"中断限[ul]", "Interrupt limit [ul]"},
+        {"住院号", "Hospital no."},
     };
     QByteArray text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!DOCTYPE TS>\n"
                       "<TS version=\"2.1\" language=\"en_GB\">\n<context>\n<name>UpdateProfile</name>\n";
-    for (const auto &pair : pairs) {
+    for (const auto& pair : pairs) {
         text += QByteArray("<message><source>") + pair[0] + "</source><translation>"
                 + QByteArray(pair[1]).replace("'", "&apos;") + "</translation></message>\n";
     }
@@ -129,7 +135,7 @@ QString TestDbUpdateRunner::makeTranslation(const QString &qmPath)
     ts.write(text);
     ts.close();
     QProcess process;
-    process.start(lrelease, { QStringLiteral("-silent"), tsPath, QStringLiteral("-qm"), qmPath });
+    process.start(lrelease, {QStringLiteral("-silent"), tsPath, QStringLiteral("-qm"), qmPath});
     if (!process.waitForFinished(30000) || process.exitCode() != 0 || !QFile::exists(qmPath))
         return QStringLiteral("lrelease failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
     return QString();
@@ -137,13 +143,17 @@ QString TestDbUpdateRunner::makeTranslation(const QString &qmPath)
 
 void TestDbUpdateRunner::translationsChangeDefaultTexts_data()
 {
-    QTest::addColumn<QString>("qmFolder");  // relative to the working folder
+    QTest::addColumn<QString>("qmFolder"); // relative to the working folder
     QTest::addColumn<QString>("argument");
     QTest::addColumn<bool>("translated");
-    QTest::newRow("in the working folder") << "." << "vela_en" << true;
-    QTest::newRow("in the parent folder") << ".." << "vela_en" << true;
-    QTest::newRow("file name with suffix") << "." << "vela_en.qm" << true;
-    QTest::newRow("not found: source texts") << "." << "other_en" << false;
+    QTest::newRow("in the working folder") << "."
+                                           << "vela_en" << true;
+    QTest::newRow("in the parent folder") << ".."
+                                          << "vela_en" << true;
+    QTest::newRow("file name with suffix") << "."
+                                           << "vela_en.qm" << true;
+    QTest::newRow("not found: source texts") << "."
+                                             << "other_en" << false;
 }
 
 void TestDbUpdateRunner::translationsChangeDefaultTexts()
@@ -161,19 +171,18 @@ void TestDbUpdateRunner::translationsChangeDefaultTexts()
     QVERIFY2(made.isEmpty(), qPrintable(made));
     QCOMPARE(createInstallation(work, 1, 2), QString());
 
-    const Run run = runDbUpdate(work, { argument }, QStringLiteral("update.log"));
+    const Run run = runDbUpdate(work, {argument}, QStringLiteral("update.log"));
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(!run.log.contains("Warning:"), run.log.constData());
 
     Db db(QDir(work).filePath(QStringLiteral("profile.db")));
-    auto setting = [&db](const char *key) {
-        return db.value(QStringLiteral("select value from profile where name = '%1'")
-                        .arg(QLatin1String(key))).toString();
+    auto setting = [&db](const char* key) {
+        return db.value(QStringLiteral("select value from profile where name = '%1'").arg(QLatin1String(key)))
+            .toString();
     };
     if (translated) {
-        QCOMPARE(setting("dilution"),
-                 QStringLiteral("Series A;1/5;1/10;1/20;1/30,Series B;1/5;1/10;1/20;1/30;1/40,"
-                                "Series C;1/1;1/2;1/4;1/8,Series D;1/1;3/4;1/2;1/4"));
+        QCOMPARE(setting("dilution"), QStringLiteral("Series A;1/5;1/10;1/20;1/30,Series B;1/5;1/10;1/20;1/30;1/40,"
+                                                     "Series C;1/1;1/2;1/4;1/8,Series D;1/1;3/4;1/2;1/4"));
         QCOMPARE(setting("patient/sampleType"), QStringLiteral("Patient's sample type"));
         QCOMPARE(setting("reagent/initVolume"), QStringLiteral("Initial volume [ul]"));
         QCOMPARE(setting("reagent/alarmLimit"), QStringLiteral("Alarm limit [ul]"));
@@ -190,8 +199,8 @@ void TestDbUpdateRunner::missingDatabaseIsCreatedEmpty_data()
     QTest::addColumn<QString>("missing");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("untouched");
-    QTest::newRow("profile.db") << "profile.db" << 1 << QStringList{ "data.db", "qc.db" };
-    QTest::newRow("data.db") << "data.db" << 1 << QStringList{ "qc.db" };
+    QTest::newRow("profile.db") << "profile.db" << 1 << QStringList{"data.db", "qc.db"};
+    QTest::newRow("data.db") << "data.db" << 1 << QStringList{"qc.db"};
     QTest::newRow("qc.db") << "qc.db" << 0 << QStringList();
 }
 
@@ -205,14 +214,14 @@ void TestDbUpdateRunner::missingDatabaseIsCreatedEmpty()
     QCOMPARE(createInstallation(dir.path(), 3, 2), QString());
     QVERIFY(QFile::remove(dir.filePath(missing)));
     QHash<QString, QByteArray> before;
-    for (const QString &name : untouched)
+    for (const QString& name : untouched)
         before.insert(name, fileContents(dir.filePath(name)));
 
     const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"));
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY(QFile::exists(dir.filePath(missing)));
     QCOMPARE(QFileInfo(dir.filePath(missing)).size(), 0);
-    for (const QString &name : untouched) {
+    for (const QString& name : untouched) {
         QCOMPARE(fileContents(dir.filePath(name)), before.value(name));
         QVERIFY(!QFile::exists(dir.filePath(name + QLatin1String(".bak"))));
     }
@@ -224,9 +233,9 @@ void TestDbUpdateRunner::secondRunChangesOnlyVersionRows()
     QVERIFY(dir.isValid());
     QCOMPARE(createInstallation(dir.path(), 0, 0), QString());
     QCOMPARE(runDbUpdate(dir.path()).exitCode, 0);
-    const QStringList names = { QStringLiteral("profile.db"), QStringLiteral("data.db"), QStringLiteral("qc.db") };
+    const QStringList names = {QStringLiteral("profile.db"), QStringLiteral("data.db"), QStringLiteral("qc.db")};
     QStringList dumps;
-    for (const QString &name : names)
+    for (const QString& name : names)
         dumps << dump(dir.filePath(name));
     const QByteArray dataAfterFirst = fileContents(dir.filePath(QStringLiteral("data.db")));
 

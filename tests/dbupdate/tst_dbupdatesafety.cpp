@@ -16,11 +16,10 @@ using namespace fixture;
 
 namespace {
 
-const QStringList databases = { QStringLiteral("profile.db"), QStringLiteral("data.db"),
-                                QStringLiteral("qc.db") };
+const QStringList databases = {QStringLiteral("profile.db"), QStringLiteral("data.db"), QStringLiteral("qc.db")};
 
 // "module site" tags in order, for the runs of consecutive sites.
-QStringList sites(const char *module, int first, int last)
+QStringList sites(const char* module, int first, int last)
 {
     QStringList tags;
     for (int site = first; site <= last; ++site)
@@ -28,9 +27,9 @@ QStringList sites(const char *module, int first, int last)
     return tags;
 }
 
-QStringList rebuildSites(const char *module, int create, int index, int drop)
+QStringList rebuildSites(const char* module, int create, int index, int drop)
 {
-    QStringList tags{ QStringLiteral("updatebase 40") };
+    QStringList tags{QStringLiteral("updatebase 40")};
     tags << sites(module, create, create);
     if (index)
         tags << sites(module, index, index);
@@ -43,7 +42,7 @@ QStringList dataSteps(int version)
     QStringList tags;
     if (version < 1) {
         tags << sites("updatedata", 15, 16);
-        for (int create : { 23, 33, 43, 53, 63, 73 })
+        for (int create : {23, 33, 43, 53, 63, 73})
             tags << rebuildSites("updatedata", create, create + 1, create + 3);
         tags << sites("updatedata", 85, 85) << sites("updatedata", 87, 87);
     }
@@ -57,8 +56,7 @@ QStringList profileSteps(int version)
     QStringList tags;
     if (version < 1) {
         tags << rebuildSites("updateprofile", 23, 0, 25) << sites("updateprofile", 34, 34)
-             << sites("updateprofile", 36, 36) << sites("updateprofile", 43, 43)
-             << sites("updateprofile", 46, 46);
+             << sites("updateprofile", 36, 36) << sites("updateprofile", 43, 43) << sites("updateprofile", 46, 46);
     }
     if (version < 2)
         tags << sites("updateprofile", 51, 53);
@@ -66,9 +64,8 @@ QStringList profileSteps(int version)
         tags << sites("updateprofile", 58, 64);
     tags << sites("updateprofile", 72, 73);
     if (version < 2) {
-        tags << sites("updateprofile", 77, 77) << sites("updateprofile", 86, 86)
-             << sites("updateprofile", 89, 89) << sites("updateprofile", 91, 106)
-             << sites("updateprofile", 108, 124) << sites("updateprofile", 126, 129)
+        tags << sites("updateprofile", 77, 77) << sites("updateprofile", 86, 86) << sites("updateprofile", 89, 89)
+             << sites("updateprofile", 91, 106) << sites("updateprofile", 108, 124) << sites("updateprofile", 126, 129)
              << sites("updateprofile", 131, 150) << sites("updateprofile", 152, 155);
     }
     if (version < 3)
@@ -77,11 +74,11 @@ QStringList profileSteps(int version)
 }
 
 // The "module site" tags of the report lines in a log.
-QStringList reportedSites(const QByteArray &log)
+QStringList reportedSites(const QByteArray& log)
 {
     QStringList tags;
     const QRegularExpression report(QStringLiteral("^Warning: (update\\w+) \\( (\\d+) \\):  "));
-    for (const QByteArray &line : log.split('\n')) {
+    for (const QByteArray& line : log.split('\n')) {
         const auto match = report.match(QString::fromUtf8(line));
         if (match.hasMatch())
             tags << match.captured(1) + QLatin1Char(' ') + match.captured(2);
@@ -119,19 +116,18 @@ void TestDbUpdateSafety::rebuildKeepsOtherObjects_data()
 {
     QTest::addColumn<int>("profileVersion");
     QTest::addColumn<int>("dataVersion");
-    QTest::addColumn<QStringList>("ownObjects");  // triggers and indexes of rebuilt tables
+    QTest::addColumn<QStringList>("ownObjects"); // triggers and indexes of rebuilt tables
     QTest::newRow("lookup tables of data.db") << 3 << 0 << QStringList();
     QTest::newRow("user of profile.db") << 0 << 2 << QStringList();
     QTest::newRow("with the rebuilt tables' own triggers and indexes")
-            << 0 << 0
-            << QStringList{
-                   "create table lookupChange(tbl text, id integer)",
-                   "create trigger operator_changed after update on operator begin\n"
-                   "\tinsert into lookupChange values('operator', new.id);\nend",
-                   "create index operator_name on operator(name)",
-                   "create trigger user_renamed after update of name on user begin\n"
-                   "\tinsert into userLog(userId, action) values(new.id, 'renamed');\nend",
-                   "create index user_level on user (level)" };
+        << 0 << 0
+        << QStringList{"create table lookupChange(tbl text, id integer)",
+                       "create trigger operator_changed after update on operator begin\n"
+                       "\tinsert into lookupChange values('operator', new.id);\nend",
+                       "create index operator_name on operator(name)",
+                       "create trigger user_renamed after update of name on user begin\n"
+                       "\tinsert into userLog(userId, action) values(new.id, 'renamed');\nend",
+                       "create index user_level on user (level)"};
 }
 
 void TestDbUpdateSafety::rebuildKeepsOtherObjects()
@@ -144,7 +140,7 @@ void TestDbUpdateSafety::rebuildKeepsOtherObjects()
     QCOMPARE(createInstallation(dir.path(), profileVersion, dataVersion), QString());
     const QString data = dir.filePath(QStringLiteral("data.db"));
     const QString profile = dir.filePath(QStringLiteral("profile.db"));
-    for (const QString &statement : ownObjects) {
+    for (const QString& statement : ownObjects) {
         Db db(statement.contains(QLatin1String("user")) ? profile : data);
         QVERIFY2(db.exec(statement), qPrintable(db.lastError()));
     }
@@ -165,17 +161,16 @@ void TestDbUpdateSafety::rebuildKeepsOtherObjects()
         QVERIFY2(db.exec(QStringLiteral("insert into patient (id, sampleNo, date) values(3, '003', '2013-05-04')")),
                  qPrintable(db.lastError()));
         QCOMPARE(asText(db.rows(QStringLiteral("select * from assignment where patientId = 3"))),
-                 QStringList{ QStringLiteral("3 | 1 | 1 | 1 | 1 | 1 | 1") });
-        QCOMPARE(db.value(QStringLiteral("select count(*) from lookup_names")).toInt(),
-                 6 * int(lookupRows().size()));
+                 QStringList{QStringLiteral("3 | 1 | 1 | 1 | 1 | 1 | 1")});
+        QCOMPARE(db.value(QStringLiteral("select count(*) from lookup_names")).toInt(), 6 * int(lookupRows().size()));
         QCOMPARE(db.rows(QStringLiteral("pragma foreign_key_check")), QList<QVariantList>());
-        QVERIFY2(db.exec(QStringLiteral("update operator set name = 'Beta' where id = 5")),
-                 qPrintable(db.lastError()));
+        QVERIFY2(db.exec(QStringLiteral("update operator set name = 'Beta' where id = 5")), qPrintable(db.lastError()));
         if (!ownObjects.isEmpty()) {
             QCOMPARE(db.rows(QStringLiteral("select * from lookupChange")),
-                     (QList<QVariantList>{ { QStringLiteral("operator"), 5 } }));
-            QCOMPARE(db.value(QStringLiteral("select tbl_name from sqlite_master where name = 'operator_name'"))
-                     .toString(), QStringLiteral("operator"));
+                     (QList<QVariantList>{{QStringLiteral("operator"), 5}}));
+            QCOMPARE(
+                db.value(QStringLiteral("select tbl_name from sqlite_master where name = 'operator_name'")).toString(),
+                QStringLiteral("operator"));
         }
     }
     Db db(profile);
@@ -185,12 +180,12 @@ void TestDbUpdateSafety::rebuildKeepsOtherObjects()
              QStringLiteral("curve TT"));
     QCOMPARE(db.value(QStringLiteral("select count(*) from user_names")).toInt(), 3);
     QCOMPARE(db.rows(QStringLiteral("pragma foreign_key_check")), QList<QVariantList>());
-    for (const QString &statement : ownObjects) {
+    for (const QString& statement : ownObjects) {
         const QString name = statement.section(QLatin1Char(' '), 2, 2);
         if (!statement.contains(QLatin1String("user")))
             continue;
-        QCOMPARE(db.value(QStringLiteral("select tbl_name from sqlite_master where name = '%1'").arg(name))
-                 .toString(), QStringLiteral("user"));
+        QCOMPARE(db.value(QStringLiteral("select tbl_name from sqlite_master where name = '%1'").arg(name)).toString(),
+                 QStringLiteral("user"));
     }
     if (!ownObjects.isEmpty()) {
         QVERIFY(db.exec(QStringLiteral("update user set name = 'root' where id = 1")));
@@ -203,8 +198,10 @@ void TestDbUpdateSafety::unreadableSourceFailsTheCopy_data()
 {
     QTest::addColumn<QString>("database");
     QTest::addColumn<QString>("table");
-    QTest::newRow("lookup table of data.db") << "data.db" << "operator";
-    QTest::newRow("user of profile.db") << "profile.db" << "user";
+    QTest::newRow("lookup table of data.db") << "data.db"
+                                             << "operator";
+    QTest::newRow("user of profile.db") << "profile.db"
+                                        << "user";
 }
 
 void TestDbUpdateSafety::unreadableSourceFailsTheCopy()
@@ -218,11 +215,12 @@ void TestDbUpdateSafety::unreadableSourceFailsTheCopy()
     const QString backupTable = table + QLatin1String("_bak");
     // A generated column whose function this program does not have: every
     // read of the table's rows fails, though its pages are sound.
-    const auto setFunction = [&path](const QString &from, const QString &to) {
+    const auto setFunction = [&path](const QString& from, const QString& to) {
         Db db(path);
-        return db.exec({ QStringLiteral("pragma writable_schema = on"),
-                         QStringLiteral("update sqlite_master set sql = replace(sql, '%1(', '%2(') "
-                                        "where type = 'table'").arg(from, to) });
+        return db.exec({QStringLiteral("pragma writable_schema = on"),
+                        QStringLiteral("update sqlite_master set sql = replace(sql, '%1(', '%2(') "
+                                       "where type = 'table'")
+                            .arg(from, to)});
     };
     QList<QVariantList> rows;
     {
@@ -234,16 +232,14 @@ void TestDbUpdateSafety::unreadableSourceFailsTheCopy()
 
     const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"));
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.log.contains("Warning: updatebase ( 48 ):  unknown function: nosuchfunction()"),
-             run.log.constData());
+    QVERIFY2(run.log.contains("Warning: updatebase ( 48 ):  unknown function: nosuchfunction()"), run.log.constData());
     QVERIFY2(run.log.contains(": [ select * from " + backupTable.toLatin1() + " ] \n"), run.log.constData());
     QVERIFY2(!run.log.contains("updatebase ( 70 )"), run.log.constData());
 
     QVERIFY(setFunction(QStringLiteral("nosuchfunction"), QStringLiteral("upper")));
     Db db(path);
     QVERIFY(db.hasTable(backupTable));
-    QCOMPARE(asText(db.rows(QStringLiteral("select id, name from %1 order by id").arg(backupTable))),
-             asText(rows));
+    QCOMPARE(asText(db.rows(QStringLiteral("select id, name from %1 order by id").arg(backupTable))), asText(rows));
     QCOMPARE(db.value(QStringLiteral("select count(*) from %1").arg(table)).toInt(), 0);
     QVERIFY(!db.hasTable(QStringLiteral("version")));
 }
@@ -257,8 +253,9 @@ void TestDbUpdateSafety::backupThatCannotBeMadeStopsTheRun_data()
     QTest::newRow("name taken by a folder") << "data.db" << QStringList() << QByteArray("data.db.bak");
     // The disk fills up as the finished copy of profile.db is given its name.
     QTest::newRow("disk full") << "profile.db"
-                               << QStringList{ "strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=linkat",
-                                               "-e", "inject=linkat:error=ENOSPC:when=1" }
+                               << QStringList{"strace",       "-f",        "-qq",
+                                              "-o",           "/dev/null", "-e",
+                                              "trace=linkat", "-e",        "inject=linkat:error=ENOSPC:when=1"}
                                << QByteArray("No space left on device");
 }
 
@@ -282,7 +279,7 @@ void TestDbUpdateSafety::backupThatCannotBeMadeStopsTheRun()
     const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"), wrapper);
     QCOMPARE(run.exitCode, 1);
     const QByteArray message = "Warning: Can't back up " + database.toLatin1() + " to " + database.toLatin1()
-            + ".bak: ";
+                               + ".bak: ";
     QVERIFY2(run.log.contains(message), run.log.constData());
     QVERIFY2(run.log.contains(reason), run.log.constData());
     QVERIFY2(run.log.contains("; " + database.toLatin1() + " is left unchanged\n"), run.log.constData());
@@ -290,7 +287,7 @@ void TestDbUpdateSafety::backupThatCannotBeMadeStopsTheRun()
     // That database and the ones after it are as they were; nothing is
     // left behind, not even the lock.
     const QMap<QString, QByteArray> after = folderContents(dir.path());
-    for (const QString &name : databases.mid(databases.indexOf(database)))
+    for (const QString& name : databases.mid(databases.indexOf(database)))
         QCOMPARE(after.value(name), before.value(name));
     QVERIFY(!after.contains(database + QLatin1String(".upgrading")));
     QVERIFY(!after.contains(QStringLiteral("dbupdate.lock")));
@@ -349,31 +346,32 @@ void TestDbUpdateSafety::mayFailStepsReportAndGoOn_data()
     QTest::addColumn<QString>("check");
     QTest::addColumn<QString>("expected");
     QTest::newRow("E37-E40, E61 on keys already there")
-            << 1
-            << QStringList{ "insert into profile values('reagent/initVolume', 'i')",
-                            "insert into profile values('reagent/alarmLimit', 'a')",
-                            "insert into profile values('reagent/interruptLimit', 'x')",
-                            "insert into profile values('patient/hospitalNo', 'h')",
-                            "insert into profile values('analyst/FIB/odPercent', 0.7)" }
-            << sites("updateprofile", 126, 129) + sites("updateprofile", 152, 152)
-            << "select group_concat(value, ',') from (select value from profile where name in "
-               "('reagent/initVolume', 'reagent/alarmLimit', 'reagent/interruptLimit', "
-               "'patient/hospitalNo', 'analyst/FIB/odPercent') order by name)"
-            << "0.7,h,a,i,x";
+        << 1
+        << QStringList{"insert into profile values('reagent/initVolume', 'i')",
+                       "insert into profile values('reagent/alarmLimit', 'a')",
+                       "insert into profile values('reagent/interruptLimit', 'x')",
+                       "insert into profile values('patient/hospitalNo', 'h')",
+                       "insert into profile values('analyst/FIB/odPercent', 0.7)"}
+        << sites("updateprofile", 126, 129) + sites("updateprofile", 152, 152)
+        << "select group_concat(value, ',') from (select value from profile where name in "
+           "('reagent/initVolume', 'reagent/alarmLimit', 'reagent/interruptLimit', "
+           "'patient/hospitalNo', 'analyst/FIB/odPercent') order by name)"
+        << "0.7,h,a,i,x";
     QTest::newRow("B on a curve table that has instrUuid")
-            << 1 << QStringList{ "alter table curve add column instrUuid text" }
-            << sites("updateprofile", 51, 51)
-            << "select sql from sqlite_master where name = 'curve_index'"
-            << "CREATE UNIQUE INDEX curve_index on curve(name, instrUuid)";
+        << 1 << QStringList{"alter table curve add column instrUuid text"} << sites("updateprofile", 51, 51)
+        << "select sql from sqlite_master where name = 'curve_index'"
+        << "CREATE UNIQUE INDEX curve_index on curve(name, instrUuid)";
     QTest::newRow("C on tables that have the columns")
-            << 2
-            << QStringList{ "alter table assayCalibration add column method integer",
-                            "alter table assayCalibration add column dispX text",
-                            "alter table assayCalibration add column dispY text",
-                            "alter table curve add column c real", "alter table curve add column d real",
-                            "alter table curve add column e real", "alter table curve add column valid integer" }
-            << sites("updateprofile", 58, 64)
-            << "select method || dispX || dispY from assayCalibration where name = 'DD'" << "4LogLog";
+        << 2
+        << QStringList{"alter table assayCalibration add column method integer",
+                       "alter table assayCalibration add column dispX text",
+                       "alter table assayCalibration add column dispY text",
+                       "alter table curve add column c real",
+                       "alter table curve add column d real",
+                       "alter table curve add column e real",
+                       "alter table curve add column valid integer"}
+        << sites("updateprofile", 58, 64) << "select method || dispX || dispY from assayCalibration where name = 'DD'"
+        << "4LogLog";
 }
 
 void TestDbUpdateSafety::mayFailStepsReportAndGoOn()
@@ -396,7 +394,7 @@ void TestDbUpdateSafety::mayFailStepsReportAndGoOn()
     QCOMPARE(reportedSites(run.log), failing);
     QVERIFY2(!run.log.contains("stops here"), run.log.constData());
     Db db(path);
-    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{ { 3 } });
+    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{{3}});
     QCOMPARE(db.value(check).toString(), expected);
     // The steps after the failing ones ran.
     QCOMPARE(db.value(QStringLiteral("select valid from curve where name = 'FIB'")).toInt(), 1);
@@ -409,27 +407,26 @@ void TestDbUpdateSafety::checksBeforeAndAfter_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArrayList>("lines");
     QTest::newRow("problems found before are reported, the upgrade goes on")
-            << 3
-            << QStringList{ "insert into userLog(userId, action) values(99, 'gone')",
-                            "create table limits(v integer check (v > 0))",
-                            "pragma ignore_check_constraints = on", "insert into limits values(0)" }
-            << 0
-            << QByteArrayList{ "Warning: profile.db: found before the upgrade: foreign key check: userLog row ",
-                               " refers to a missing row of user (foreign key 0)\n",
-                               "Warning: profile.db: found before the upgrade: integrity check: "
-                               "CHECK constraint failed in limits\n" };
+        << 3
+        << QStringList{"insert into userLog(userId, action) values(99, 'gone')",
+                       "create table limits(v integer check (v > 0))", "pragma ignore_check_constraints = on",
+                       "insert into limits values(0)"}
+        << 0
+        << QByteArrayList{"Warning: profile.db: found before the upgrade: foreign key check: userLog row ",
+                          " refers to a missing row of user (foreign key 0)\n",
+                          "Warning: profile.db: found before the upgrade: integrity check: "
+                          "CHECK constraint failed in limits\n"};
     // The upgrade replaces the generic reagents that a lot still refers to.
     QTest::newRow("a reference the upgrade breaks stops the run")
-            << 1
-            << QStringList{ "create table reagentLot(id integer primary key, "
-                            "reagentId integer references reagent(id), lot text)",
-                            "insert into reagentLot values(1, 2, 'B-17')",
-                            "insert into reagentLot values(2, 4, 'PT-3')" }
-            << 1
-            << QByteArrayList{ "Warning: profile.db: brought in by the upgrade: foreign key check: "
-                               "reagentLot row 1 refers to a missing row of reagent (foreign key 0)\n",
-                               "Warning: profile.db is upgraded but has 1 new problem(s); "
-                               "profile.db.bak holds it as it was before the first attempt\n" };
+        << 1
+        << QStringList{"create table reagentLot(id integer primary key, "
+                       "reagentId integer references reagent(id), lot text)",
+                       "insert into reagentLot values(1, 2, 'B-17')", "insert into reagentLot values(2, 4, 'PT-3')"}
+        << 1
+        << QByteArrayList{"Warning: profile.db: brought in by the upgrade: foreign key check: "
+                          "reagentLot row 1 refers to a missing row of reagent (foreign key 0)\n",
+                          "Warning: profile.db is upgraded but has 1 new problem(s); "
+                          "profile.db.bak holds it as it was before the first attempt\n"};
 }
 
 void TestDbUpdateSafety::checksBeforeAndAfter()
@@ -450,7 +447,7 @@ void TestDbUpdateSafety::checksBeforeAndAfter()
     const QByteArray data = fileContents(dir.filePath(QStringLiteral("data.db")));
     const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"));
     QCOMPARE(run.exitCode, exitCode);
-    for (const QByteArray &line : lines)
+    for (const QByteArray& line : lines)
         QVERIFY2(run.log.contains(line), run.log.constData());
     QCOMPARE(fileContents(path + QLatin1String(".bak")), original);
     // A failed run keeps its copy for the next run and goes no further.
@@ -461,16 +458,15 @@ void TestDbUpdateSafety::checksBeforeAndAfter()
 
 void TestDbUpdateSafety::writerOrSecondRunStopsTheRun_data()
 {
-    QTest::addColumn<QString>("writing");  // database held in a write transaction, or none
+    QTest::addColumn<QString>("writing"); // database held in a write transaction, or none
     QTest::addColumn<QByteArray>("message");
-    QTest::newRow("writer on data.db")
-            << "data.db"
-            << QByteArray("Warning: Can't upgrade: data.db is in use by another program that is "
-                          "writing to it (database is locked); nothing was changed\n");
+    QTest::newRow("writer on data.db") << "data.db"
+                                       << QByteArray(
+                                              "Warning: Can't upgrade: data.db is in use by another program that is "
+                                              "writing to it (database is locked); nothing was changed\n");
     QTest::newRow("writer on profile.db")
-            << "profile.db" << QByteArray("Warning: Can't upgrade: profile.db is in use by another program");
-    QTest::newRow("another dbupdate")
-            << "" << QByteArray("Warning: Can't upgrade: another dbupdate (process ");
+        << "profile.db" << QByteArray("Warning: Can't upgrade: profile.db is in use by another program");
+    QTest::newRow("another dbupdate") << "" << QByteArray("Warning: Can't upgrade: another dbupdate (process ");
 }
 
 void TestDbUpdateSafety::writerOrSecondRunStopsTheRun()
@@ -488,8 +484,7 @@ void TestDbUpdateSafety::writerOrSecondRunStopsTheRun()
         QVERIFY(otherRun.tryLock(0));
     } else {
         writer.reset(new Db(dir.filePath(writing)));
-        QVERIFY2(writer->exec({ QStringLiteral("begin immediate"),
-                                QStringLiteral("create table pending(id integer)") }),
+        QVERIFY2(writer->exec({QStringLiteral("begin immediate"), QStringLiteral("create table pending(id integer)")}),
                  qPrintable(writer->lastError()));
     }
     const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"));
@@ -530,7 +525,7 @@ void TestDbUpdateSafety::dryRunListsStepsAndChangesNothing()
         QVERIFY(QFile::remove(dir.filePath(missing)));
     const QMap<QString, QByteArray> before = folderContents(dir.path());
 
-    const Run run = runDbUpdate(dir.path(), { QStringLiteral("--dry-run") }, QStringLiteral("update.log"));
+    const Run run = runDbUpdate(dir.path(), {QStringLiteral("--dry-run")}, QStringLiteral("update.log"));
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.standardError.isEmpty(), run.standardError.constData());
     QVERIFY(folderContents(dir.path()) == before);
@@ -538,7 +533,7 @@ void TestDbUpdateSafety::dryRunListsStepsAndChangesNothing()
     const QStringList lines = QString::fromUtf8(run.standardOutput).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QStringList steps[3];
     int current = -1;
-    for (const QString &line : lines) {
+    for (const QString& line : lines) {
         if (!line.startsWith(QLatin1String("  "))) {
             current = int(databases.indexOf(line.section(QLatin1Char(':'), 0, 0)));
             QVERIFY2(current >= 0, qPrintable(line));
@@ -550,14 +545,15 @@ void TestDbUpdateSafety::dryRunListsStepsAndChangesNothing()
     QCOMPARE(steps[0], profileSteps(profileVersion));
     QCOMPARE(steps[1], dataSteps(missing.isEmpty() ? dataVersion : 0));
     QCOMPARE(steps[2], QStringList());
-    QVERIFY2(lines.contains(QStringLiteral("profile.db: version %1, target 3; the steps a run takes:")
-                            .arg(profileVersion)), run.standardOutput.constData());
-    QVERIFY2(lines.contains(missing.isEmpty()
-                                    ? QStringLiteral("data.db: version %1, target 2; the steps a run takes:")
-                                      .arg(dataVersion)
-                                    : QStringLiteral("data.db: not found, a run creates it empty; version 0, "
-                                                     "target 2; the steps a run takes:")),
-             run.standardOutput.constData());
+    QVERIFY2(
+        lines.contains(QStringLiteral("profile.db: version %1, target 3; the steps a run takes:").arg(profileVersion)),
+        run.standardOutput.constData());
+    QVERIFY2(
+        lines.contains(missing.isEmpty()
+                           ? QStringLiteral("data.db: version %1, target 2; the steps a run takes:").arg(dataVersion)
+                           : QStringLiteral("data.db: not found, a run creates it empty; version 0, "
+                                            "target 2; the steps a run takes:")),
+        run.standardOutput.constData());
     QVERIFY(lines.contains(QStringLiteral("qc.db: version 0, nothing to do")));
     if (profileVersion == 0) {
         QVERIFY(lines.contains(QStringLiteral("  updatebase 40: alter table user rename to user_bak")));
@@ -570,10 +566,10 @@ void TestDbUpdateSafety::dryRunListsStepsAndChangesNothing()
 void TestDbUpdateSafety::helpChangesNothing_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("-h") << QStringList{ "-h" };
-    QTest::newRow("--help") << QStringList{ "--help" };
-    QTest::newRow("after a log file name") << QStringList{ "update.log", "--help" };
-    QTest::newRow("with --dry-run") << QStringList{ "--dry-run", "-h" };
+    QTest::newRow("-h") << QStringList{"-h"};
+    QTest::newRow("--help") << QStringList{"--help"};
+    QTest::newRow("after a log file name") << QStringList{"update.log", "--help"};
+    QTest::newRow("with --dry-run") << QStringList{"--dry-run", "-h"};
 }
 
 void TestDbUpdateSafety::helpChangesNothing()

@@ -10,23 +10,23 @@ namespace {
 
 // SQLite keeps a definition as "CREATE TABLE " (or INDEX, TRIGGER) and the
 // statement's own text from the object's name on.
-QString storedForm(const QString &statement, const QString &keyword, const QString &name)
+QString storedForm(const QString& statement, const QString& keyword, const QString& name)
 {
     return QLatin1String("CREATE ") + keyword + QLatin1Char(' ') + statement.mid(statement.indexOf(name));
 }
 
 const QString detailSql = QString::fromUtf8(
-        "create table detail(\n\tid integer primary key,\n\tpatientId integer references patient,\n"
-        "\titem text,\t\t\t\t\t\t\t\t\t\t-- 测量项目, 如PT\n"
-        "\tinfo text,\t\t\t\t\t\t\t\t\t\t-- 测试详细信息, 如测试通道等\n"
-        "\tunique(patientId, item) on conflict replace)");
+    "create table detail(\n\tid integer primary key,\n\tpatientId integer references patient,\n"
+    "\titem text,\t\t\t\t\t\t\t\t\t\t-- 测量项目, 如PT\n"
+    "\tinfo text,\t\t\t\t\t\t\t\t\t\t-- 测试详细信息, 如测试通道等\n"
+    "\tunique(patientId, item) on conflict replace)");
 const QString triggerSql = QStringLiteral(
-        "create trigger on_delete_patient after delete on patient\nbegin\n"
-        "\tdelete from exam where old.sampleNo = exam.sampleNo and old.date = exam.date;\n"
-        "\tdelete from result where old.id = result.patientId;\n"
-        "\tdelete from patientExtra where old.id = patientExtra.patientId;\n"
-        "\tdelete from curve where old.id = curve.patientId;\n"
-        "\tdelete from detail where old.id = detail.patientId;\nend");
+    "create trigger on_delete_patient after delete on patient\nbegin\n"
+    "\tdelete from exam where old.sampleNo = exam.sampleNo and old.date = exam.date;\n"
+    "\tdelete from result where old.id = result.patientId;\n"
+    "\tdelete from patientExtra where old.id = patientExtra.patientId;\n"
+    "\tdelete from curve where old.id = curve.patientId;\n"
+    "\tdelete from detail where old.id = detail.patientId;\nend");
 
 } // namespace
 
@@ -49,7 +49,7 @@ private slots:
 private:
     // A folder with profile.db at its target version and data.db at
     // `dataVersion`; profile.db then needs nothing but its version row.
-    bool prepare(QTemporaryDir &dir, int dataVersion)
+    bool prepare(QTemporaryDir& dir, int dataVersion)
     {
         if (!dir.isValid())
             return false;
@@ -75,15 +75,15 @@ void TestUpdateData::upgradesVersion0()
 
     Db db(path);
     QVERIFY(db.isOpen());
-    for (const QString &table : lookupTables()) {
+    for (const QString& table : lookupTables()) {
         const auto rows = db.rows(QStringLiteral("select id, abbr, name from %1 order by id").arg(table));
         QCOMPARE(asText(rows), asText(lookupRows()));
         QCOMPARE(db.value(QStringLiteral("select name from %1 where abbr = 'AB'").arg(table)).toString(),
                  QStringLiteral("Alpha"));
         QCOMPARE(db.value(QStringLiteral("select name from %1 where abbr = 'cD'").arg(table)).toString(),
                  QStringLiteral("Gamma"));
-        const QString create = QStringLiteral(
-                "create table %1(\n\tid integer primary key,\n\tabbr text COLLATE NOCASE,\n\tname text)")
+        const QString create =
+            QStringLiteral("create table %1(\n\tid integer primary key,\n\tabbr text COLLATE NOCASE,\n\tname text)")
                 .arg(table);
         QCOMPARE(db.storedSql(table), storedForm(create, QStringLiteral("TABLE"), table));
         QCOMPARE(db.storedSql(table + QLatin1String("_index")),
@@ -95,7 +95,7 @@ void TestUpdateData::upgradesVersion0()
     QCOMPARE(db.storedSql(QStringLiteral("on_delete_patient")),
              storedForm(triggerSql, QStringLiteral("TRIGGER"), QStringLiteral("on_delete_patient")));
     QCOMPARE(db.storedSql(QStringLiteral("version")), QStringLiteral("CREATE TABLE version(version integer)"));
-    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{ { 2 } });
+    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{{2}});
     QVERIFY2(db.exec(QStringLiteral("select sampleType, hospitalNo from patient")), qPrintable(db.lastError()));
 }
 
@@ -114,16 +114,16 @@ void TestUpdateData::deletingPatientDeletesItsRows()
     QCOMPARE(runDbUpdate(dir.path()).exitCode, 0);
 
     Db db(dir.filePath(QStringLiteral("data.db")));
-    QVERIFY(db.exec({ QStringLiteral("insert into detail (patientId, item, info) values(1, 'APTT', 'channel 3')"),
-                      QStringLiteral("insert into detail (patientId, item, info) values(2, 'APTT', 'channel 4')"),
-                      QStringLiteral("delete from patient where id = 1") }));
+    QVERIFY(db.exec({QStringLiteral("insert into detail (patientId, item, info) values(1, 'APTT', 'channel 3')"),
+                     QStringLiteral("insert into detail (patientId, item, info) values(2, 'APTT', 'channel 4')"),
+                     QStringLiteral("delete from patient where id = 1")}));
     // Patient 1 is sample 001 of 2013-05-02; the exam of 001 on another day
     // belongs to someone else.
-    QCOMPARE(db.rows(QStringLiteral("select id from exam order by id")), (QList<QVariantList>{ { 2 }, { 3 } }));
-    QCOMPARE(db.rows(QStringLiteral("select patientId from result")), QList<QVariantList>{ { 2 } });
-    QCOMPARE(db.rows(QStringLiteral("select patientId from patientExtra")), QList<QVariantList>{ { 2 } });
-    QCOMPARE(db.rows(QStringLiteral("select patientId from curve")), QList<QVariantList>{ { 2 } });
-    QCOMPARE(db.rows(QStringLiteral("select distinct patientId from detail")), QList<QVariantList>{ { 2 } });
+    QCOMPARE(db.rows(QStringLiteral("select id from exam order by id")), (QList<QVariantList>{{2}, {3}}));
+    QCOMPARE(db.rows(QStringLiteral("select patientId from result")), QList<QVariantList>{{2}});
+    QCOMPARE(db.rows(QStringLiteral("select patientId from patientExtra")), QList<QVariantList>{{2}});
+    QCOMPARE(db.rows(QStringLiteral("select patientId from curve")), QList<QVariantList>{{2}});
+    QCOMPARE(db.rows(QStringLiteral("select distinct patientId from detail")), QList<QVariantList>{{2}});
 }
 
 void TestUpdateData::secondDetailRowReplacesFirst()
@@ -133,13 +133,13 @@ void TestUpdateData::secondDetailRowReplacesFirst()
     QCOMPARE(runDbUpdate(dir.path()).exitCode, 0);
 
     Db db(dir.filePath(QStringLiteral("data.db")));
-    QVERIFY2(db.exec({ QStringLiteral("insert into detail (patientId, item, info) values(1, 'PT', 'first')"),
-                       QStringLiteral("insert into detail (patientId, item, info) values(1, 'PT', 'second')"),
-                       QStringLiteral("insert into detail (patientId, item, info) values(1, 'TT', 'other')") }),
+    QVERIFY2(db.exec({QStringLiteral("insert into detail (patientId, item, info) values(1, 'PT', 'first')"),
+                      QStringLiteral("insert into detail (patientId, item, info) values(1, 'PT', 'second')"),
+                      QStringLiteral("insert into detail (patientId, item, info) values(1, 'TT', 'other')")}),
              qPrintable(db.lastError()));
     QCOMPARE(db.rows(QStringLiteral("select item, info from detail order by item")),
-             (QList<QVariantList>{ { QStringLiteral("PT"), QStringLiteral("second") },
-                                   { QStringLiteral("TT"), QStringLiteral("other") } }));
+             (QList<QVariantList>{{QStringLiteral("PT"), QStringLiteral("second")},
+                                  {QStringLiteral("TT"), QStringLiteral("other")}}));
 }
 
 void TestUpdateData::runsOnlyTheBlocksThatApply_data()
@@ -164,7 +164,7 @@ void TestUpdateData::runsOnlyTheBlocksThatApply()
         QVERIFY(db.exec(QStringLiteral("drop trigger on_delete_patient")));
         QVERIFY(db.exec(triggerSql));
     }
-    QString before = dump(path, { QStringLiteral("version") });
+    QString before = dump(path, {QStringLiteral("version")});
     QString oldTrigger;
     {
         Db db(path);
@@ -176,12 +176,12 @@ void TestUpdateData::runsOnlyTheBlocksThatApply()
     QVERIFY2(!run.log.contains("Warning:"), run.log.constData());
 
     Db db(path);
-    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{ { 2 } });
+    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{{2}});
     const QString newTrigger = db.storedSql(QStringLiteral("on_delete_patient"));
     QCOMPARE(newTrigger, storedForm(triggerSql, QStringLiteral("TRIGGER"), QStringLiteral("on_delete_patient")));
     QCOMPARE(oldTrigger != newTrigger, triggerReplaced);
     // Apart from the trigger, nothing changed.
-    QCOMPARE(dump(path, { QStringLiteral("version") }), before.replace(oldTrigger, newTrigger));
+    QCOMPARE(dump(path, {QStringLiteral("version")}), before.replace(oldTrigger, newTrigger));
 }
 
 void TestUpdateData::firstVersionRowDecides_data()
@@ -201,8 +201,7 @@ void TestUpdateData::firstVersionRowDecides()
     QVERIFY(prepare(dir, 2));
     {
         Db db(dir.filePath(QStringLiteral("data.db")));
-        QVERIFY(db.exec({ QStringLiteral("delete from version"),
-                          QStringLiteral("insert into version values") + rows }));
+        QVERIFY(db.exec({QStringLiteral("delete from version"), QStringLiteral("insert into version values") + rows}));
     }
     QCOMPARE(runDbUpdate(dir.path()).exitCode, exitCode);
 }
@@ -225,8 +224,7 @@ void TestUpdateData::failedStepReportsAndStops()
     QVERIFY2(run.log.contains("Warning: updatedata ( 15 ):  duplicate column name: sampleType "
                               "Unable to execute statement : [ alter table patient add sampleType text ] \n"),
              run.log.constData());
-    QVERIFY2(run.log.contains("Warning: data.db is left part-way upgraded; data.db.bak holds it"),
-             run.log.constData());
+    QVERIFY2(run.log.contains("Warning: data.db is left part-way upgraded; data.db.bak holds it"), run.log.constData());
     QCOMPARE(fileContents(path), original);
     QCOMPARE(fileContents(dir.filePath(QStringLiteral("data.db.bak"))), original);
     QCOMPARE(fileContents(dir.filePath(QStringLiteral("qc.db"))), qc);
@@ -246,13 +244,13 @@ void TestUpdateData::extraLookupColumnFailsTheCopy()
     QVERIFY2(run.log.contains("Warning: updatebase ( 70 ):  table doctor has no column named phone"),
              run.log.constData());
     QVERIFY2(run.log.contains(": [ INSERT INTO \"doctor\" (\"id\", \"abbr\", \"name\", \"phone\") "
-                              "VALUES (1, 'ab', 'Alpha', NULL) ] \n"), run.log.constData());
+                              "VALUES (1, 'ab', 'Alpha', NULL) ] \n"),
+             run.log.constData());
     QCOMPARE(run.log.count("Warning: updatebase"), 1);
 
     Db db(path);
     // The tables before it are rebuilt; the doctor rows wait in the backup.
-    QCOMPARE(asText(db.rows(QStringLiteral("select id, abbr, name from diagnosis order by id"))),
-             asText(lookupRows()));
+    QCOMPARE(asText(db.rows(QStringLiteral("select id, abbr, name from diagnosis order by id"))), asText(lookupRows()));
     QVERIFY(!db.hasTable(QStringLiteral("diagnosis_bak")));
     QCOMPARE(asText(db.rows(QStringLiteral("select id, abbr, name from doctor_bak order by id"))),
              asText(lookupRows()));

@@ -9,26 +9,25 @@ using namespace fixture;
 namespace {
 
 const QString userSql = QStringLiteral(
-        "create table user(\n\tid integer primary key,\n\tname text unique COLLATE NOCASE,\n"
-        "\tpassword text,\n\tlevel integer default 0,\n\thide integer default 0 )");
+    "create table user(\n\tid integer primary key,\n\tname text unique COLLATE NOCASE,\n"
+    "\tpassword text,\n\tlevel integer default 0,\n\thide integer default 0 )");
 // SQLite drops the leading comment line of this statement when it stores it.
 const QString curveInfoSql = QStringLiteral(
-        "curveInfo (\n\tcurveId integer references curve,\n"
-        "\tname text not null,\n\tvalue,\n\tunique (curveId, name) on conflict replace\n\t)");
-const QString deleteCurveSql = QStringLiteral(
-        "deleteCurve after delete on curve \nbegin \n"
-        "\tdelete from curvePoint    where    curvePoint.curveId = old.id;\n"
-        "\tdelete from curveVariable where curveVariable.curveId = old.id;\n"
-        "\tdelete from curveReagent  where  curveReagent.curveId = old.id;\n"
-        "\tdelete from curveInfo     where     curveInfo.curveId = old.id;\nend");
+    "curveInfo (\n\tcurveId integer references curve,\n"
+    "\tname text not null,\n\tvalue,\n\tunique (curveId, name) on conflict replace\n\t)");
+const QString deleteCurveSql = QStringLiteral("deleteCurve after delete on curve \nbegin \n"
+                                              "\tdelete from curvePoint    where    curvePoint.curveId = old.id;\n"
+                                              "\tdelete from curveVariable where curveVariable.curveId = old.id;\n"
+                                              "\tdelete from curveReagent  where  curveReagent.curveId = old.id;\n"
+                                              "\tdelete from curveInfo     where     curveInfo.curveId = old.id;\nend");
 
 const QStringList standardReagents = {
-    QStringLiteral("0 | Latex | 2000 | 200 | 3"), QStringLiteral("0 | FDP | 2000 | 200 | 3"),
-    QStringLiteral("2 | Saline | 6500 | 200 | 6"), QStringLiteral("2 | Buffer(PT) | 6500 | 200 | 6"),
+    QStringLiteral("0 | Latex | 2000 | 200 | 3"),        QStringLiteral("0 | FDP | 2000 | 200 | 3"),
+    QStringLiteral("2 | Saline | 6500 | 200 | 6"),       QStringLiteral("2 | Buffer(PT) | 6500 | 200 | 6"),
     QStringLiteral("2 | Buffer(APTT) | 6500 | 200 | 6"), QStringLiteral("2 | Buffer(FIB) | 6500 | 200 | 6"),
-    QStringLiteral("2 | Buffer(TT) | 6500 | 200 | 6"), QStringLiteral("2 | Buffer(DD) | 6500 | 200 | 6"),
-    QStringLiteral("2 | Buffer(EX) | 6500 | 200 | 6"), QStringLiteral("2 | Buffer(EN) | 6500 | 200 | 6"),
-    QStringLiteral("2 | Buffer(FDP) | 6500 | 200 | 6"), QStringLiteral("5 | DD ct | 1000 | 200 | 1"),
+    QStringLiteral("2 | Buffer(TT) | 6500 | 200 | 6"),   QStringLiteral("2 | Buffer(DD) | 6500 | 200 | 6"),
+    QStringLiteral("2 | Buffer(EX) | 6500 | 200 | 6"),   QStringLiteral("2 | Buffer(EN) | 6500 | 200 | 6"),
+    QStringLiteral("2 | Buffer(FDP) | 6500 | 200 | 6"),  QStringLiteral("5 | DD ct | 1000 | 200 | 1"),
     QStringLiteral("5 | FDP ct | 1000 | 200 | 1"),
 };
 
@@ -55,7 +54,7 @@ private slots:
 private:
     // A copy of profile.db as the one run of initTestCase upgraded it from
     // version 0, for the tests that only look at or change the result.
-    bool copyUpgraded(QTemporaryDir &dir)
+    bool copyUpgraded(QTemporaryDir& dir)
     {
         return dir.isValid() && QFile::copy(profilePath(m_upgraded), profilePath(dir));
     }
@@ -64,7 +63,7 @@ private:
     QByteArray m_upgradeLog;
 
     // profile.db at `version`, data.db and qc.db at their targets.
-    bool prepare(QTemporaryDir &dir, int version)
+    bool prepare(QTemporaryDir& dir, int version)
     {
         if (!dir.isValid())
             return false;
@@ -73,7 +72,7 @@ private:
             qWarning("%s", qPrintable(error));
         return error.isEmpty();
     }
-    QString profilePath(const QTemporaryDir &dir) const { return dir.filePath(QStringLiteral("profile.db")); }
+    QString profilePath(const QTemporaryDir& dir) const { return dir.filePath(QStringLiteral("profile.db")); }
 };
 
 void TestUpdateProfile::initTestCase()
@@ -91,8 +90,8 @@ void TestUpdateProfile::upgradesVersion0()
     QVERIFY(copyUpgraded(dir));
     Db db(profilePath(dir));
     QCOMPARE(asText(db.rows(QStringLiteral("select * from user order by id"))),
-             (QStringList{ QStringLiteral("1 | admin | pw1 | 9 | 0"), QStringLiteral("4 | Service | pw4 | 5 | 1"),
-                           QStringLiteral("7 | lab | NULL | 0 | 0") }));
+             (QStringList{QStringLiteral("1 | admin | pw1 | 9 | 0"), QStringLiteral("4 | Service | pw4 | 5 | 1"),
+                          QStringLiteral("7 | lab | NULL | 0 | 0")}));
     QVERIFY(!db.exec(QStringLiteral("insert into user (name) values('ADMIN')")));
     QVERIFY2(db.exec(QStringLiteral("insert into user (name) values('guest')")), qPrintable(db.lastError()));
     QCOMPARE(db.value(QStringLiteral("select level || ',' || hide from user where name = 'guest'")).toString(),
@@ -104,9 +103,9 @@ void TestUpdateProfile::upgradesVersion0()
     QCOMPARE(db.storedSql(QStringLiteral("deleteCurve")), QLatin1String("CREATE TRIGGER ") + deleteCurveSql);
     QCOMPARE(db.storedSql(QStringLiteral("curve_index")),
              QStringLiteral("CREATE UNIQUE INDEX curve_index on curve(name, instrUuid)"));
-    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{ { 3 } });
-    QVERIFY2(db.exec({ QStringLiteral("select instrUuid, c, d, e, valid from curve"),
-                       QStringLiteral("select method, dispX, dispY from assayCalibration") }),
+    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{{3}});
+    QVERIFY2(db.exec({QStringLiteral("select instrUuid, c, d, e, valid from curve"),
+                      QStringLiteral("select method, dispX, dispY from assayCalibration")}),
              qPrintable(db.lastError()));
 }
 
@@ -115,35 +114,74 @@ void TestUpdateProfile::writesDefaultSettings_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("value");
-    QTest::newRow("FIB report dilution") << "FIB/report/dilution" << "text" << "1/10";
-    QTest::newRow("dilution series")
-            << "dilution" << "text"
-            << QString::fromUtf8("梯度1;1/5;1/10;1/20;1/30,梯度2;1/5;1/10;1/20;1/30;1/40,"
-                                 "梯度3;1/1;1/2;1/4;1/8,梯度4;1/1;3/4;1/2;1/4");
-    QTest::newRow("sample type") << "patient/sampleType" << "text" << QString::fromUtf8("样本类型");
-    QTest::newRow("initial volume") << "reagent/initVolume" << "text" << QString::fromUtf8("初始量[ul]");
-    QTest::newRow("alarm limit") << "reagent/alarmLimit" << "text" << QString::fromUtf8("报警限[ul]");
-    QTest::newRow("interrupt limit") << "reagent/interruptLimit" << "text" << QString::fromUtf8("中断限[ul]");
-    QTest::newRow("hospital number") << "patient/hospitalNo" << "text" << QString::fromUtf8("住院号");
-    QTest::newRow("DD mix times") << "DD/mix/times" << "integer" << "3";
-    QTest::newRow("DD max clot time") << "DD/max_clot_time" << "integer" << "120";
-    QTest::newRow("DD special value") << "specialValue/DD/P" << "real" << "0.1";
-    QTest::newRow("DD priority") << "DD/priority" << "integer" << "10";
-    QTest::newRow("FDP special value") << "specialValue/FDP/P" << "real" << "0.1";
-    QTest::newRow("schedule sample replaced") << "schedule/sample" << "integer" << "6";
-    QTest::newRow("schedule dilution 1/40") << "schedule/dilution/1/40" << "integer" << "22";
-    QTest::newRow("schedule FIB table")
-            << "schedule/test/FIB/table" << "text" << "0.2,25;0.1,35;0.05,45;0.025,65";
-    QTest::newRow("schedule XII") << "schedule/test/XII" << "integer" << "30";
-    QTest::newRow("FIB od percent") << "analyst/FIB/odPercent" << "real" << "0.5";
-    QTest::newRow("FIB od threshold")
-            << "analyst/FIB/odThreshold" << "text" << "4,0.008; 6,0.004; 10,0.0025; 20,0.001; 40,0.0005";
-    QTest::newRow("APTT od threshold") << "analyst/APTT/odThreshold" << "text" << "4,0.2; 10,0.05; 20,0.02";
-    QTest::newRow("od threshold") << "analyst/odThreshold" << "text" << "4,0.2; 8,0.05; 10,0.01";
-    QTest::newRow("unrelated key kept") << "other/key" << "text" << "keep";
-    QTest::newRow("DD enabled") << "DD/disable" << "" << "";
-    QTest::newRow("II enabled") << "II/disable" << "" << "";
-    QTest::newRow("FDP enabled") << "FDP/disable" << "" << "";
+    QTest::newRow("FIB report dilution") << "FIB/report/dilution"
+                                         << "text"
+                                         << "1/10";
+    QTest::newRow("dilution series") << "dilution"
+                                     << "text"
+                                     << QString::fromUtf8("梯度1;1/5;1/10;1/20;1/30,梯度2;1/5;1/10;1/20;1/30;1/40,"
+                                                          "梯度3;1/1;1/2;1/4;1/8,梯度4;1/1;3/4;1/2;1/4");
+    QTest::newRow("sample type") << "patient/sampleType"
+                                 << "text" << QString::fromUtf8("样本类型");
+    QTest::newRow("initial volume") << "reagent/initVolume"
+                                    << "text" << QString::fromUtf8("初始量[ul]");
+    QTest::newRow("alarm limit") << "reagent/alarmLimit"
+                                 << "text" << QString::fromUtf8("报警限[ul]");
+    QTest::newRow("interrupt limit") << "reagent/interruptLimit"
+                                     << "text" << QString::fromUtf8("中断限[ul]");
+    QTest::newRow("hospital number") << "patient/hospitalNo"
+                                     << "text" << QString::fromUtf8("住院号");
+    QTest::newRow("DD mix times") << "DD/mix/times"
+                                  << "integer"
+                                  << "3";
+    QTest::newRow("DD max clot time") << "DD/max_clot_time"
+                                      << "integer"
+                                      << "120";
+    QTest::newRow("DD special value") << "specialValue/DD/P"
+                                      << "real"
+                                      << "0.1";
+    QTest::newRow("DD priority") << "DD/priority"
+                                 << "integer"
+                                 << "10";
+    QTest::newRow("FDP special value") << "specialValue/FDP/P"
+                                       << "real"
+                                       << "0.1";
+    QTest::newRow("schedule sample replaced") << "schedule/sample"
+                                              << "integer"
+                                              << "6";
+    QTest::newRow("schedule dilution 1/40") << "schedule/dilution/1/40"
+                                            << "integer"
+                                            << "22";
+    QTest::newRow("schedule FIB table") << "schedule/test/FIB/table"
+                                        << "text"
+                                        << "0.2,25;0.1,35;0.05,45;0.025,65";
+    QTest::newRow("schedule XII") << "schedule/test/XII"
+                                  << "integer"
+                                  << "30";
+    QTest::newRow("FIB od percent") << "analyst/FIB/odPercent"
+                                    << "real"
+                                    << "0.5";
+    QTest::newRow("FIB od threshold") << "analyst/FIB/odThreshold"
+                                      << "text"
+                                      << "4,0.008; 6,0.004; 10,0.0025; 20,0.001; 40,0.0005";
+    QTest::newRow("APTT od threshold") << "analyst/APTT/odThreshold"
+                                       << "text"
+                                       << "4,0.2; 10,0.05; 20,0.02";
+    QTest::newRow("od threshold") << "analyst/odThreshold"
+                                  << "text"
+                                  << "4,0.2; 8,0.05; 10,0.01";
+    QTest::newRow("unrelated key kept") << "other/key"
+                                        << "text"
+                                        << "keep";
+    QTest::newRow("DD enabled") << "DD/disable"
+                                << ""
+                                << "";
+    QTest::newRow("II enabled") << "II/disable"
+                                << ""
+                                << "";
+    QTest::newRow("FDP enabled") << "FDP/disable"
+                                 << ""
+                                 << "";
 }
 
 void TestUpdateProfile::writesDefaultSettings()
@@ -170,8 +208,8 @@ void TestUpdateProfile::writesStandardReagents()
     QStringList expected = standardReagents;
     expected << QStringLiteral("1 | PT | 2000 | 200 | 2");
     expected.sort();
-    QStringList actual = asText(db.rows(QStringLiteral(
-            "select type, name, initVolume, alarmLimit, vialType from reagent")));
+    QStringList actual = asText(
+        db.rows(QStringLiteral("select type, name, initVolume, alarmLimit, vialType from reagent")));
     actual.sort();
     QCOMPARE(actual, expected);
 }
@@ -182,34 +220,33 @@ void TestUpdateProfile::updatesCalibrations()
     QVERIFY(copyUpgraded(dir));
     Db db(profilePath(dir));
     const QString lin = QStringLiteral(" | Lin | Lin | ");
-    QCOMPARE(asText(db.rows(QStringLiteral(
-                     "select name, funX, funY, method, dispX, dispY from assayCalibration order by id"))),
-             (QStringList{
-                 QStringLiteral("PT | Lin | Lin | 0 | Log | Log"),
-                 QString::fromUtf8("PT 演算 FIB | Log | Log | 0 | Log | Log"),
-                 QStringLiteral("PT calculate FIB | Log | Log | 0 | Log | Log"),
-                 QStringLiteral("FIB | Lin | Lin | 0 | Log | Log"),
-                 QStringLiteral("DD | Log | Linear | 4 | Log | Log"),
-                 QStringLiteral("FDP | Log | Linear | 4 | Log | Log"),
-                 QStringLiteral("AT | Log | Linear | 4 | Log | Log"),
-                 QStringLiteral("II") + lin + QStringLiteral("0 | Log | Log"),
-                 QStringLiteral("V") + lin + QStringLiteral("0 | Log | Log"),
-                 QStringLiteral("VII") + lin + QStringLiteral("0 | Log | Log"),
-                 QStringLiteral("X") + lin + QStringLiteral("0 | Log | Log"),
-                 QStringLiteral("VIII") + lin + QStringLiteral("0 | Log | Log"),
-                 QStringLiteral("IX") + lin + QStringLiteral("0 | Log | Log"),
-                 QStringLiteral("XI") + lin + QStringLiteral("0 | Log | Log"),
-                 QStringLiteral("XII") + lin + QStringLiteral("0 | Log | Log"),
-                 QStringLiteral("APTT | Lin | Lin | NULL | NULL | NULL") }));
+    QCOMPARE(asText(db.rows(
+                 QStringLiteral("select name, funX, funY, method, dispX, dispY from assayCalibration order by id"))),
+             (QStringList{QStringLiteral("PT | Lin | Lin | 0 | Log | Log"),
+                          QString::fromUtf8("PT 演算 FIB | Log | Log | 0 | Log | Log"),
+                          QStringLiteral("PT calculate FIB | Log | Log | 0 | Log | Log"),
+                          QStringLiteral("FIB | Lin | Lin | 0 | Log | Log"),
+                          QStringLiteral("DD | Log | Linear | 4 | Log | Log"),
+                          QStringLiteral("FDP | Log | Linear | 4 | Log | Log"),
+                          QStringLiteral("AT | Log | Linear | 4 | Log | Log"),
+                          QStringLiteral("II") + lin + QStringLiteral("0 | Log | Log"),
+                          QStringLiteral("V") + lin + QStringLiteral("0 | Log | Log"),
+                          QStringLiteral("VII") + lin + QStringLiteral("0 | Log | Log"),
+                          QStringLiteral("X") + lin + QStringLiteral("0 | Log | Log"),
+                          QStringLiteral("VIII") + lin + QStringLiteral("0 | Log | Log"),
+                          QStringLiteral("IX") + lin + QStringLiteral("0 | Log | Log"),
+                          QStringLiteral("XI") + lin + QStringLiteral("0 | Log | Log"),
+                          QStringLiteral("XII") + lin + QStringLiteral("0 | Log | Log"),
+                          QStringLiteral("APTT | Lin | Lin | NULL | NULL | NULL")}));
     QCOMPARE(asText(db.rows(QStringLiteral("select id, precision, unit, upperNormal from assayItem order by id"))),
-             (QStringList{ QStringLiteral("1 | 2 | ug/ml | 0.5"), QStringLiteral("2 | 2 | mg/l | 5"),
-                           QStringLiteral("3 | 0 |  | 0") }));
+             (QStringList{QStringLiteral("1 | 2 | ug/ml | 0.5"), QStringLiteral("2 | 2 | mg/l | 5"),
+                          QStringLiteral("3 | 0 |  | 0")}));
     QCOMPARE(asText(db.rows(QStringLiteral("select name, yUnit, valid from curve order by id"))),
-             (QStringList{ QStringLiteral("DD | ug/ml | NULL"), QStringLiteral("FIB | s | 1"),
-                           QStringLiteral("PT | s | NULL") }));
+             (QStringList{QStringLiteral("DD | ug/ml | NULL"), QStringLiteral("FIB | s | 1"),
+                          QStringLiteral("PT | s | NULL")}));
     QCOMPARE(asText(db.rows(QStringLiteral("select curveId, x, y, z from curvePoint order by rowid"))),
-             (QStringList{ QStringLiteral("1 | 1 | 0.5 | 1"), QStringLiteral("1 | 2 | 0.25 | 2"),
-                           QStringLiteral("2 | 1 | 10 | 20"), QStringLiteral("3 | 1 | 11 | 12") }));
+             (QStringList{QStringLiteral("1 | 1 | 0.5 | 1"), QStringLiteral("1 | 2 | 0.25 | 2"),
+                          QStringLiteral("2 | 1 | 10 | 20"), QStringLiteral("3 | 1 | 11 | 12")}));
 }
 
 void TestUpdateProfile::deletingCurveDeletesItsRows()
@@ -217,14 +254,14 @@ void TestUpdateProfile::deletingCurveDeletesItsRows()
     QTemporaryDir dir;
     QVERIFY(copyUpgraded(dir));
     Db db(profilePath(dir));
-    QVERIFY2(db.exec({ QStringLiteral("insert into curveInfo values(1, 'lot', 'A1')"),
-                       QStringLiteral("insert into curveInfo values(1, 'lot', 'A2')"),
-                       QStringLiteral("insert into curveInfo values(2, 'lot', 'B1')") }),
+    QVERIFY2(db.exec({QStringLiteral("insert into curveInfo values(1, 'lot', 'A1')"),
+                      QStringLiteral("insert into curveInfo values(1, 'lot', 'A2')"),
+                      QStringLiteral("insert into curveInfo values(2, 'lot', 'B1')")}),
              qPrintable(db.lastError()));
     QCOMPARE(db.value(QStringLiteral("select value from curveInfo where curveId = 1")).toString(),
              QStringLiteral("A2"));
     QVERIFY(db.exec(QStringLiteral("delete from curve where id = 1")));
-    for (const char *table : { "curvePoint", "curveVariable", "curveReagent", "curveInfo" }) {
+    for (const char* table : {"curvePoint", "curveVariable", "curveReagent", "curveInfo"}) {
         const QString name = QLatin1String(table);
         QCOMPARE(db.value(QStringLiteral("select count(*) from %1 where curveId = 1").arg(name)).toInt(), 0);
         QVERIFY(db.value(QStringLiteral("select count(*) from %1 where curveId = 2").arg(name)).toInt() > 0);
@@ -236,8 +273,8 @@ void TestUpdateProfile::curveIndexAllowsOneCurvePerInstrument()
     QTemporaryDir dir;
     QVERIFY(copyUpgraded(dir));
     Db db(profilePath(dir));
-    QVERIFY2(db.exec({ QStringLiteral("insert into curve (name, instrUuid) values('APTT', 'uuid-a')"),
-                       QStringLiteral("insert into curve (name, instrUuid) values('APTT', 'uuid-b')") }),
+    QVERIFY2(db.exec({QStringLiteral("insert into curve (name, instrUuid) values('APTT', 'uuid-a')"),
+                      QStringLiteral("insert into curve (name, instrUuid) values('APTT', 'uuid-b')")}),
              qPrintable(db.lastError()));
     QVERIFY(!db.exec(QStringLiteral("insert into curve (name, instrUuid) values('APTT', 'uuid-a')")));
 }
@@ -260,7 +297,7 @@ void TestUpdateProfile::runsOnlyTheBlocksThatApply()
     QFETCH(bool, calibrationsUpdated);
     QTemporaryDir dir;
     QVERIFY(prepare(dir, version));
-    const QString before = dump(profilePath(dir), { QStringLiteral("version") });
+    const QString before = dump(profilePath(dir), {QStringLiteral("version")});
 
     const Run run = runDbUpdate(dir.path(), {}, QStringLiteral("update.log"));
     QCOMPARE(run.exitCode, 0);
@@ -269,7 +306,7 @@ void TestUpdateProfile::runsOnlyTheBlocksThatApply()
     QVERIFY2(!run.log.contains("Warning:"), run.log.constData());
 
     Db db(profilePath(dir));
-    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{ { 3 } });
+    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{{3}});
     QCOMPARE(db.value(QStringLiteral("select count(*) from profile where name = 'DD/disable'")).toInt(),
              defaultsWritten ? 0 : 1);
     QCOMPARE(db.value(QStringLiteral("select count(*) from reagent where name = 'Buffer'")).toInt(),
@@ -279,11 +316,11 @@ void TestUpdateProfile::runsOnlyTheBlocksThatApply()
     QCOMPARE(db.value(QStringLiteral("select count(*) from profile where name = 'reagent/initVolume'")).toInt(),
              defaultsWritten ? 1 : 0);
     QCOMPARE(asText(db.rows(QStringLiteral("select method, dispX from assayCalibration where name = 'PT'"))),
-             QStringList{ QLatin1String(calibrationsUpdated ? "0 | Log" : "NULL | NULL") });
+             QStringList{QLatin1String(calibrationsUpdated ? "0 | Log" : "NULL | NULL")});
     QCOMPARE(db.value(QStringLiteral("select valid from curve where name = 'FIB'")).toString(),
              QLatin1String(calibrationsUpdated ? "1" : ""));
     if (version >= 3)
-        QCOMPARE(dump(profilePath(dir), { QStringLiteral("version") }), before);
+        QCOMPARE(dump(profilePath(dir), {QStringLiteral("version")}), before);
 }
 
 void TestUpdateProfile::usersDifferingInCaseFailTheCopy()
@@ -292,8 +329,8 @@ void TestUpdateProfile::usersDifferingInCaseFailTheCopy()
     QVERIFY(prepare(dir, 0));
     {
         Db db(profilePath(dir));
-        QVERIFY(db.exec({ QStringLiteral("insert into user values(5, 'Admin', 'other', 1, 0)"),
-                          QStringLiteral("insert into user values(8, 'zed', 'z', 1, 0)") }));
+        QVERIFY(db.exec({QStringLiteral("insert into user values(5, 'Admin', 'other', 1, 0)"),
+                         QStringLiteral("insert into user values(8, 'zed', 'z', 1, 0)")}));
     }
     const QByteArray data = fileContents(dir.filePath(QStringLiteral("data.db")));
     const QByteArray qc = fileContents(dir.filePath(QStringLiteral("qc.db")));
@@ -309,7 +346,7 @@ void TestUpdateProfile::usersDifferingInCaseFailTheCopy()
 
     Db db(profilePath(dir));
     // The rows before the failing one stay in the new table.
-    QCOMPARE(db.rows(QStringLiteral("select id from user order by id")), (QList<QVariantList>{ { 1 }, { 4 } }));
+    QCOMPARE(db.rows(QStringLiteral("select id from user order by id")), (QList<QVariantList>{{1}, {4}}));
     QCOMPARE(db.value(QStringLiteral("select count(*) from user_bak")).toInt(), 5);
     QVERIFY(!db.hasTable(QStringLiteral("curveInfo")));
     QCOMPARE(fileContents(dir.filePath(QStringLiteral("data.db"))), data);
@@ -332,7 +369,7 @@ void TestUpdateProfile::existingDilutionStopsTheUpgrade()
              run.log.constData());
 
     Db db(profilePath(dir));
-    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{ { 3 } });
+    QCOMPARE(db.rows(QStringLiteral("select version from version")), QList<QVariantList>{{3}});
     QCOMPARE(db.value(QStringLiteral("select value from profile where name = 'dilution'")).toString(),
              QStringLiteral("mine"));
     QCOMPARE(db.value(QStringLiteral("select value from profile where name = 'FIB/report/dilution'")).toString(),

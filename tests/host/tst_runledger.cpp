@@ -42,8 +42,8 @@ void TestRunLedger::begin_data()
         << "{\"" + ours + "\": {\"date\": \"2026-12-08\"}}" << QDate(2026, 12, 8) << true << false;
     QTest::newRow("another list's run: a new run")
         << "{\"" + other + "\": {\"date\": \"2026-12-08\"}}" << today << false << false;
-    QTest::newRow("damaged file: set aside, a new run") << QByteArray("{\"" + ours + "\": {\"da") << today << false
-                                                        << true;
+    QTest::newRow("damaged file: set aside, a new run")
+        << QByteArray("{\"" + ours + "\": {\"da") << today << false << true;
 }
 
 void TestRunLedger::begin()
@@ -93,8 +93,8 @@ void TestRunLedger::finishedRunIsNew()
 
 void TestRunLedger::resultKeys()
 {
-    QList<WorklistEntry> entries = list({QStringLiteral("PT"), QStringLiteral("APTT"), QStringLiteral("PT"),
-                                         QStringLiteral("PT")});
+    QList<WorklistEntry> entries = list(
+        {QStringLiteral("PT"), QStringLiteral("APTT"), QStringLiteral("PT"), QStringLiteral("PT")});
     entries.append(WorklistEntry{QStringLiteral("S2"), QStringLiteral("A2"), QStringLiteral("PT"),
                                  QStringLiteral("1/1"), QString()});
     QCOMPARE(runledger::resultKeys(entries),

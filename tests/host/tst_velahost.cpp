@@ -10,10 +10,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -96,8 +96,7 @@ void TestVelahost::initTestCase()
 
 // killAfterResults > 0: the run is killed (SIGKILL) as soon as it has
 // printed that many results; its exit code is then -1.
-Run TestVelahost::velahost(const QStringList& arguments, const QStringList& extraEnv, int limitMs,
-                           int killAfterResults)
+Run TestVelahost::velahost(const QStringList& arguments, const QStringList& extraEnv, int limitMs, int killAfterResults)
 {
     // Every run gets a port of its own: the hub of the run before may still
     // be waiting out its idle time on the last one. A Linkhub that finds its
@@ -117,8 +116,7 @@ Run TestVelahost::velahost(const QStringList& arguments, const QStringList& extr
     return r;
 }
 
-Run TestVelahost::runOnce(const QStringList& arguments, const QStringList& extraEnv, int limitMs,
-                          int killAfterResults)
+Run TestVelahost::runOnce(const QStringList& arguments, const QStringList& extraEnv, int limitMs, int killAfterResults)
 {
     limitMs = testsupport::scaled(limitMs);
     QProcess p;
@@ -190,8 +188,8 @@ void TestVelahost::info()
 // before its first line; a name taken by anything not its own is left alone.
 void TestVelahost::noRuntimeFolderWarning_data()
 {
-    QTest::addColumn<QString>("variable");  // "-" unset
-    QTest::addColumn<QString>("planted");   // what holds the name before: "", "open", "link", "foreign"
+    QTest::addColumn<QString>("variable"); // "-" unset
+    QTest::addColumn<QString>("planted");  // what holds the name before: "", "open", "link", "foreign"
 
     QTest::newRow("unset") << QStringLiteral("-") << QString();
     QTest::newRow("empty") << QString() << QString();
@@ -239,8 +237,9 @@ void TestVelahost::noRuntimeFolderWarning()
         // Left as it was; a fresh folder beside it.
         QCOMPARE(QFileInfo(name).isSymLink(), planted == QLatin1String("link"));
         QCOMPARE(QFileInfo(planted == QLatin1String("link") ? elsewhere : name).permissions() & all, open);
-        const QStringList fresh = QDir(tmp.path()).entryList({QFileInfo(name).fileName() + QStringLiteral("-*")},
-                                                            QDir::Dirs | QDir::NoDotAndDotDot);
+        const QStringList fresh = QDir(tmp.path())
+                                      .entryList({QFileInfo(name).fileName() + QStringLiteral("-*")},
+                                                 QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(fresh.size(), 1);
         used = tmp.filePath(fresh.first());
     }
@@ -278,7 +277,8 @@ void TestVelahost::demoRun()
         QVERIFY2(o.value(QStringLiteral("channel")).toInt() >= 1, qPrintable(name));
         QVERIFY2(o.value(QStringLiteral("points")).toInt() > 0, qPrintable(name));
         // A console run speaks English, the driver's texts too.
-        QVERIFY2(o.value(QStringLiteral("report")).toString().contains(QStringLiteral("Test channel:")), qPrintable(name));
+        QVERIFY2(o.value(QStringLiteral("report")).toString().contains(QStringLiteral("Test channel:")),
+                 qPrintable(name));
         const QString png = o.value(QStringLiteral("png")).toString();
         QVERIFY2(QFileInfo(png).size() > 1000, qPrintable(png));
         QVERIFY(png.startsWith(data + QStringLiteral("/curves/")));
@@ -288,8 +288,8 @@ void TestVelahost::demoRun()
     QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from patient")), 4);
 
     // A second demonstration gets the next sample numbers of the day.
-    const Run again = velahost({QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--speed"),
-                                QStringLiteral("300")});
+    const Run again = velahost(
+        {QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--speed"), QStringLiteral("300")});
     QVERIFY2(again.exitCode == 0, qPrintable(again.output));
     QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from patient")), 8);
     QCOMPARE(countRows(data + QStringLiteral("/data.db"), QStringLiteral("select count(*) from curve")), 32);
@@ -312,14 +312,22 @@ void TestVelahost::csvRun()
                "S 8,B20,TT,1/1,bead\n");
     file.close();
     const QString json = dir.filePath(QStringLiteral("out.json"));
-    const QStringList args = {QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--worklist"), csv,
-                              QStringLiteral("--speed"), QStringLiteral("300"), QStringLiteral("--json"), json};
+    const QStringList args = {QStringLiteral("run"),
+                              QStringLiteral("--data"),
+                              data,
+                              QStringLiteral("--worklist"),
+                              csv,
+                              QStringLiteral("--speed"),
+                              QStringLiteral("300"),
+                              QStringLiteral("--json"),
+                              json};
     const Run r = velahost(args);
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("Summary: 4 of 4 assays with a result")), qPrintable(r.output));
     QFile out(json);
     QVERIFY(out.open(QIODevice::ReadOnly));
-    const QJsonArray results = QJsonDocument::fromJson(out.readAll()).object().value(QStringLiteral("results")).toArray();
+    const QJsonArray results =
+        QJsonDocument::fromJson(out.readAll()).object().value(QStringLiteral("results")).toArray();
     QCOMPARE(results.size(), 4);
     QCOMPARE(results.at(2).toObject().value(QStringLiteral("sample")).toString(), QStringLiteral("S 8"));
     QCOMPARE(results.at(2).toObject().value(QStringLiteral("position")).toString(), QStringLiteral("B20"));
@@ -352,12 +360,19 @@ void TestVelahost::resumeAfterKill()
     for (int i = 0; i < 8; ++i)
         list += "R-" + QByteArray::number(i / 2) + ",A" + QByteArray::number(i / 2 + 1) + (i % 2 ? ",APTT" : ",PT")
                 + ",1/1,\n";
-    list += "R-0,A1,PT,1/1,\n";    // a repeat of the first entry: an entry of its own
+    list += "R-0,A1,PT,1/1,\n"; // a repeat of the first entry: an entry of its own
     file.write(list);
     file.close();
     const QString json = dir.filePath(QStringLiteral("out.json"));
-    const QStringList args = {QStringLiteral("run"), QStringLiteral("--data"), data, QStringLiteral("--worklist"), csv,
-                              QStringLiteral("--speed"), QStringLiteral("300"), QStringLiteral("--json"), json};
+    const QStringList args = {QStringLiteral("run"),
+                              QStringLiteral("--data"),
+                              data,
+                              QStringLiteral("--worklist"),
+                              csv,
+                              QStringLiteral("--speed"),
+                              QStringLiteral("300"),
+                              QStringLiteral("--json"),
+                              json};
     const QString db = data + QStringLiteral("/data.db");
     auto results = [&] { return countRows(db, QStringLiteral("select count(*) from result")); };
 
@@ -378,17 +393,19 @@ void TestVelahost::resumeAfterKill()
 
     const Run last = velahost(args);
     QVERIFY2(last.exitCode == 0, qPrintable(last.output));
-    QVERIFY2(last.output.contains(QStringLiteral("Summary: 9 of 9 assays with a result (%1 stored by an earlier part")
-                                      .arg(afterResume)),
+    QVERIFY2(last.output.contains(
+                 QStringLiteral("Summary: 9 of 9 assays with a result (%1 stored by an earlier part").arg(afterResume)),
              qPrintable(last.output));
     QCOMPARE(results(), 9);
     QCOMPARE(countRows(db, QStringLiteral("select count(*) from curve")), 9);
     QCOMPARE(countRows(db, QStringLiteral("select count(distinct item) from result join patient on patient.id = "
-                                          "result.patientId where sampleNo = 'R-0'")), 3);
+                                          "result.patientId where sampleNo = 'R-0'")),
+             3);
 
     QFile out(json);
     QVERIFY(out.open(QIODevice::ReadOnly));
-    const QJsonArray entries = QJsonDocument::fromJson(out.readAll()).object().value(QStringLiteral("results")).toArray();
+    const QJsonArray entries =
+        QJsonDocument::fromJson(out.readAll()).object().value(QStringLiteral("results")).toArray();
     QCOMPARE(entries.size(), 9);
     int earlier = 0;
     for (const QJsonValue& v : entries) {
@@ -410,7 +427,8 @@ void TestVelahost::badCsv_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("unknown position") << QByteArray("sample,position,assay,dilution,method\n1,A1,PT,1/1,\n2,C7,PT,1/1,\n")
+    QTest::newRow("unknown position") << QByteArray(
+        "sample,position,assay,dilution,method\n1,A1,PT,1/1,\n2,C7,PT,1/1,\n")
                                       << "line 3: unknown position 'C7'";
     QTest::newRow("bad dilution") << QByteArray("sample,position,assay,dilution,method\n1,A1,PT,3/2,\n")
                                   << "bad dilution '3/2'";
@@ -467,7 +485,8 @@ QMap<QString, double> resultValues(const QString& jsonFile)
     QFile file(jsonFile);
     if (!file.open(QIODevice::ReadOnly))
         return values;
-    const QJsonArray results = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("results")).toArray();
+    const QJsonArray results =
+        QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("results")).toArray();
     for (const QJsonValue& v : results) {
         const QJsonObject o = v.toObject();
         values.insert(o.value(QStringLiteral("position")).toString() + QLatin1Char(' ')
@@ -488,13 +507,14 @@ void TestVelahost::linkFaultsSurvived_data()
     QTest::addColumn<bool>("losses");
 
     QTest::newRow("connection dropped, once at a 31")
-        << QStringList{ QStringLiteral("VELA_SIM_FAULTS=drop:32,after=10;drop:31,after=5") } << true;
-    QTest::newRow("stray lines")
-        << QStringList{ QStringLiteral("VELA_SIM_FAULTS=stray:32,after=3,count=30;stray:60,count=10;stray:24,count=all") }
-        << false;
+        << QStringList{QStringLiteral("VELA_SIM_FAULTS=drop:32,after=10;drop:31,after=5")} << true;
+    QTest::newRow("stray lines") << QStringList{QStringLiteral(
+        "VELA_SIM_FAULTS=stray:32,after=3,count=30;stray:60,count=10;stray:24,count=all")}
+                                 << false;
     QTest::newRow("analyzer silent past the reply time-out")
-        << QStringList{ QStringLiteral("VELA_SIM_FAULTS=delay:32,ms=1500,after=12,count=2"),
-                        QStringLiteral("VELA_TALK_TIMEOUT_MS=400") } << true;
+        << QStringList{QStringLiteral("VELA_SIM_FAULTS=delay:32,ms=1500,after=12,count=2"),
+                       QStringLiteral("VELA_TALK_TIMEOUT_MS=400")}
+        << true;
 }
 
 void TestVelahost::linkFaultsSurvived()
@@ -508,14 +528,14 @@ void TestVelahost::linkFaultsSurvived()
     const QString idle = QStringLiteral("VELA_LINKHUB_IDLE=5000");
     env << idle;
     QTemporaryDir dir;
-    const QStringList base { QStringLiteral("run"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
-                             QStringLiteral("--speed"), QStringLiteral("300") };
+    const QStringList base{QStringLiteral("run"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
+                           QStringLiteral("--speed"), QStringLiteral("300")};
     const QString sound = dir.filePath(QStringLiteral("sound.json"));
-    const Run reference = velahost(base + QStringList{ QStringLiteral("--json"), sound }, { idle });
+    const Run reference = velahost(base + QStringList{QStringLiteral("--json"), sound}, {idle});
     QVERIFY2(reference.exitCode == 0, qPrintable(reference.output));
 
     const QString faulty = dir.filePath(QStringLiteral("faulty.json"));
-    const Run r = velahost(base + QStringList{ QStringLiteral("--json"), faulty }, env);
+    const Run r = velahost(base + QStringList{QStringLiteral("--json"), faulty}, env);
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("Summary: 16 of 16 assays with a result")), qPrintable(r.output));
     QCOMPARE(r.output.contains(QStringLiteral("Link to the analyzer lost")), losses);
@@ -541,16 +561,16 @@ void TestVelahost::linkhubRestartWithAnalyzerOnPty()
     const QString tty = dir.filePath(QStringLiteral("analyzer"));
     QProcess velasim;
     velasim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    velasim.start(QStringLiteral(VELASIM_PROGRAM), { QStringLiteral("--link"), tty, QStringLiteral("--speed"),
-                                                      QStringLiteral("300") });
+    velasim.start(QStringLiteral(VELASIM_PROGRAM),
+                  {QStringLiteral("--link"), tty, QStringLiteral("--speed"), QStringLiteral("300")});
     QVERIFY(velasim.waitForStarted(10000));
     QVERIFY(velasim.waitForReadyRead(10000));
     QCOMPARE(QString::fromLocal8Bit(velasim.readLine()).trimmed(), tty);
 
-    const Run r = velahost({ QStringLiteral("run"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
-                             QStringLiteral("--port"), tty, QStringLiteral("--speed"), QStringLiteral("300") },
-                           { QStringLiteral("VELA_LINKHUB_EXIT_AFTER=70"),
-                             QStringLiteral("VELA_SIM_FAULTS=stray:32,after=3,count=40") });
+    const Run r = velahost(
+        {QStringLiteral("run"), QStringLiteral("--data"), dir.filePath(QStringLiteral("data")),
+         QStringLiteral("--port"), tty, QStringLiteral("--speed"), QStringLiteral("300")},
+        {QStringLiteral("VELA_LINKHUB_EXIT_AFTER=70"), QStringLiteral("VELA_SIM_FAULTS=stray:32,after=3,count=40")});
     velasim.terminate();
     velasim.waitForFinished(5000);
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
@@ -568,7 +588,8 @@ void TestVelahost::runBound()
                             QStringLiteral("--speed"), QStringLiteral("1"), QStringLiteral("--timeout"),
                             QStringLiteral("3")});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.output.contains(QStringLiteral("the run did not finish within 3 s (0 of 16 done)")), qPrintable(r.output));
+    QVERIFY2(r.output.contains(QStringLiteral("the run did not finish within 3 s (0 of 16 done)")),
+             qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("not finished")), qPrintable(r.output));
     QVERIFY2(r.ms < testsupport::scaled(30000), qPrintable(QString::number(r.ms)));
 }

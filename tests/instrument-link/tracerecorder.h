@@ -55,11 +55,17 @@ public:
                 continue;
             }
             const QChar e = text.at(++i);
-            if (e == QLatin1Char('r')) out += '\r';
-            else if (e == QLatin1Char('n')) out += '\n';
-            else if (e == QLatin1Char('t')) out += '\t';
-            else if (e == QLatin1Char('x')) { out += char(text.mid(i + 1, 2).toInt(nullptr, 16)); i += 2; }
-            else out += char(e.unicode());
+            if (e == QLatin1Char('r'))
+                out += '\r';
+            else if (e == QLatin1Char('n'))
+                out += '\n';
+            else if (e == QLatin1Char('t'))
+                out += '\t';
+            else if (e == QLatin1Char('x')) {
+                out += char(text.mid(i + 1, 2).toInt(nullptr, 16));
+                i += 2;
+            } else
+                out += char(e.unicode());
         }
         return out;
     }

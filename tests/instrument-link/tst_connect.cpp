@@ -1,6 +1,6 @@
+#include "hubport.h"
 #include "lineserver.h"
 #include "tracerecorder.h"
-#include "hubport.h"
 
 #include "instrvela.h"
 #include "talkthread.h"
@@ -21,8 +21,8 @@
 
 #include <memory>
 
-#include "testtime.h"
 #include "testthread.h"
+#include "testtime.h"
 
 Q_DECLARE_METATYPE(LineServer::Reply)
 
@@ -137,7 +137,8 @@ void TestConnect::init()
     // A port of this test's own for each case (see HubPort).
     m_hubPort.next();
     m_hubPort.exportToEnvironment();
-    qputenv("VELA_LINKHUB_KEY", QStringLiteral("vela-link-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(m_case).toLatin1());
+    qputenv("VELA_LINKHUB_KEY",
+            QStringLiteral("vela-link-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(m_case).toLatin1());
     qunsetenv("VELA_LINKHUB_START_MS");
     qputenv("VELA_LINKHUB_IDLE", "1500");
     qunsetenv("VELA_SIM_IDS");
@@ -208,8 +209,8 @@ void TestConnect::connectSequence()
     QCOMPARE(m_instr->state(), 2);
     QVERIFY(m_instr->isConnected());
     QCOMPARE(m_instr->selectedInstrument(), QByteArray("VELA01"));
-    QCOMPARE(sent(), (QList<QByteArray>{ "/00SIM", "/010", "/02VELA01", "4C000004", "4C000008", "FB1",
-                                         "77BUZ1FF", "77PTR17F", "77RIZ2FF" }));
+    QCOMPARE(sent(), (QList<QByteArray>{"/00SIM", "/010", "/02VELA01", "4C000004", "4C000008", "FB1", "77BUZ1FF",
+                                        "77PTR17F", "77RIZ2FF"}));
     QCOMPARE(starts(), 1);
     QVERIFY(!m_instr->isTemperatureStable());
     QVERIFY(m_instr->temperatureBlink()->isBlinking());
@@ -257,7 +258,7 @@ void TestConnect::severalAnalyzersAsk()
     m_instr->connectToHost();
     QCOMPARE(m_dialogTitle, QStringLiteral("选择仪器"));
     QCOMPARE(m_dialogLabel, QStringLiteral("请选择一个要连接的仪器"));
-    QCOMPARE(m_dialogItems, (QStringList{ "VELA01", "VELA02", "VELA03" }));
+    QCOMPARE(m_dialogItems, (QStringList{"VELA01", "VELA02", "VELA03"}));
     QCOMPARE(m_instr->state(), 2);
     QCOMPARE(m_instr->selectedInstrument(), QByteArray("VELA02"));
     QVERIFY(sent().contains("/02VELA02"));
@@ -268,17 +269,18 @@ void TestConnect::choiceCancelledFailsQuietly()
     qputenv("VELA_SIM_IDS", "VELA01,VELA02");
     answerDialog(QString(), false);
     m_instr->connectToHost();
-    QCOMPARE(m_dialogItems, (QStringList{ "VELA01", "VELA02" }));
+    QCOMPARE(m_dialogItems, (QStringList{"VELA01", "VELA02"}));
     QCOMPARE(m_instr->state(), 0);
     QVERIFY(m_boxes->texts().isEmpty());
     QVERIFY(!m_instr->talkThread()->isRunning());
     QVERIFY(m_instr->selectedInstrument().isEmpty());
-    QCOMPARE(sent(), (QList<QByteArray>{ "/00SIM", "/010" }));
+    QCOMPARE(sent(), (QList<QByteArray>{"/00SIM", "/010"}));
 }
 
 void TestConnect::errorReplyToList()
 {
-    Profile::instance().setValue(QStringLiteral("instrument/port"), m_dir.filePath(QStringLiteral("no-such-tty")), false);
+    Profile::instance().setValue(QStringLiteral("instrument/port"), m_dir.filePath(QStringLiteral("no-such-tty")),
+                                 false);
     m_instr->connectToHost();
     QCOMPARE(m_instr->state(), 0);
     QCOMPARE(m_boxes->messages().size(), 1);
@@ -316,8 +318,8 @@ void TestConnect::analyzerListFailures_data()
     QTest::newRow("white space only: no device") << LineServer::line(" \t ") << QStringLiteral("没有可用设备");
     QTest::newRow("only commas: no device") << LineServer::line(",,") << QStringLiteral("没有可用设备");
     QTest::newRow("closed: link lost") << LineServer::hangUp() << QStringLiteral("与仪器的连接已断开");
-    QTest::newRow("silent: no reply in time") << LineServer::silence()
-                                              << QStringLiteral("Err: no reply within 300 ms, link closed");
+    QTest::newRow("silent: no reply in time")
+        << LineServer::silence() << QStringLiteral("Err: no reply within 300 ms, link closed");
     QTest::newRow("error reply") << LineServer::line("Err: port busy") << QStringLiteral("Err: port busy");
 }
 
@@ -325,17 +327,15 @@ void TestConnect::analyzerListFailures()
 {
     QFETCH(LineServer::Reply, answer);
     QFETCH(QString, box);
-    LineServer server([answer](const QByteArray& line) {
-        return line == "/010" ? answer : LineServer::line("/00OK");
-    });
+    LineServer server([answer](const QByteArray& line) { return line == "/010" ? answer : LineServer::line("/00OK"); });
     qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
     qputenv("VELA_LINKHUB_PORT", server.portText());
     m_instr->talkThread()->setReplyTimeout(300);
     m_instr->connectToHost();
     QCOMPARE(m_instr->state(), 0);
-    QCOMPARE(m_boxes->texts(), QStringList{ box });
+    QCOMPARE(m_boxes->texts(), QStringList{box});
     QCOMPARE(m_boxes->messages().first().icon, QMessageBox::Critical);
-    QCOMPARE(server.lines(), (QList<QByteArray>{ "/00SIM", "/010" }));
+    QCOMPARE(server.lines(), (QList<QByteArray>{"/00SIM", "/010"}));
     QVERIFY(!m_instr->talkThread()->isRunning());
     QVERIFY(m_instr->selectedInstrument().isEmpty());
 }
@@ -434,7 +434,8 @@ void TestConnect::linkhubEndsAtOnce()
         QCOMPARE(m_instr->state(), 2);
         m_instr->disconnectFromHost();
     }
-    qputenv("VELA_LINKHUB", writeScript(QStringLiteral("second-%1").arg(m_case), QStringLiteral("exit 3")).toLocal8Bit());
+    qputenv("VELA_LINKHUB",
+            writeScript(QStringLiteral("second-%1").arg(m_case), QStringLiteral("exit 3")).toLocal8Bit());
     if (served)
         QTest::failOnWarning(QRegularExpression(QStringLiteral("start signal")));
     else
@@ -484,7 +485,7 @@ void TestConnect::moduleSequenceOnSimulator()
     m_instr->runModuleSequence();
     const QList<QByteArray> lines = sent();
     QVERIFY(lines.size() >= 6);
-    QCOMPARE(lines.mid(0, 3), (QList<QByteArray>{ "5113", "5123", "552" }));
+    QCOMPARE(lines.mid(0, 3), (QList<QByteArray>{"5113", "5123", "552"}));
     const int action = lines.indexOf("5124");
     QVERIFY2(action > 2, lines.join(' ').constData());
     for (int i = 2; i < action; ++i)
@@ -509,7 +510,7 @@ void TestConnect::moduleSequenceLinkDropped()
     QVERIFY(timer.elapsed() < testsupport::scaled(10000));
     const QList<QByteArray> lines = sent();
     QVERIFY2(lines.size() <= 5, lines.join(' ').constData());
-    QCOMPARE(lines.mid(0, 2), (QList<QByteArray>{ "5113", "5123" }));
+    QCOMPARE(lines.mid(0, 2), (QList<QByteArray>{"5113", "5123"}));
     QVERIFY(!m_instr->talkThread()->isConnected());
 }
 
@@ -565,8 +566,8 @@ void TestConnect::lostLinkComesBack()
     QCOMPARE(states.size(), 2);
     QVERIFY2(m_boxes->texts().isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('|'))));
     const QList<QByteArray> again = sent();
-    QVERIFY2(again.mid(0, 3) == (QList<QByteArray>{ "/00SIM", "/010", "/02VELA01" }), again.join(' ').constData());
-    QCOMPARE(starts(), 2);     // started as at every connection (a second one ends at once)
+    QVERIFY2(again.mid(0, 3) == (QList<QByteArray>{"/00SIM", "/010", "/02VELA01"}), again.join(' ').constData());
+    QCOMPARE(starts(), 2); // started as at every connection (a second one ends at once)
     QVERIFY(m_instr->sendCommand("74").startsWith("74-"));
 }
 
@@ -583,7 +584,7 @@ void TestConnect::retriesEnd()
 {
     QFETCH(bool, disconnect);
     qputenv("VELA_SIM_FAULTS", "drop:73");
-    qputenv("VELA_RECONNECT_SCALE", "0.2");     // first retry after 200 ms
+    qputenv("VELA_RECONNECT_SCALE", "0.2"); // first retry after 200 ms
     if (!disconnect)
         Profile::instance().setValue(QStringLiteral("instrument/reconnect"), false, false);
     m_instr->connectToHost();
@@ -593,7 +594,7 @@ void TestConnect::retriesEnd()
     if (disconnect)
         m_instr->disconnectFromHost();
     m_trace->clear();
-    QTest::qWait(1500);     // several back-off periods
+    QTest::qWait(1500); // several back-off periods
     QCOMPARE(m_instr->state(), 0);
     QVERIFY2(sent().isEmpty(), sent().join(' ').constData());
     QCOMPARE(starts(), 1);
@@ -640,7 +641,7 @@ void TestConnect::analyzerSwitchedOffAndOn()
     QSKIP("starts velasim as a child process, which ThreadSanitizer cannot follow");
 #endif
     const QString tty = m_dir.filePath(QStringLiteral("analyzer-%1").arg(m_case));
-    const QStringList arguments { QStringLiteral("--link"), tty, QStringLiteral("--speed"), QStringLiteral("50") };
+    const QStringList arguments{QStringLiteral("--link"), tty, QStringLiteral("--speed"), QStringLiteral("50")};
     auto startAnalyzer = [&](QProcess& p) {
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(QStringLiteral(VELASIM_PROGRAM), arguments);
@@ -657,7 +658,7 @@ void TestConnect::analyzerSwitchedOffAndOn()
     QVERIFY(analyzer.waitForFinished(5000));
     QTRY_VERIFY_WITH_TIMEOUT((m_instr->pollTemperatures(), m_instr->state() == 0), 15000);
     m_trace->clear();
-    QTRY_VERIFY_WITH_TIMEOUT(sent().count("/010") >= 2, 15000);  // tried while off
+    QTRY_VERIFY_WITH_TIMEOUT(sent().count("/010") >= 2, 15000); // tried while off
     QCOMPARE(m_instr->state(), 0);
 
     QProcess again;
@@ -682,7 +683,7 @@ void TestConnect::previousParamBlockDoesNotSurvive()
     });
     qputenv("VELA_LINKHUB", m_dir.filePath(QStringLiteral("no-such-program")).toLocal8Bit());
     qputenv("VELA_LINKHUB_PORT", server.portText());
-    const ParamBlock other { 8, 0x3 };
+    const ParamBlock other{8, 0x3};
     m_instr->setParamData(&other);
     QVERIFY(m_instr->isValidParam());
     m_instr->connectToHost();
@@ -701,9 +702,8 @@ void TestConnect::cancelledChoiceIgnoresOtherThreadsErrors()
 {
     qputenv("VELA_SIM_IDS", "VELA01,VELA02");
     InstrVela::setInstrumentChooser([this](const QStringList&) {
-        std::unique_ptr<QThread> poller(testsupport::createThread([this] {
-            m_instr->isErrorReply(m_instr->sendCommand("3200000001"));
-        }));
+        std::unique_ptr<QThread> poller(
+            testsupport::createThread([this] { m_instr->isErrorReply(m_instr->sendCommand("3200000001")); }));
         poller->start();
         poller->wait();
         return QString();

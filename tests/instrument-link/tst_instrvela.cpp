@@ -17,8 +17,8 @@
 
 #include <memory>
 
-#include "testtime.h"
 #include "testthread.h"
+#include "testtime.h"
 
 Q_DECLARE_METATYPE(ParamBlock)
 
@@ -165,11 +165,11 @@ void TestInstrVela::paramBlock_data()
 {
     QTest::addColumn<ParamBlock>("stored");
     QTest::addColumn<ParamBlock>("kept");
-    QTest::newRow("valid block kept") << ParamBlock{ 8, 0x201 } << ParamBlock{ 8, 0x201 };
-    QTest::newRow("size 4: first 4 bytes, zero mask, size 8") << ParamBlock{ 4, 0x3FF } << ParamBlock{ 8, 0 };
-    QTest::newRow("size 12: all zero") << ParamBlock{ 12, 0x3FF } << ParamBlock{ 0, 0 };
-    QTest::newRow("size 0: all zero") << ParamBlock{ 0, 0x3FF } << ParamBlock{ 0, 0 };
-    QTest::newRow("size huge: all zero") << ParamBlock{ 0xFFFFFFFF, 1 } << ParamBlock{ 0, 0 };
+    QTest::newRow("valid block kept") << ParamBlock{8, 0x201} << ParamBlock{8, 0x201};
+    QTest::newRow("size 4: first 4 bytes, zero mask, size 8") << ParamBlock{4, 0x3FF} << ParamBlock{8, 0};
+    QTest::newRow("size 12: all zero") << ParamBlock{12, 0x3FF} << ParamBlock{0, 0};
+    QTest::newRow("size 0: all zero") << ParamBlock{0, 0x3FF} << ParamBlock{0, 0};
+    QTest::newRow("size huge: all zero") << ParamBlock{0xFFFFFFFF, 1} << ParamBlock{0, 0};
 }
 
 void TestInstrVela::paramBlock()
@@ -205,18 +205,18 @@ void TestInstrVela::memoryRead()
     QVERIFY(file->isOpen());
     QVERIFY(file->seek(0x40));
     QCOMPARE(file->read(100), content.left(100));
-    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "4C004040", "4C008024" }));
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{"4C004040", "4C008024"}));
 
     m_server->clearLines();
     QVERIFY(file->seek(0));
     QCOMPARE(file->read(100).size(), 100);
-    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "4C000040", "4C004024" }));
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{"4C000040", "4C004024"}));
 
     // A read reaching the end of the 16-bit address space stops there.
     m_server->clearLines();
     QVERIFY(file->seek(0xFFF0));
     QCOMPARE(file->read(64).size(), 16);
-    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "4CFFF010" }));
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{"4CFFF010"}));
 }
 
 void TestInstrVela::memoryReadStops_data()
@@ -269,7 +269,7 @@ void TestInstrVela::memoryWriteStopsOnEmptyReply()
 
 void TestInstrVela::loadParamAndReset()
 {
-    const ParamBlock stored{ 8, 0x201 };    // channels 1 and 10 disabled
+    const ParamBlock stored{8, 0x201}; // channels 1 and 10 disabled
     m_analyzer->writeMemory(0, QByteArray(reinterpret_cast<const char*>(&stored), 8));
     openOn(*m_server);
     QVERIFY(m_instr->loadParam());
@@ -280,7 +280,8 @@ void TestInstrVela::loadParamAndReset()
 
     m_server->clearLines();
     QVERIFY(m_instr->reset());
-    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "5D1", "5C2", "5C3", "5C4", "5C5", "5C6", "5C7", "5C8", "5C9", "5DA" }));
+    QCOMPARE(m_server->lines(),
+             (QList<QByteArray>{"5D1", "5C2", "5C3", "5C4", "5C5", "5C6", "5C7", "5C8", "5C9", "5DA"}));
 }
 
 void TestInstrVela::channelCommands_data()
@@ -299,11 +300,11 @@ void TestInstrVela::channelCommands()
     QFETCH(int, channel);
     QFETCH(bool, on);
     QFETCH(QByteArray, command);
-    const ParamBlock valid{ 8, 0 };
+    const ParamBlock valid{8, 0};
     m_instr->setParamData(&valid);
     openOn(*m_server);
     QVERIFY(m_instr->setChannelEnabled(channel, on));
-    QCOMPARE(m_server->lines(), QList<QByteArray>{ command });
+    QCOMPARE(m_server->lines(), QList<QByteArray>{command});
     QCOMPARE(m_instr->isChannelEnabled(channel), on);
 
     // Channels outside 0..9 are refused without a command.
@@ -314,7 +315,7 @@ void TestInstrVela::channelCommands()
 
 void TestInstrVela::channelErrorReplyStillChangesMask()
 {
-    const ParamBlock valid{ 8, 0 };
+    const ParamBlock valid{8, 0};
     m_instr->setParamData(&valid);
     m_analyzer->setReply("5D3", "5DXX");
     openOn(*m_server);
@@ -326,7 +327,7 @@ void TestInstrVela::channelErrorReplyStillChangesMask()
 void TestInstrVela::channelWithoutLinkFails()
 {
     // The talk thread is not open: nothing answers, so the switch failed.
-    const ParamBlock valid{ 8, 0 };
+    const ParamBlock valid{8, 0};
     m_instr->setParamData(&valid);
     QVERIFY(!m_instr->setChannelEnabled(4, false));
     QVERIFY(!m_instr->isChannelEnabled(4));
@@ -343,7 +344,7 @@ void TestInstrVela::commandTooLong()
     QVERIFY(m_instr->isErrorReply(reply));
     const QByteArray fits(509, 'A');
     QCOMPARE(m_instr->sendCommand("77%s", fits.constData()).left(4), QByteArray("7700"));
-    QCOMPARE(m_server->lines(), QList<QByteArray>{ "77" + fits });
+    QCOMPARE(m_server->lines(), QList<QByteArray>{"77" + fits});
 }
 
 void TestInstrVela::errorReplyBecomesLastError()
@@ -354,7 +355,7 @@ void TestInstrVela::errorReplyBecomesLastError()
     QCOMPARE(m_instr->lastError(), QStringLiteral("32XX"));
     QVERIFY_THROWS_EXCEPTION(ReplyError, m_instr->checkReply("Err: no analyzer selected"));
     QCOMPARE(m_instr->lastError(), QStringLiteral("Err: no analyzer selected"));
-    m_instr->checkReply("3111");    // no error reply: no throw
+    m_instr->checkReply("3111"); // no error reply: no throw
 }
 
 void TestInstrVela::startTest_data()
@@ -368,21 +369,18 @@ void TestInstrVela::startTest_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<int>("free");
-    QTest::newRow("example, default method")
-        << 0x1234u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
-        << QByteArray("3100001234B1PT01L") << QByteArray("311103") << true << 3;
-    QTest::newRow("bead method -> C")
-        << 0xDEADBEEFu << QByteArray("BC") << QByteArray("AP") << 2 << QStringLiteral("磁珠法")
-        << QByteArray("31DEADBEEFBCAP02C") << QByteArray("31110A") << true << 10;
+    QTest::newRow("example, default method") << 0x1234u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
+                                             << QByteArray("3100001234B1PT01L") << QByteArray("311103") << true << 3;
+    QTest::newRow("bead method -> C") << 0xDEADBEEFu << QByteArray("BC") << QByteArray("AP") << 2
+                                      << QStringLiteral("磁珠法") << QByteArray("31DEADBEEFBCAP02C")
+                                      << QByteArray("31110A") << true << 10;
     QTest::newRow("optical method -> L, factor 10")
         << 1u << QByteArray("C5") << QByteArray("FI") << 10 << QStringLiteral("光学法")
         << QByteArray("3100000001C5FI10L") << QByteArray("3111") << true << 0;
-    QTest::newRow("short item padded with 0")
-        << 2u << QByteArray("B1") << QByteArray("P") << 1 << QString()
-        << QByteArray("3100000002B10P01L") << QByteArray("311100") << true << 0;
-    QTest::newRow("refused")
-        << 3u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
-        << QByteArray("3100000003B1PT01L") << QByteArray("3100") << false << -1;
+    QTest::newRow("short item padded with 0") << 2u << QByteArray("B1") << QByteArray("P") << 1 << QString()
+                                              << QByteArray("3100000002B10P01L") << QByteArray("311100") << true << 0;
+    QTest::newRow("refused") << 3u << QByteArray("B1") << QByteArray("PT") << 1 << QString()
+                             << QByteArray("3100000003B1PT01L") << QByteArray("3100") << false << -1;
 }
 
 // Whose test holds the id: a 31 refused with an error reply, or whose answer
@@ -400,18 +398,18 @@ void TestInstrVela::placementClash_data()
     const QByteArray other = "3201 00000004A7FI02C2026-12-09 10:00 00 00   ";
     QTest::newRow("31XX, id free") << false << QByteArray("31XX") << QByteArray("32XX") << false << false
                                    << QByteArray("31 32");
-    QTest::newRow("31XX, another test holds the id") << false << QByteArray("31XX") << other << false << true
-                                                     << QByteArray("31 32");
-    QTest::newRow("31XX, our own test is there") << false << QByteArray("31XX") << ours << true << false
-                                                 << QByteArray("31 32");
-    QTest::newRow("intake full: nothing more") << false << QByteArray("3100") << ours << false << false
-                                               << QByteArray("31");
-    QTest::newRow("answer lost, another test holds the id") << true << QByteArray("311101") << other << false
-                                                            << true << QByteArray("32");
-    QTest::newRow("answer lost, ours arrived") << true << QByteArray("311101") << ours << true << false
-                                               << QByteArray("32");
-    QTest::newRow("answer lost, never arrived") << true << QByteArray("311101") << QByteArray("32XX") << true
-                                                << false << QByteArray("32 31");
+    QTest::newRow("31XX, another test holds the id")
+        << false << QByteArray("31XX") << other << false << true << QByteArray("31 32");
+    QTest::newRow("31XX, our own test is there")
+        << false << QByteArray("31XX") << ours << true << false << QByteArray("31 32");
+    QTest::newRow("intake full: nothing more")
+        << false << QByteArray("3100") << ours << false << false << QByteArray("31");
+    QTest::newRow("answer lost, another test holds the id")
+        << true << QByteArray("311101") << other << false << true << QByteArray("32");
+    QTest::newRow("answer lost, ours arrived")
+        << true << QByteArray("311101") << ours << true << false << QByteArray("32");
+    QTest::newRow("answer lost, never arrived")
+        << true << QByteArray("311101") << QByteArray("32XX") << true << false << QByteArray("32 31");
 }
 
 void TestInstrVela::placementClash()
@@ -462,7 +460,7 @@ void TestInstrVela::startTest()
     int freeCount = -1;
     QCOMPARE(m_instr->startTest(record, &freeCount), accepted);
     QCOMPARE(freeCount, free);
-    QCOMPARE(m_server->lines(), QList<QByteArray>{ command });
+    QCOMPARE(m_server->lines(), QList<QByteArray>{command});
 }
 
 void TestInstrVela::cancelTest_data()
@@ -487,7 +485,7 @@ void TestInstrVela::cancelTest()
         m_analyzer->setReply("3400ABCDEF", reply);
     openOn(*m_server);
     QCOMPARE(m_instr->cancelTest(0xABCDEF), released);
-    QCOMPARE(m_server->lines(), QList<QByteArray>{ "3400ABCDEF" });
+    QCOMPARE(m_server->lines(), QList<QByteArray>{"3400ABCDEF"});
 }
 
 // A 31 whose answer was lost may or may not have reached the analyzer. The
@@ -495,8 +493,8 @@ void TestInstrVela::cancelTest()
 // twice, whichever it was.
 void TestInstrVela::placedOnceAcrossALostReply_data()
 {
-    QTest::addColumn<QByteArray>("firstReply");     // empty: the link breaks instead
-    QTest::addColumn<QByteArray>("queryReply");     // to the 32 after reconnection; empty: breaks again
+    QTest::addColumn<QByteArray>("firstReply"); // empty: the link breaks instead
+    QTest::addColumn<QByteArray>("queryReply"); // to the 32 after reconnection; empty: breaks again
     QTest::addColumn<bool>("placed");
     QTest::addColumn<int>("free");
     QTest::addColumn<QList<QByteArray>>("lines");
@@ -504,15 +502,14 @@ void TestInstrVela::placedOnceAcrossALostReply_data()
     const QByteArray place = "3100000007B1PT01L";
     const QByteArray query = "3200000007";
     QTest::newRow("it had arrived") << QByteArray() << QByteArray("3203 00000007B1PT01L") << true << -1
-                                    << QList<QByteArray>{ place, query };
+                                    << QList<QByteArray>{place, query};
     QTest::newRow("it never arrived") << QByteArray() << QByteArray("32XX") << true << 2
-                                      << QList<QByteArray>{ place, query, place };
-    QTest::newRow("still no answer") << QByteArray() << QByteArray() << false << -1
-                                     << QList<QByteArray>{ place, query };
-    QTest::newRow("Linkhub's time-out is no answer") << QByteArray("Err: serial time-out") << QByteArray("32XX")
-                                                     << true << 2 << QList<QByteArray>{ place, query, place };
-    QTest::newRow("a refusal is an answer") << QByteArray("3100") << QByteArray("32XX") << true << 2
-                                            << QList<QByteArray>{ place, place };
+                                      << QList<QByteArray>{place, query, place};
+    QTest::newRow("still no answer") << QByteArray() << QByteArray() << false << -1 << QList<QByteArray>{place, query};
+    QTest::newRow("Linkhub's time-out is no answer") << QByteArray("Err: serial time-out") << QByteArray("32XX") << true
+                                                     << 2 << QList<QByteArray>{place, query, place};
+    QTest::newRow("a refusal is an answer")
+        << QByteArray("3100") << QByteArray("32XX") << true << 2 << QList<QByteArray>{place, place};
 }
 
 void TestInstrVela::placedOnceAcrossALostReply()
@@ -541,7 +538,7 @@ void TestInstrVela::placedOnceAcrossALostReply()
     record.assay = &assay;
     int freeCount = 0;
     QVERIFY(!m_instr->startTest(record, &freeCount));
-    QVERIFY(m_instr->talkThread()->open());     // reconnected
+    QVERIFY(m_instr->talkThread()->open()); // reconnected
     freeCount = 0;
     QCOMPARE(m_instr->startTest(record, &freeCount), placed);
     if (placed)
@@ -598,7 +595,7 @@ void TestInstrVela::reagentTable()
     openOn(*m_server);
     QVERIFY(m_instr->sendReagentTable());
     // Groups by name in ascending character order; bottles in position order.
-    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "77APR533", "77BUZ1FF", "77PTR17FR2FF", "77RIZ2FF", "77APR6FF" }));
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{"77APR533", "77BUZ1FF", "77PTR17FR2FF", "77RIZ2FF", "77APR6FF"}));
 }
 
 void TestInstrVela::readReagentVolumes_data()
@@ -630,7 +627,7 @@ void TestInstrVela::readReagentVolumes()
     QCOMPARE(a->volumePercent(), r1);
     QCOMPARE(b->volumePercent(), r2);
     QCOMPARE(other->volumePercent(), 0.5);
-    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "78PT", "78TT" }));
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{"78PT", "78TT"}));
 }
 
 void TestInstrVela::readReagentVolumesUnknownPosition()
@@ -650,13 +647,13 @@ void TestInstrVela::waitModuleIdle_data()
     QTest::addColumn<QList<QByteArray>>("replies");
     QTest::addColumn<bool>("idle");
     QTest::addColumn<int>("polls");
-    QTest::newRow("idle at once") << QList<QByteArray>{ "5500" } << true << 1;
-    QTest::newRow("busy, then idle") << QList<QByteArray>{ "5501", "55010001", "5500" } << true << 3;
-    QTest::newRow("warning code goes on") << QList<QByteArray>{ "55010B01", "5500" } << true << 2;
-    QTest::newRow("error code stops") << QList<QByteArray>{ "55010001", "55010A01", "5500" } << false << 2;
-    QTest::newRow("error code after warning") << QList<QByteArray>{ "550100010B010A01" } << false << 1;
+    QTest::newRow("idle at once") << QList<QByteArray>{"5500"} << true << 1;
+    QTest::newRow("busy, then idle") << QList<QByteArray>{"5501", "55010001", "5500"} << true << 3;
+    QTest::newRow("warning code goes on") << QList<QByteArray>{"55010B01", "5500"} << true << 2;
+    QTest::newRow("error code stops") << QList<QByteArray>{"55010001", "55010A01", "5500"} << false << 2;
+    QTest::newRow("error code after warning") << QList<QByteArray>{"550100010B010A01"} << false << 1;
     // Refusals count with the empty replies toward giving up, at once.
-    QTest::newRow("refused every time") << QList<QByteArray>{ "55XX" } << false << 5;
+    QTest::newRow("refused every time") << QList<QByteArray>{"55XX"} << false << 5;
 }
 
 void TestInstrVela::waitModuleIdle()
@@ -697,24 +694,24 @@ void TestInstrVela::waitModuleIdleIsBounded()
 
 void TestInstrVela::runModuleSequence()
 {
-    m_analyzer->setSequence("552", { "5501", "5500", "5501", "5500" });
-    m_analyzer->setSequence("551", { "5501", "5500" });
+    m_analyzer->setSequence("552", {"5501", "5500", "5501", "5500"});
+    m_analyzer->setSequence("551", {"5501", "5500"});
     openOn(*m_server);
     m_instr->runModuleSequence();
-    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "5113", "5123", "552", "552", "5124", "552", "552", "551", "551" }));
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{"5113", "5123", "552", "552", "5124", "552", "552", "551", "551"}));
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
 void TestInstrVela::runModuleSequenceLinkDropped()
 {
-    m_analyzer->setSequence("552", { "5501", "5500" });
+    m_analyzer->setSequence("552", {"5501", "5500"});
     m_analyzer->setHangUp("5124");
     openOn(*m_server);
     QElapsedTimer timer;
     timer.start();
     m_instr->runModuleSequence();
     QVERIFY(timer.elapsed() < testsupport::scaled(5000));
-    QCOMPARE(m_server->lines(), (QList<QByteArray>{ "5113", "5123", "552", "552", "5124" }));
+    QCOMPARE(m_server->lines(), (QList<QByteArray>{"5113", "5123", "552", "552", "5124"}));
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 

@@ -42,7 +42,7 @@ void TestPlugin::metadata()
     const QJsonArray keys = meta.value(QLatin1String("MetaData")).toObject().value(QLatin1String("Keys")).toArray();
     QCOMPARE(keys.size(), 1);
     QCOMPARE(keys.at(0).toString(), QStringLiteral("InstrVela"));
-    QCOMPARE(m_factory->keys(), QStringList{ QStringLiteral("InstrVela") });
+    QCOMPARE(m_factory->keys(), QStringList{QStringLiteral("InstrVela")});
     // One plug-in object per load, kept by the loader.
     QCOMPARE(m_loader.instance(), m_loader.instance());
 }
@@ -78,7 +78,7 @@ void TestPlugin::createdInstrument()
     QCOMPARE(instrument->findMessage(0x10020), QStringLiteral("废液瓶满。"));
     QVERIFY(instrument->paramData());
     QVERIFY(!instrument->isValidParam());
-    QVERIFY(!instrument->loadParam());   // no link: nothing comes back
+    QVERIFY(!instrument->loadParam()); // no link: nothing comes back
 }
 
 QTEST_MAIN(TestPlugin)

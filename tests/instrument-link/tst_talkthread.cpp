@@ -1,8 +1,8 @@
 #include "hubport.h"
 #include "lineserver.h"
 #include "talkthread.h"
-#include "testtime.h"
 #include "testthread.h"
+#include "testtime.h"
 
 #include <QtTest>
 
@@ -60,10 +60,10 @@ void TestTalkThread::exchange()
     TalkThread talk;
     QVERIFY(talk.open());
     QVERIFY(talk.isConnected());
-    QVERIFY(talk.open());   // already open: nothing new
+    QVERIFY(talk.open()); // already open: nothing new
     QCOMPARE(talk.talk("24"), QByteArray("24-ok"));
     QCOMPARE(talk.talk("73"), QByteArray("73-ok"));
-    QCOMPARE(server.lines(), (QList<QByteArray>{ "24", "73" }));
+    QCOMPARE(server.lines(), (QList<QByteArray>{"24", "73"}));
     QCOMPARE(server.connections(), 1);
     QVERIFY(talk.close());
     QVERIFY(!talk.isConnected());
@@ -80,7 +80,8 @@ void TestTalkThread::framing_data()
     QTest::newRow("LF only") << QByteArray("3111\n") << false << QByteArray("3111");
     QTest::newRow("one byte at a time") << QByteArray("3200000012340F\r\n") << true << QByteArray("3200000012340F");
     QTest::newRow("empty line") << QByteArray("\r\n") << false << QByteArray();
-    QTest::newRow("GBK bytes kept") << QByteArray("32\xb2\xe2\xca\xd4\r\n") << false << QByteArray("32\xb2\xe2\xca\xd4");
+    QTest::newRow("GBK bytes kept") << QByteArray("32\xb2\xe2\xca\xd4\r\n") << false
+                                    << QByteArray("32\xb2\xe2\xca\xd4");
 }
 
 void TestTalkThread::framing()
@@ -108,14 +109,14 @@ void TestTalkThread::unaskedLinesAreDropped()
 {
     LineServer server([](const QByteArray& line) {
         if (line == "first")
-            return LineServer::Reply{ "one\r\nstray\r\npart", false, false, false };
+            return LineServer::Reply{"one\r\nstray\r\npart", false, false, false};
         return LineServer::line(line + "-reply");
     });
     usePort(server.port());
     TalkThread talk;
     QVERIFY(talk.open());
     QCOMPARE(talk.talk("first"), QByteArray("one"));
-    QTest::qWait(50);   // let the stray bytes arrive before the next request
+    QTest::qWait(50); // let the stray bytes arrive before the next request
     QCOMPARE(talk.talk("second"), QByteArray("second-reply"));
 }
 
@@ -150,9 +151,11 @@ void TestTalkThread::strayLines_data()
     QTest::newRow("31 answer while 34 waits") << QByteArray("3400001234") << QByteArray("311103") << "between";
     QTest::newRow("34 answer while 31 waits") << QByteArray("3100001234B1PT01L") << QByteArray("3400") << "between";
     QTest::newRow("other chunk of the curve") << QByteArray("60000012340037")
-                                              << QByteArray("6001000012340000" "37-0001-") << "between";
-    QTest::newRow("curve of another test") << QByteArray("60000012340000")
-                                           << QByteArray("60010000BEEF000037-0001-") << "between";
+                                              << QByteArray("6001000012340000"
+                                                            "37-0001-")
+                                              << "between";
+    QTest::newRow("curve of another test")
+        << QByteArray("60000012340000") << QByteArray("60010000BEEF000037-0001-") << "between";
     QTest::newRow("busy greeting before") << QByteArray("24") << QByteArray("Err:busy") << "before";
     QTest::newRow("junk after") << QByteArray("74") << QByteArray("junk \x01") << "after";
 }
@@ -167,21 +170,21 @@ void TestTalkThread::strayLines()
     LineServer server([&](const QByteArray& line) {
         const QByteArray reply = replyTo(line) + "\r\n";
         if (line != request || strays.fetch_add(1) > 0)
-            return LineServer::Reply{ reply, false, false, false };
+            return LineServer::Reply{reply, false, false, false};
         LineServer::Reply r;
         r.gapMs = 5;
         if (when == QLatin1String("between"))
-            r.segments = { stray + "\r\n", reply };
+            r.segments = {stray + "\r\n", reply};
         else if (when == QLatin1String("after"))
-            r.segments = { reply, stray + "\r\n" };
-        else    // before the next request: the test waits for it
-            r.segments = { reply, stray + "\r\n" };
+            r.segments = {reply, stray + "\r\n"};
+        else // before the next request: the test waits for it
+            r.segments = {reply, stray + "\r\n"};
         return r;
     });
     usePort(server.port());
     TalkThread talk;
     QVERIFY(talk.open());
-    const QList<QByteArray> requests { "24", request, request, "3200005678", request, "74" };
+    const QList<QByteArray> requests{"24", request, request, "3200005678", request, "74"};
     for (const QByteArray& r : requests) {
         QCOMPARE(talk.talk(r), replyTo(r));
         if (when == QLatin1String("before") && r == request)
@@ -202,16 +205,16 @@ void TestTalkThread::refusedConnection()
     QVERIFY(!talk.open());
     QVERIFY(!talk.isConnected());
     QCOMPARE(talk.socketError(), QAbstractSocket::ConnectionRefusedError);
-    QVERIFY2(talk.errorString().contains(QLatin1String("refused"), Qt::CaseInsensitive), qPrintable(talk.errorString()));
+    QVERIFY2(talk.errorString().contains(QLatin1String("refused"), Qt::CaseInsensitive),
+             qPrintable(talk.errorString()));
     QVERIFY(talk.wait(testsupport::scaled(5000)));
     QCOMPARE(talk.talk("24"), QByteArray());
 }
 
 void TestTalkThread::linkBreaksWhileWaiting()
 {
-    LineServer server([](const QByteArray& line) {
-        return line == "drop" ? LineServer::hangUp() : LineServer::echo(line);
-    });
+    LineServer server(
+        [](const QByteArray& line) { return line == "drop" ? LineServer::hangUp() : LineServer::echo(line); });
     usePort(server.port());
     TalkThread talk;
     std::atomic<int> lost{0};
@@ -220,18 +223,18 @@ void TestTalkThread::linkBreaksWhileWaiting()
     QCOMPARE(talk.talk("ping"), QByteArray("ping"));
     QCOMPARE(talk.talk("drop"), QByteArray());
     QVERIFY(!talk.isConnected());
-    QCOMPARE(lost.load(), 1);   // told before the caller got its empty reply
+    QCOMPARE(lost.load(), 1); // told before the caller got its empty reply
     for (int i = 0; i < 3; ++i)
         QCOMPARE(talk.talk("ping"), QByteArray());
-    QCOMPARE(server.lines(), (QList<QByteArray>{ "ping", "drop" }));
+    QCOMPARE(server.lines(), (QList<QByteArray>{"ping", "drop"}));
     QVERIFY(talk.wait(testsupport::scaled(5000)));
 
     // The request handed over after the end never reaches a new link.
     QVERIFY(talk.open());
     QCOMPARE(talk.talk("again"), QByteArray("again"));
-    QCOMPARE(server.lines(), (QList<QByteArray>{ "ping", "drop", "again" }));
+    QCOMPARE(server.lines(), (QList<QByteArray>{"ping", "drop", "again"}));
     QVERIFY(talk.close());
-    QCOMPARE(lost.load(), 1);   // a close asked for is no loss
+    QCOMPARE(lost.load(), 1); // a close asked for is no loss
 }
 
 // A reply that comes after its time-out closed the link can never be taken
@@ -242,7 +245,7 @@ void TestTalkThread::lateReplyIsNeverTaken()
         if (line != "32000000AA")
             return LineServer::line(replyTo(line));
         LineServer::Reply late;
-        late.segments = { QByteArray(), replyTo(line) + "\r\n" };
+        late.segments = {QByteArray(), replyTo(line) + "\r\n"};
         late.gapMs = 400;
         return late;
     });
@@ -261,18 +264,18 @@ void TestTalkThread::lateReplyIsNeverTaken()
     QVERIFY(!talk.isConnected());
     QCOMPARE(lost.load(), 1);
     QCOMPARE(talk.talk("32000000AA"), QByteArray());
-    talk.setReplyTimeout(10000);    // the server finishes the late write first
+    talk.setReplyTimeout(10000); // the server finishes the late write first
     QVERIFY(talk.open());
     for (int i = 0; i < 5; ++i)
         QCOMPARE(talk.talk("32000000AB"), replyTo("32000000AB"));
-    QCOMPARE(server.lines(), (QList<QByteArray>{ "32000000AA", "32000000AB", "32000000AB", "32000000AB",
-                                                 "32000000AB", "32000000AB" }));
+    QCOMPARE(server.lines(),
+             (QList<QByteArray>{"32000000AA", "32000000AB", "32000000AB", "32000000AB", "32000000AB", "32000000AB"}));
 }
 
 void TestTalkThread::overlongReplyClosesLink()
 {
     LineServer server([](const QByteArray&) {
-        return LineServer::Reply{ QByteArray(3 << 20, 'A'), false, false, false };
+        return LineServer::Reply{QByteArray(3 << 20, 'A'), false, false, false};
     });
     usePort(server.port());
     TalkThread talk;
@@ -290,7 +293,7 @@ void TestTalkThread::lineBreakInRequestIsNotSent()
     QVERIFY(talk.open());
     QVERIFY(talk.talk("5E1\r\n24").startsWith("Err:"));
     QCOMPARE(talk.talk("24"), QByteArray("24"));
-    QCOMPARE(server.lines(), (QList<QByteArray>{ "24" }));
+    QCOMPARE(server.lines(), (QList<QByteArray>{"24"}));
 }
 
 void TestTalkThread::reopenAfterClose()
@@ -318,9 +321,9 @@ void TestTalkThread::threadsGetTheirOwnReplies()
         const QByteArray stray = replyTo("32" + QByteArray::number(0xF0000000u + n, 16).toUpper()) + "\r\n";
         LineServer::Reply r;
         if (n % 7 == 0)
-            r.segments = { stray, reply };
+            r.segments = {stray, reply};
         else if (n % 11 == 0)
-            r.segments = { reply, stray };
+            r.segments = {reply, stray};
         else
             r.bytes = reply;
         return r;
@@ -331,17 +334,19 @@ void TestTalkThread::threadsGetTheirOwnReplies()
     // Each dropped stray is logged; count them instead of printing them.
     static std::atomic<int> dropped;
     dropped = 0;
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
-        if (m.startsWith(QLatin1String("unasked")))
-            ++dropped;
-    });
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& m) {
+            if (m.startsWith(QLatin1String("unasked")))
+                ++dropped;
+        });
     const int perThread = 34000;
     std::atomic<int> mismatches{0};
     QList<QThread*> threads;
     for (int t = 0; t < 3; ++t) {
         threads.append(testsupport::createThread([&talk, &mismatches, t] {
             for (int i = 0; i < perThread; ++i) {
-                const QByteArray request = "32" + QByteArray::number((t << 24) | i, 16).rightJustified(8, '0').toUpper();
+                const QByteArray request = "32"
+                                           + QByteArray::number((t << 24) | i, 16).rightJustified(8, '0').toUpper();
                 if (talk.talk(request) != replyTo(request))
                     ++mismatches;
             }
@@ -388,7 +393,8 @@ void TestTalkThread::wireTrace()
     talk.talk("24");
     qInstallMessageHandler(previous);
     QCOMPARE(traceLines.size(), 1);
-    const QRegularExpression line(QStringLiteral("^-> \"32000012\" <- \"32\\\\xB2\\\\xE2 \\\\\"ok\\\\\"\" \\(\\d+ ms\\)$"));
+    const QRegularExpression line(
+        QStringLiteral("^-> \"32000012\" <- \"32\\\\xB2\\\\xE2 \\\\\"ok\\\\\"\" \\(\\d+ ms\\)$"));
     QVERIFY2(line.match(traceLines.first()).hasMatch(), qPrintable(traceLines.first()));
 }
 

@@ -98,15 +98,22 @@ void TestEndToEnd::worklistOnSimulator()
     QVERIFY2(instrument.isConnected(), qPrintable(messages.texts().join(QLatin1Char('\n'))));
     QVERIFY(m_hubPort.served());
 
-    struct Row { const char* sample; const char* position; const char* item; const char* dilution; const char* method; };
+    struct Row
+    {
+        const char* sample;
+        const char* position;
+        const char* item;
+        const char* dilution;
+        const char* method;
+    };
     const Row rows[] = {
-        { "1001", "A1", "PT", "1/1", "光学法" },   { "1001", "A1", "APTT", "1/1", "光学法" },
-        { "1001", "A1", "TT", "1/1", "磁珠法" },   { "1001", "A1", "FIB", "1/10", "光学法" },
-        { "1002", "A2", "PT", "1/2", "磁珠法" },   { "1002", "A2", "APTT", "1/1", "磁珠法" },
-        { "1002", "A2", "FIB", "1/5", "磁珠法" },  { "1003", "B3", "PT", "1/1", "" },
-        { "1003", "B3", "TT", "1/2", "光学法" },   { "1003", "B3", "FIB", "1/10", "磁珠法" },
-        { "1004", "C12", "APTT", "1/1", "光学法" }, { "1004", "C12", "PT", "1/1", "光学法" },
-        { "1005", "D4", "TT", "1/1", "" },          { "1005", "D4", "FIB", "1/20", "光学法" },
+        {"1001", "A1", "PT", "1/1", "光学法"},    {"1001", "A1", "APTT", "1/1", "光学法"},
+        {"1001", "A1", "TT", "1/1", "磁珠法"},    {"1001", "A1", "FIB", "1/10", "光学法"},
+        {"1002", "A2", "PT", "1/2", "磁珠法"},    {"1002", "A2", "APTT", "1/1", "磁珠法"},
+        {"1002", "A2", "FIB", "1/5", "磁珠法"},   {"1003", "B3", "PT", "1/1", ""},
+        {"1003", "B3", "TT", "1/2", "光学法"},    {"1003", "B3", "FIB", "1/10", "磁珠法"},
+        {"1004", "C12", "APTT", "1/1", "光学法"}, {"1004", "C12", "PT", "1/1", "光学法"},
+        {"1005", "D4", "TT", "1/1", ""},          {"1005", "D4", "FIB", "1/20", "光学法"},
     };
     QList<Assay*> assays;
     QList<QList<tq::AnalysisStatus>> statuses;
@@ -121,10 +128,13 @@ void TestEndToEnd::worklistOnSimulator()
     statuses.resize(assays.size());
     for (int i = 0; i < assays.size(); ++i) {
         Assay* a = assays.at(i);
-        connect(a, &Assay::changed, this, [a, i, &statuses] {
-            if (statuses[i].isEmpty() || statuses[i].last() != a->status())
-                statuses[i].append(a->status());
-        }, Qt::DirectConnection);
+        connect(
+            a, &Assay::changed, this,
+            [a, i, &statuses] {
+                if (statuses[i].isEmpty() || statuses[i].last() != a->status())
+                    statuses[i].append(a->status());
+            },
+            Qt::DirectConnection);
     }
     QSignalSpy begun(&instrument, &Instrument::assayBegun);
     QSignalSpy ended(&instrument, &Instrument::assayEnded);

@@ -73,9 +73,9 @@ void TestMonitor::initTestCase()
 
 void TestMonitor::textChanges_data()
 {
-    QTest::addColumn<QStringList>("texts");      // third zone, one per poll
-    QTest::addColumn<QStringList>("announced");  // temp3Changed, in order
-    QTest::addColumn<float>("stored");           // zone 3 at the end
+    QTest::addColumn<QStringList>("texts");     // third zone, one per poll
+    QTest::addColumn<QStringList>("announced"); // temp3Changed, in order
+    QTest::addColumn<float>("stored");          // zone 3 at the end
 
     QTest::newRow("37.0 after 36.9, again, 37.00")
         << QStringList{"36.9", "37.0", "37.0", "37.00"} << QStringList{"36.9", "37.0", "37.00"} << 37.0f;
@@ -177,10 +177,9 @@ void TestMonitor::sensorWord_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QList<int>>("codes"); // sources 256 .. 262
 
-    QTest::newRow("0x48: door and cups")
-        << QByteArray("Sensor-48-") << QList<int>{0, 0, 0, 0x10008, 0, 0, 0x10040};
+    QTest::newRow("0x48: door and cups") << QByteArray("Sensor-48-") << QList<int>{0, 0, 0, 0x10008, 0, 0, 0x10040};
     QTest::newRow("0x7F: all") << QByteArray("0101 Sensor-7F-")
-        << QList<int>{0x10001, 0x10002, 0x10004, 0x10008, 0x10010, 0x10020, 0x10040};
+                               << QList<int>{0x10001, 0x10002, 0x10004, 0x10008, 0x10010, 0x10020, 0x10040};
     QTest::newRow("bit 7 is no sensor") << QByteArray("Sensor-81-") << QList<int>{0x10001, 0, 0, 0, 0, 0, 0};
 }
 

@@ -2,10 +2,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,7 +68,7 @@ void TestPlacementJournal::lifeOfATest()
         QVERIFY(j.recordResult(r, &error));
         QVERIFY(j.recordPlacing(test(8, QStringLiteral("1002")), &error));
         QCOMPARE(j.newestId(), 8u);
-    }   // the host dies here: no clean end
+    } // the host dies here: no clean end
 
     PlacementJournal j;
     QVERIFY(j.open(path(), &error));
@@ -80,7 +80,7 @@ void TestPlacementJournal::lifeOfATest()
     QCOMPARE(open.at(0).curve, QByteArray("\x01\x02\x00\x03", 4));
     QCOMPARE(open.at(0).report, QStringLiteral("测试通道: 3"));
     QVERIFY(open.at(0).sameOrder(test(7)));
-    QVERIFY(!open.at(1).sameOrder(test(8)));     // another sample
+    QVERIFY(!open.at(1).sameOrder(test(8))); // another sample
     QCOMPARE(open.at(1).state, PlacementJournal::AboutToPlace);
 
     QVERIFY(j.recordRelease(7, QString(), &error));
@@ -95,7 +95,7 @@ void TestPlacementJournal::lifeOfATest()
 // assay once per session, until a later session ends cleanly.
 void TestPlacementJournal::resultsAcrossSessions_data()
 {
-    QTest::addColumn<QString>("sessions");  // after the reading one: c clean end, x crash
+    QTest::addColumn<QString>("sessions"); // after the reading one: c clean end, x crash
     QTest::addColumn<bool>("givable");
 
     QTest::newRow("read, then clean end") << QStringLiteral("c") << false;
@@ -118,7 +118,7 @@ void TestPlacementJournal::resultsAcrossSessions()
     r.value = 30.1;
     QVERIFY(j.recordResult(r, &error));
     QVERIFY(j.recordRelease(5, QString(), &error));
-    QVERIFY(j.givable().isEmpty());   // read in this very session
+    QVERIFY(j.givable().isEmpty()); // read in this very session
 
     // The reading session: its end depends on the first letter.
     for (int i = 0; i < sessions.size(); ++i) {
@@ -133,7 +133,7 @@ void TestPlacementJournal::resultsAcrossSessions()
     if (givable) {
         QCOMPARE(given.first().value, 30.1);
         QVERIFY(j.markGiven(5, &error));
-        QVERIFY(j.givable().isEmpty());    // once per session
+        QVERIFY(j.givable().isEmpty()); // once per session
     }
 }
 
@@ -201,9 +201,8 @@ void TestPlacementJournal::releasedTestsForgottenAfterAWhile()
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("age"));
         db.setDatabaseName(path());
         QVERIFY(db.open());
-        const QString old = QDateTime::currentDateTime()
-                                .addDays(-PlacementJournal::keptDays - 1)
-                                .toString(Qt::ISODateWithMs);
+        const QString old =
+            QDateTime::currentDateTime().addDays(-PlacementJournal::keptDays - 1).toString(Qt::ISODateWithMs);
         QSqlQuery q(db);
         QVERIFY2(q.exec(QStringLiteral("update test set updated = '%1' where testId in (1, 3)").arg(old)),
                  qPrintable(q.lastError().text()));

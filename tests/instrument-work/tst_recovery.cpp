@@ -119,9 +119,9 @@ void TestRecovery::adoption_data()
     QTest::addColumn<PlacementJournal::State>("state");
     QTest::addColumn<bool>("withResult");
     QTest::addColumn<Held>("held");
-    QTest::addColumn<QString>("placed");    // "old" id, "new" id, or "none"
-    QTest::addColumn<double>("value");      // the assay's result; -1: an error result
-    QTest::addColumn<bool>("releasedOld");  // a 34 for the old id
+    QTest::addColumn<QString>("placed");   // "old" id, "new" id, or "none"
+    QTest::addColumn<double>("value");     // the assay's result; -1: an error result
+    QTest::addColumn<bool>("releasedOld"); // a 34 for the old id
 
     QTest::newRow("accepted, still on the analyzer: followed")
         << PlacementJournal::Accepted << false << Held::Ours << "none" << 30.0 << true;
@@ -200,9 +200,10 @@ void TestRecovery::orphanReleased()
     QCOMPARE(rig.server.requests("34" + idText(oldId)).size(), 1);
     QCOMPARE(rig.messages.texts().size(), 1);
     const QString box = rig.messages.texts().first();
-    QVERIFY2(box.contains(QStringLiteral("S1")) && box.contains(QStringLiteral("A1")) && box.contains(QStringLiteral("PT")),
+    QVERIFY2(box.contains(QStringLiteral("S1")) && box.contains(QStringLiteral("A1"))
+                 && box.contains(QStringLiteral("PT")),
              qPrintable(box));
-    QVERIFY(passUntilFinished(rig, other) < 20);   // the rest of the work goes on
+    QVERIFY(passUntilFinished(rig, other) < 20); // the rest of the work goes on
     QVERIFY(other->result().value() > 0.0);
 }
 
@@ -230,7 +231,7 @@ void TestRecovery::idsSkipJournalled()
     earlierSession(PlacementJournal::Accepted, false);
     hold(rig, Held::Ours);
     rig.instrument->seedTestIds(1);
-    rig.pass();     // opens the journal: ids go on above its newest
+    rig.pass(); // opens the journal: ids go on above its newest
     QCOMPARE(rig.instrument->nextTestId(), oldId + 1);
     rig.instrument->seedTestIds(oldId - 1);
     QCOMPARE(rig.instrument->nextTestId(), oldId + 1);

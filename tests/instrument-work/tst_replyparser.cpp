@@ -18,8 +18,8 @@ QByteArray gbk(const QString& text)
 // test-time label as the analyzer places them.
 QByteArray finalReply(const QString& channel, const QString& error, const QString& testTime)
 {
-    return gbk(QStringLiteral("320F 00001234B1PT01L2024120814300000")
-               + channel + QLatin1Char(' ') + error + QStringLiteral("   测试时间:") + testTime);
+    return gbk(QStringLiteral("320F 00001234B1PT01L2024120814300000") + channel + QLatin1Char(' ') + error
+               + QStringLiteral("   测试时间:") + testTime);
 }
 
 } // namespace
@@ -66,37 +66,50 @@ void TestReplyParser::testReply_data()
     QTest::addColumn<QString>("channel");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("final 0BB8") << finalReply("03", "00", "0BB8")
-                                << false << true << 0x0F << 3000 << -1 << -1 << "03" << "00";
-    QTest::newRow("final, channel A, error 1C") << finalReply("0A", "1C", "03E7")
-                                << false << true << 0x0F << 999 << -1 << -1 << "0A" << "1C";
-    QTest::newRow("blanks after label")
-        << gbk(QStringLiteral("320F 00001234B1PT01L202412081430000003 00   测试时间: \t 0032"))
-        << false << true << 0x0F << 0x32 << -1 << -1 << "03" << "00";
+    QTest::newRow("final 0BB8") << finalReply("03", "00", "0BB8") << false << true << 0x0F << 3000 << -1 << -1 << "03"
+                                << "00";
+    QTest::newRow("final, channel A, error 1C")
+        << finalReply("0A", "1C", "03E7") << false << true << 0x0F << 999 << -1 << -1 << "0A"
+        << "1C";
+    QTest::newRow("blanks after label") << gbk(
+        QStringLiteral("320F 00001234B1PT01L202412081430000003 00   测试时间: \t 0032"))
+                                        << false << true << 0x0F << 0x32 << -1 << -1 << "03"
+                                        << "00";
     QTest::newRow("running with pre-warm")
-        << gbk(QStringLiteral("3203 00001234B1PT01L2024120814300000 预温时间:0010 预温超时时间:012C"))
-        << false << true << 3 << -1 << 0x10 << 300 << "" << "";
+        << gbk(QStringLiteral("3203 00001234B1PT01L2024120814300000 预温时间:0010 预温超时时间:012C")) << false << true
+        << 3 << -1 << 0x10 << 300 << ""
+        << "";
     QTest::newRow("running with test time")
-        << gbk(QStringLiteral("3205 00001234B1PT01L2024120814300000 预温时间:00B4 测试时间:0032"))
-        << false << true << 5 << 0x32 << 0xB4 << -1 << "" << "";
+        << gbk(QStringLiteral("3205 00001234B1PT01L2024120814300000 预温时间:00B4 测试时间:0032")) << false << true << 5
+        << 0x32 << 0xB4 << -1 << ""
+        << "";
     QTest::newRow("lower-case hex value")
-        << gbk(QStringLiteral("320F 00001234B1PT01L2024120814300000 xx yy   测试时间:0bb8"))
-        << false << true << 0x0F << 3000 << -1 << -1 << "xx" << "yy";
+        << gbk(QStringLiteral("320F 00001234B1PT01L2024120814300000 xx yy   测试时间:0bb8")) << false << true << 0x0F
+        << 3000 << -1 << -1 << "xx"
+        << "yy";
     QTest::newRow("three digits only: no field")
-        << gbk(QStringLiteral("320F 00001234B1PT01L2024120814300000 03 00   测试时间:BB8"))
-        << false << true << 0x0F << -1 << -1 << -1 << "" << "";
+        << gbk(QStringLiteral("320F 00001234B1PT01L2024120814300000 03 00   测试时间:BB8")) << false << true << 0x0F
+        << -1 << -1 << -1 << ""
+        << "";
     QTest::newRow("label as UTF-8 is not the GBK label")
-        << QStringLiteral("320F 00001234B1PT01L2024120814300000 03 00   测试时间:0BB8").toUtf8()
-        << false << true << 0x0F << -1 << -1 << -1 << "" << "";
+        << QStringLiteral("320F 00001234B1PT01L2024120814300000 03 00   测试时间:0BB8").toUtf8() << false << true
+        << 0x0F << -1 << -1 << -1 << ""
+        << "";
     QTest::newRow("label near the start: no channel")
-        << gbk(QStringLiteral("320F测试时间:0BB8"))
-        << false << true << 0x0F << 3000 << -1 << -1 << "" << "";
-    QTest::newRow("unknown test") << QByteArray("32XX") << true << false << -1 << -1 << -1 << -1 << "" << "";
-    QTest::newRow("status not hex") << QByteArray("32G1 00001234") << false << false << -1 << -1 << -1 << -1 << "" << "";
-    QTest::newRow("status with sign") << QByteArray("32+1 00001234") << false << false << -1 << -1 << -1 << -1 << "" << "";
-    QTest::newRow("link error") << QByteArray("Err:timeout") << false << false << -1 << -1 << -1 << -1 << "" << "";
-    QTest::newRow("empty") << QByteArray() << false << false << -1 << -1 << -1 << -1 << "" << "";
-    QTest::newRow("too short") << QByteArray("320") << false << false << -1 << -1 << -1 << -1 << "" << "";
+        << gbk(QStringLiteral("320F测试时间:0BB8")) << false << true << 0x0F << 3000 << -1 << -1 << ""
+        << "";
+    QTest::newRow("unknown test") << QByteArray("32XX") << true << false << -1 << -1 << -1 << -1 << ""
+                                  << "";
+    QTest::newRow("status not hex") << QByteArray("32G1 00001234") << false << false << -1 << -1 << -1 << -1 << ""
+                                    << "";
+    QTest::newRow("status with sign") << QByteArray("32+1 00001234") << false << false << -1 << -1 << -1 << -1 << ""
+                                      << "";
+    QTest::newRow("link error") << QByteArray("Err:timeout") << false << false << -1 << -1 << -1 << -1 << ""
+                                << "";
+    QTest::newRow("empty") << QByteArray() << false << false << -1 << -1 << -1 << -1 << ""
+                           << "";
+    QTest::newRow("too short") << QByteArray("320") << false << false << -1 << -1 << -1 << -1 << ""
+                               << "";
 }
 
 void TestReplyParser::testReply()
@@ -161,10 +174,10 @@ void TestReplyParser::curveReply_data()
                               << QVector<double>{1, 2};
     QTest::newRow("end mark first") << QByteArray("6001-0000-") << false << true << true << QVector<double>{};
     QTest::newRow("empty field") << QByteArray("6001--") << false << true << false << QVector<double>{};
-    QTest::newRow("partial group ignored") << QByteArray("6001-0001002-") << false << true << false
-                                           << QVector<double>{1};
-    QTest::newRow("text after the field") << QByteArray("6001-ABCD-0001-") << false << true << false
-                                          << QVector<double>{0xABCD};
+    QTest::newRow("partial group ignored")
+        << QByteArray("6001-0001002-") << false << true << false << QVector<double>{1};
+    QTest::newRow("text after the field")
+        << QByteArray("6001-ABCD-0001-") << false << true << false << QVector<double>{0xABCD};
     QTest::newRow("no curve") << QByteArray("6000-0001-") << true << false << false << QVector<double>{};
     QTest::newRow("no closing dash") << QByteArray("6001-00010002") << false << false << false << QVector<double>{};
     QTest::newRow("no dash") << QByteArray("600100010002") << false << false << false << QVector<double>{};
@@ -298,8 +311,8 @@ void TestReplyParser::moduleStateReply_data()
 
     QTest::newRow("idle") << QByteArray("5500") << true << QList<int>();
     QTest::newRow("idle, codes ignored") << QByteArray("55000012") << true << QList<int>();
-    QTest::newRow("two codes") << QByteArray("55010012A0FF") << false << QList<int>{ 0x12, 0xA0FF };
-    QTest::newRow("stops at a group that is no code") << QByteArray("55010012zz000013") << false << QList<int>{ 0x12 };
+    QTest::newRow("two codes") << QByteArray("55010012A0FF") << false << QList<int>{0x12, 0xA0FF};
+    QTest::newRow("stops at a group that is no code") << QByteArray("55010012zz000013") << false << QList<int>{0x12};
     QTest::newRow("part group dropped") << QByteArray("5501001") << false << QList<int>();
     QTest::newRow("empty") << QByteArray() << false << QList<int>();
 }
@@ -319,9 +332,10 @@ void TestReplyParser::analyzerList_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QStringList>("ids");
 
-    QTest::newRow("one") << QByteArray("VELA01") << QStringList{ QStringLiteral("VELA01") };
-    QTest::newRow("two") << QByteArray("VELA01,VELA02") << QStringList{ QStringLiteral("VELA01"), QStringLiteral("VELA02") };
-    QTest::newRow("empty parts dropped") << QByteArray(",VELA01,,") << QStringList{ QStringLiteral("VELA01") };
+    QTest::newRow("one") << QByteArray("VELA01") << QStringList{QStringLiteral("VELA01")};
+    QTest::newRow("two") << QByteArray("VELA01,VELA02")
+                         << QStringList{QStringLiteral("VELA01"), QStringLiteral("VELA02")};
+    QTest::newRow("empty parts dropped") << QByteArray(",VELA01,,") << QStringList{QStringLiteral("VELA01")};
     QTest::newRow("none") << QByteArray() << QStringList();
 }
 
@@ -358,8 +372,8 @@ void TestReplyParser::linkFaultAndKnownTest()
 void TestReplyParser::stability_data()
 {
     QTest::addColumn<double>("base");
-    QTest::addColumn<double>("swing");   // readings alternate base +- swing
-    QTest::addColumn<int>("settledAt");  // reading at which the test passes; 0: never (within 100)
+    QTest::addColumn<double>("swing");  // readings alternate base +- swing
+    QTest::addColumn<int>("settledAt"); // reading at which the test passes; 0: never (within 100)
 
     QTest::newRow("around 37") << 37.0 << 0.1 << 41;
     QTest::newRow("around 30") << 30.0 << 0.1 << 0;

@@ -85,8 +85,8 @@ void TestResults::init()
 
 void TestResults::clotTime_data()
 {
-    QTest::addColumn<int>("testTime");      // hundredths of a second
-    QTest::addColumn<QVariant>("itemMax");  // "PT/max_clot_time"
+    QTest::addColumn<int>("testTime");       // hundredths of a second
+    QTest::addColumn<QVariant>("itemMax");   // "PT/max_clot_time"
     QTest::addColumn<QVariant>("commonMax"); // "max_clot_time"
     QTest::addColumn<bool>("withAssay");
     QTest::addColumn<double>("value");
@@ -99,15 +99,15 @@ void TestResults::clotTime_data()
     QTest::newRow("29.99 s -> 0.1") << 2999 << none << none << true << 29.99 << 0.1;
     QTest::newRow("59.99 s -> 0.2") << 5999 << none << none << true << 59.99 << 0.2;
     QTest::newRow("60 s -> 0.4") << 6000 << none << none << true << 60.0 << 0.4;
-    QTest::newRow("item max 20: 25 s not clotted") << 2500 << QVariant(20) << none << true
-                                                   << AnalysisResult::notClottedValue << 0.4;
+    QTest::newRow("item max 20: 25 s not clotted")
+        << 2500 << QVariant(20) << none << true << AnalysisResult::notClottedValue << 0.4;
     QTest::newRow("item max 20: 20 s stays") << 2000 << QVariant(20) << none << true << 20.0 << 0.1;
-    QTest::newRow("common max 20 as fallback") << 2500 << none << QVariant(20) << true
-                                               << AnalysisResult::notClottedValue << 0.4;
+    QTest::newRow("common max 20 as fallback")
+        << 2500 << none << QVariant(20) << true << AnalysisResult::notClottedValue << 0.4;
     QTest::newRow("item max wins over common") << 2500 << QVariant(30) << QVariant(20) << true << 25.0 << 0.1;
     QTest::newRow("default max 120: 120 s stays") << 12000 << none << none << true << 120.0 << 0.4;
-    QTest::newRow("default max 120: 120.01 s not clotted") << 12001 << none << none << true
-                                                           << AnalysisResult::notClottedValue << 0.4;
+    QTest::newRow("default max 120: 120.01 s not clotted")
+        << 12001 << none << none << true << AnalysisResult::notClottedValue << 0.4;
     QTest::newRow("no assay: common max only") << 2500 << QVariant(20) << none << false << 25.0 << 0.1;
 }
 
@@ -123,7 +123,7 @@ void TestResults::clotTime()
     Profile::instance().setValue(QStringLiteral("PT/max_clot_time"), itemMax, false);
     Profile::instance().setValue(QStringLiteral("max_clot_time"), commonMax, false);
     Rig rig;
-    install(rig, { finalWith(testTime), curveOf(10) });
+    install(rig, {finalWith(testTime), curveOf(10)});
     Assay assay("S1", "A1", "PT");
     AnalysisResult result;
     QVERIFY(rig.instrument->fetchResult(testId, &result, withAssay ? &assay : nullptr));
@@ -143,7 +143,7 @@ void TestResults::clotTime()
 void TestResults::curveInThreeReplies()
 {
     Rig rig;
-    install(rig, { finalWith(3000), curveOf(120) });
+    install(rig, {finalWith(3000), curveOf(120)});
     AnalysisResult result;
     QVERIFY(rig.instrument->fetchResult(testId, &result, nullptr));
     const QList<QByteArray> asked = rig.server.requests("60");
@@ -158,7 +158,7 @@ void TestResults::curveEnds_data()
 {
     QTest::addColumn<QList<QByteArray>>("replies"); // by request, the last repeated
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("points");                // -1: no curve attached
+    QTest::addColumn<int>("points"); // -1: no curve attached
     QTest::addColumn<int>("requests");
 
     QTest::newRow("no curve") << QList<QByteArray>{"6000"} << true << -1 << 1;
@@ -171,8 +171,10 @@ void TestResults::curveEnds_data()
     QTest::newRow("broken link") << QList<QByteArray>{"60-00010002-", ""} << false << -1 << 2;
     // equal points in a row are a flat stretch of the curve, not a repeated reply
     QTest::newRow("120 equal points, read whole")
-        << QList<QByteArray>{"60-" + QByteArray("1234").repeated(55) + "-", "60-" + QByteArray("1234").repeated(55) + "-",
-                             "60-" + QByteArray("1234").repeated(10) + "0000-"} << true << 120 << 3;
+        << QList<QByteArray>{"60-" + QByteArray("1234").repeated(55) + "-",
+                             "60-" + QByteArray("1234").repeated(55) + "-",
+                             "60-" + QByteArray("1234").repeated(10) + "0000-"}
+        << true << 120 << 3;
 }
 
 void TestResults::curveEnds()
@@ -184,9 +186,8 @@ void TestResults::curveEnds()
 
     Rig rig;
     auto next = std::make_shared<int>(0);
-    install(rig, { finalWith(3000), [replies, next](int) {
-                       return replies.at(qMin((*next)++, int(replies.size()) - 1));
-                   } });
+    install(rig,
+            {finalWith(3000), [replies, next](int) { return replies.at(qMin((*next)++, int(replies.size()) - 1)); }});
     AnalysisResult result;
     QCOMPARE(rig.instrument->fetchResult(testId, &result, nullptr), ok);
     QCOMPARE(rig.server.requests("60").size(), requests);
@@ -202,7 +203,7 @@ void TestResults::curveLimitedByPointField()
     // An analyzer that never ends its curve: the first-point field cannot
     // go past FFFF, so the read stops there.
     Rig rig;
-    install(rig, { finalWith(3000), [](int start) { return FakeAnalyzer::curveReply(start, 55, 1 << 20); } });
+    install(rig, {finalWith(3000), [](int start) { return FakeAnalyzer::curveReply(start, 55, 1 << 20); }});
     AnalysisResult result;
     QVERIFY(rig.instrument->fetchResult(testId, &result, nullptr));
     const QList<QByteArray> asked = rig.server.requests("60");
@@ -216,7 +217,7 @@ void TestResults::curveLimitedByPointField()
 void TestResults::runningReply_data()
 {
     QTest::addColumn<int>("prewarm");
-    QTest::addColumn<int>("testTime");  // -1: no field
+    QTest::addColumn<int>("testTime"); // -1: no field
     QTest::addColumn<int>("elapsed");
     QTest::addColumn<int>("incubation");
     QTest::addColumn<int>("status");
@@ -236,7 +237,7 @@ void TestResults::runningReply()
     QFETCH(int, status);
 
     Rig rig;
-    install(rig, { FakeAnalyzer::runningReply(testId, prewarm, testTime), curveOf(10) });
+    install(rig, {FakeAnalyzer::runningReply(testId, prewarm, testTime), curveOf(10)});
     Assay assay("S1", "A1", "PT");
     assay.setStatus(tq::Started);
     AnalysisResult result;
@@ -262,7 +263,7 @@ void TestResults::failedQueries()
 {
     QFETCH(QByteArray, reply);
     Rig rig;
-    install(rig, { reply, curveOf(10) });
+    install(rig, {reply, curveOf(10)});
     Assay assay("S1", "A1", "PT");
     AnalysisResult result(5.0);
     QVERIFY(!rig.instrument->fetchResult(testId, &result, &assay));
@@ -274,7 +275,7 @@ void TestResults::failedQueries()
 void TestResults::unknownTest()
 {
     Rig rig;
-    install(rig, { "32XX", curveOf(10) });
+    install(rig, {"32XX", curveOf(10)});
     Assay assay("S1", "A1", "PT");
     assay.setResult(AnalysisResult(12.0));
     AnalysisResult result(5.0);
@@ -289,7 +290,7 @@ void TestResults::unknownTestInDemonstration()
 {
     Profile::instance().setValue(QStringLiteral("debug/active"), true, false);
     Rig rig;
-    install(rig, { "32XX", curveOf(10) });
+    install(rig, {"32XX", curveOf(10)});
     Assay assay("S1", "A1", "PT");
     const AnalysisResult own(12.0);
     assay.setResult(own);
@@ -305,28 +306,23 @@ void TestResults::testReport()
     Rig rig;
     rig.instrument->addMessage(0x1C, 2, QStringLiteral("光路异常"));
     const QByteArray reply = FakeAnalyzer::finalReply(testId, "BC", "AP", "02", 'C', 10, 0x1C, 3000, 0x12C);
-    install(rig, { reply, curveOf(10) });
+    install(rig, {reply, curveOf(10)});
     Assay assay("S1", "A12", "APTT");
     AnalysisResult result;
     QVERIFY(rig.instrument->fetchResult(testId, &result, &assay));
-    const QStringList expected {
-        QStringLiteral("测试编号:00ABCDEF"),
-        QStringLiteral("样本位置:BC"),
-        QStringLiteral("测试项目:AP"),
-        QStringLiteral("稀释倍数:1/02"),
-        QStringLiteral("测试方法:磁珠法"),
-        QStringLiteral("测试日期:2024120814300000"),
-        QStringLiteral("测试通道:0A"),
-        QStringLiteral("预温超时:300"),
-        QStringLiteral("错误信息:光路异常"),
-        QStringLiteral("返回指令:") + ReplyParser::decodeReply(reply),
+    const QStringList expected{
+        QStringLiteral("测试编号:00ABCDEF"), QStringLiteral("样本位置:BC"),
+        QStringLiteral("测试项目:AP"),       QStringLiteral("稀释倍数:1/02"),
+        QStringLiteral("测试方法:磁珠法"),   QStringLiteral("测试日期:2024120814300000"),
+        QStringLiteral("测试通道:0A"),       QStringLiteral("预温超时:300"),
+        QStringLiteral("错误信息:光路异常"), QStringLiteral("返回指令:") + ReplyParser::decodeReply(reply),
     };
     QCOMPARE(assay.message().split(QLatin1Char('\n')), expected);
     QVERIFY(!assay.message().endsWith(QLatin1Char('\n')));
     QCOMPARE(result.ch(), 10);
 
     // optical, no pre-warm timeout field, no message for the code
-    install(rig, { FakeAnalyzer::finalReply(testId, "B1", "PT", "01", 'L', 1, 0, 3000, -1), curveOf(10) });
+    install(rig, {FakeAnalyzer::finalReply(testId, "B1", "PT", "01", 'L', 1, 0, 3000, -1), curveOf(10)});
     QVERIFY(rig.instrument->fetchResult(testId, &result, &assay));
     const QStringList lines = assay.message().split(QLatin1Char('\n'));
     QCOMPARE(lines.at(4), QStringLiteral("测试方法:光学法"));

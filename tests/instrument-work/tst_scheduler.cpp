@@ -43,7 +43,11 @@ bool hasAssay(const QSignalSpy& spy, const void* address)
 class QueuedCallsHeld : public QObject
 {
 public:
-    explicit QueuedCallsHeld(QObject* target) : m_target(target) { target->installEventFilter(this); }
+    explicit QueuedCallsHeld(QObject* target)
+        : m_target(target)
+    {
+        target->installEventFilter(this);
+    }
     ~QueuedCallsHeld() override
     {
         if (m_target)
@@ -193,11 +197,26 @@ void TestScheduler::commandFields_data()
     QTest::addColumn<QString>("method");
     QTest::addColumn<QByteArray>("fields"); // after the test id
 
-    QTest::newRow("PT at A1, 1/1, optical") << "A1" << "PT" << "1/1" << "光学法" << QByteArray("B1PT01L");
-    QTest::newRow("dilution 0.5 -> 02") << "A1" << "PT" << "1/2" << "光学法" << QByteArray("B1PT02L");
-    QTest::newRow("dilution 0.1 -> 10") << "A1" << "PT" << "1/10" << "光学法" << QByteArray("B1PT10L");
-    QTest::newRow("APTT at A12, bead") << "A12" << "APTT" << "1/1" << "磁珠法" << QByteArray("BCAP01C");
-    QTest::newRow("default method") << "R3" << "FIB" << "1/5" << "" << QByteArray("R3FI05L");
+    QTest::newRow("PT at A1, 1/1, optical") << "A1"
+                                            << "PT"
+                                            << "1/1"
+                                            << "光学法" << QByteArray("B1PT01L");
+    QTest::newRow("dilution 0.5 -> 02") << "A1"
+                                        << "PT"
+                                        << "1/2"
+                                        << "光学法" << QByteArray("B1PT02L");
+    QTest::newRow("dilution 0.1 -> 10") << "A1"
+                                        << "PT"
+                                        << "1/10"
+                                        << "光学法" << QByteArray("B1PT10L");
+    QTest::newRow("APTT at A12, bead") << "A12"
+                                       << "APTT"
+                                       << "1/1"
+                                       << "磁珠法" << QByteArray("BCAP01C");
+    QTest::newRow("default method") << "R3"
+                                    << "FIB"
+                                    << "1/5"
+                                    << "" << QByteArray("R3FI05L");
 }
 
 void TestScheduler::commandFields()
@@ -327,18 +346,26 @@ void TestScheduler::deletedDuringExchange()
     QPointer<Assay> watch(doomed);
     Worklist* list = rig.worklist();
     QObject host; // lives in the host's thread
-    struct Strike { std::atomic<bool> done{false}; std::atomic<quint32> id{0}; QSemaphore removed; };
+    struct Strike
+    {
+        std::atomic<bool> done{false};
+        std::atomic<quint32> id{0};
+        QSemaphore removed;
+    };
     auto strike = std::make_shared<Strike>();
     rig.server.setHandler([&rig, &host, command, strike, list, watch](const QByteArray& request) {
         if (request.startsWith(command) && !strike->done.exchange(true)) {
             strike->id = request.mid(2, 8).toUInt(nullptr, 16);
             // Queued and waited for, as a blocking call would be, through a
             // semaphore the thread sanitizer sees.
-            QMetaObject::invokeMethod(&host, [list, watch, strike] {
-                if (watch)
-                    list->remove(watch.data());
-                strike->removed.release();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &host,
+                [list, watch, strike] {
+                    if (watch)
+                        list->remove(watch.data());
+                    strike->removed.release();
+                },
+                Qt::QueuedConnection);
             strike->removed.acquire();
         }
         return rig.analyzer.handle(request);
@@ -394,8 +421,7 @@ void TestScheduler::dilutionOutOfRange()
     QCOMPARE(ended.count(), 1);
     QCOMPARE(ended.at(0).at(1).toBool(), false);
     QCOMPARE(tooFar->result().error(), AnalysisResult::UnknownError);
-    QVERIFY2(tooFar->result().errorText().contains(QStringLiteral("1/100")),
-             qPrintable(tooFar->result().errorText()));
+    QVERIFY2(tooFar->result().errorText().contains(QStringLiteral("1/100")), qPrintable(tooFar->result().errorText()));
     QCOMPARE(tooFar->message(), tooFar->result().errorText());
 }
 
@@ -581,19 +607,22 @@ void TestScheduler::worklistRunsThroughWorker()
     rig.analyzer.freeCount = 2;
     rig.analyzer.runningReplies = 2;
     QList<Assay*> assays;
-    const QStringList items { "PT", "APTT", "TT", "FIB" };
+    const QStringList items{"PT", "APTT", "TT", "FIB"};
     for (int i = 0; i < 12; ++i)
-        assays << rig.addAssay(QStringLiteral("S%1").arg(i), QStringLiteral("A%1").arg(i + 1),
-                               items.at(i % 4), QStringLiteral("1/%1").arg(i % 3 + 1));
+        assays << rig.addAssay(QStringLiteral("S%1").arg(i), QStringLiteral("A%1").arg(i + 1), items.at(i % 4),
+                               QStringLiteral("1/%1").arg(i % 3 + 1));
     QSignalSpy begun(rig.instrument.data(), &Instrument::assayBegun);
     QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
     QList<QList<tq::AnalysisStatus>> statuses(assays.size());
     for (int i = 0; i < assays.size(); ++i) {
         Assay* a = assays.at(i);
-        connect(a, &Assay::changed, this, [a, i, &statuses] {
-            if (statuses[i].isEmpty() || statuses[i].last() != a->status())
-                statuses[i].append(a->status());
-        }, Qt::DirectConnection);
+        connect(
+            a, &Assay::changed, this,
+            [a, i, &statuses] {
+                if (statuses[i].isEmpty() || statuses[i].last() != a->status())
+                    statuses[i].append(a->status());
+            },
+            Qt::DirectConnection);
     }
 
     QVERIFY(rig.instrument->startWork());
@@ -697,7 +726,8 @@ void TestScheduler::destroyDuringPass()
     const tq::MessagePresenter previous = tq::setMessagePresenter(
         [&](QMessageBox::Icon, const QString&, QMessageBox::StandardButtons, QMessageBox::StandardButton) {
             if (QThread::currentThread() != QCoreApplication::instance()->thread())
-                QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(), [] {}, Qt::BlockingQueuedConnection);
             ++boxes;
             return QMessageBox::Ok;
         });

@@ -28,7 +28,9 @@ void tst_WireEscape::roundTrip_data()
     // so that escaped bytes can stand between the quotes of the driver's
     //  -> "request" <- "reply"
     QTest::newRow("quote") << QByteArray("\"ok\" <- \"") << QByteArray("\\\"ok\\\" <- \\\"");
-    QTest::newRow("frame bytes") << QByteArray("\x02" "1\x03") << QByteArray("\\x021\\x03");
+    QTest::newRow("frame bytes") << QByteArray("\x02"
+                                               "1\x03")
+                                 << QByteArray("\\x021\\x03");
     QTest::newRow("GBK label") << QByteArray("\xb2\xe2:") << QByteArray("\\xB2\\xE2:");
     QTest::newRow("NUL, DEL, 0xFF") << QByteArray("\x00\x7f\xff", 3) << QByteArray("\\x00\\x7F\\xFF");
     QTest::newRow("text that looks escaped") << QByteArray("\\x41\\n") << QByteArray("\\\\x41\\\\n");

@@ -30,7 +30,9 @@ inline QString uniqueKey(const char* tag)
 {
     static std::atomic<int> counter{0};
     return QStringLiteral("tst_linkhub_%1_%2_%3")
-        .arg(QCoreApplication::applicationPid()).arg(QLatin1String(tag)).arg(++counter);
+        .arg(QCoreApplication::applicationPid())
+        .arg(QLatin1String(tag))
+        .arg(++counter);
 }
 
 // Acquires the system semaphore `key` within `ms`; on time-out releases it

@@ -58,12 +58,13 @@ void tst_LinkFrame::knownFrame()
 {
     // STX '3' "VELA01" ':' "73" ETX crc16("3VELA01:73") CR
     const QByteArray frame = linkframe::encode({'3', "VELA01", "73"});
-    QCOMPARE(frame.left(12), QByteArray("\x02" "3VELA01:73\x03"));
+    QCOMPARE(frame.left(12), QByteArray("\x02"
+                                        "3VELA01:73\x03"));
     QCOMPARE(frame.size(), 17);
     QCOMPARE(frame.right(1), QByteArray("\r"));
     const QByteArray body = "3VELA01:73";
-    QCOMPARE(frame.mid(12, 4), QByteArray::number(crc16(body.constData(), int(body.size())), 16)
-                                   .toUpper().rightJustified(4, '0'));
+    QCOMPARE(frame.mid(12, 4),
+             QByteArray::number(crc16(body.constData(), int(body.size())), 16).toUpper().rightJustified(4, '0'));
 }
 
 void tst_LinkFrame::roundTrip_data()
@@ -180,8 +181,8 @@ void tst_LinkFrame::damaged_data()
     // Valid check over a body that does not parse.
     auto withCrc = [](const QByteArray& body) {
         return "\x02" + body + "\x03"
-            + QByteArray::number(crc16(body.constData(), int(body.size())), 16).toUpper().rightJustified(4, '0')
-            + "\r";
+               + QByteArray::number(crc16(body.constData(), int(body.size())), 16).toUpper().rightJustified(4, '0')
+               + "\r";
     };
     QTest::newRow("no colon") << withCrc("5VELA01") << int(Event::Malformed);
     QTest::newRow("bad seq") << withCrc("xVELA01:73") << int(Event::Malformed);
@@ -221,7 +222,9 @@ void tst_LinkFrame::resyncAfterDamage()
 void tst_LinkFrame::overlongFrameDiscarded()
 {
     Decoder decoder;
-    QByteArray endless = "\x02" "1VELA01:" + QByteArray(linkframe::MaxFrameSize * 2, 'x');
+    QByteArray endless = "\x02"
+                         "1VELA01:"
+                         + QByteArray(linkframe::MaxFrameSize * 2, 'x');
     const QList<Event> events = decoder.feed(endless);
     QCOMPARE(events.size(), 1);
     QCOMPARE(events[0].kind, Event::Malformed);
@@ -254,10 +257,12 @@ void tst_LinkFrame::splitLines_data()
     QTest::newRow("bare LF") << QByteArray("73\n") << QList<QByteArray>{"73"} << 0;
     QTest::newRow("empty lines") << QByteArray("\r\n\n") << QList<QByteArray>{"", ""} << 0;
     QTest::newRow("inner CR kept") << QByteArray("a\rb\r\n") << QList<QByteArray>{"a\rb"} << 0;
-    QTest::newRow("binary") << QByteArray("\x00\xff\x02\r\n", 5) << QList<QByteArray>{QByteArray("\x00\xff\x02", 3)} << 0;
-    QTest::newRow("several and a partial") << QByteArray("/00SIM\r\n/010\r\n/02VE")
-                                           << QList<QByteArray>{"/00SIM", "/010"} << 5;
-    QTest::newRow("exactly at the limit") << QByteArray(16, 'a') + "\r\n" << QList<QByteArray>{QByteArray(16, 'a')} << 0;
+    QTest::newRow("binary") << QByteArray("\x00\xff\x02\r\n", 5) << QList<QByteArray>{QByteArray("\x00\xff\x02", 3)}
+                            << 0;
+    QTest::newRow("several and a partial")
+        << QByteArray("/00SIM\r\n/010\r\n/02VE") << QList<QByteArray>{"/00SIM", "/010"} << 5;
+    QTest::newRow("exactly at the limit") << QByteArray(16, 'a') + "\r\n"
+                                          << QList<QByteArray>{QByteArray(16, 'a')} << 0;
     QTest::newRow("one over the limit") << QByteArray(17, 'a') + "\r\n" << QList<QByteArray>{"<overlong>"} << 0;
     QTest::newRow("overlong, then short") << QByteArray(100, 'a') + "\nok\n"
                                           << QList<QByteArray>{"<overlong>", "ok"} << 0;

@@ -75,7 +75,7 @@ private:
 bool tst_Linkhub::openSim(Client& client, const QByteArray& id)
 {
     return client.exchange("/00SIM") == "/00OK" && !isErrorReply(client.exchange("/010"))
-        && client.exchange("/02" + id) == "/02OK";
+           && client.exchange("/02" + id) == "/02OK";
 }
 
 void tst_Linkhub::readyOnlyOnceListening()
@@ -112,7 +112,7 @@ void tst_Linkhub::loopbackOnly()
 
 void tst_Linkhub::oneReplyPerLine_data()
 {
-    QTest::addColumn<QByteArray>("line");     // sent as it is, with its end
+    QTest::addColumn<QByteArray>("line"); // sent as it is, with its end
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("empty line") << QByteArray("\r\n") << QStringLiteral("^Err:");
@@ -539,8 +539,8 @@ void tst_Linkhub::traceRingSurvivesKill()
 void tst_Linkhub::serialEndToEnd()
 {
     Velasim sim;
-    QVERIFY(sim.start({QStringLiteral("--corrupt"), QStringLiteral("3"), QStringLiteral("--ids"),
-                       QStringLiteral("VELA01,VELA07")}));
+    QVERIFY(sim.start(
+        {QStringLiteral("--corrupt"), QStringLiteral("3"), QStringLiteral("--ids"), QStringLiteral("VELA01,VELA07")}));
     Hub hub;
     const QString traceFile = hub.workDir() + QStringLiteral("/wire.trace");
     hub.env.insert(QStringLiteral("VELA_LINKHUB_TRACE"), traceFile);
@@ -567,8 +567,8 @@ void tst_Linkhub::serialEndToEnd()
 
     // The ring keeps the frames only of the exchanges that met trouble: each
     // bad check comes with the frames before it, the clean ones go.
-    const QStringList ring = QDir(hub.workDir() + QStringLiteral("/trace"))
-                                 .entryList({QStringLiteral("wire-*.trace")}, QDir::Files);
+    const QStringList ring =
+        QDir(hub.workDir() + QStringLiteral("/trace")).entryList({QStringLiteral("wire-*.trace")}, QDir::Files);
     QCOMPARE(ring.size(), 1);
     QFile ringFile(hub.workDir() + QStringLiteral("/trace/") + ring.constFirst());
     QVERIFY(ringFile.open(QIODevice::ReadOnly));
@@ -579,12 +579,14 @@ void tst_Linkhub::serialEndToEnd()
             ++frames;
         if (lines.at(i).endsWith(" VELA07 -- bad check")) {
             ++badChecks;
-            QVERIFY2(i >= 2 && lines.at(i - 1).contains(" VELA07 S< \\x02") && lines.at(i - 2).contains(" VELA07 S> \\x02"),
+            QVERIFY2(i >= 2 && lines.at(i - 1).contains(" VELA07 S< \\x02")
+                         && lines.at(i - 2).contains(" VELA07 S> \\x02"),
                      lines.at(i).constData());
         }
     }
     QCOMPARE(badChecks, int(trace.count("-- bad check")));
-    QVERIFY2(frames > 0 && frames < int(trace.count(" S> ") + trace.count(" S< ")), qPrintable(QString::number(frames)));
+    QVERIFY2(frames > 0 && frames < int(trace.count(" S> ") + trace.count(" S< ")),
+             qPrintable(QString::number(frames)));
 }
 
 void tst_Linkhub::serialAllFramesBad()
@@ -653,7 +655,7 @@ void tst_Linkhub::serialAnalyzerOffAndOnOnStablePath()
     QTemporaryDir dir;
     const QString link = dir.path() + QStringLiteral("/analyzer");
     const QString memory = dir.path() + QStringLiteral("/memory.bin");
-    const QStringList arguments { QStringLiteral("--link"), link, QStringLiteral("--memory"), memory };
+    const QStringList arguments{QStringLiteral("--link"), link, QStringLiteral("--memory"), memory};
     auto velasim = std::make_unique<Velasim>();
     QVERIFY(velasim->start(arguments));
     QCOMPARE(velasim->device(), link);

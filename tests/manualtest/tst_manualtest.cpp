@@ -17,8 +17,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QSpinBox>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -49,7 +49,8 @@ void recordSounds(QtMsgType type, const QMessageLogContext& context, const QStri
 }
 
 // Calls f with the first visible top-level widget of type T once it shows.
-template <typename T> void whenShown(std::function<void(T*)> f)
+template <typename T>
+void whenShown(std::function<void(T*)> f)
 {
     auto* poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, [poll, f] {
@@ -89,7 +90,8 @@ struct Bench
         dialog.reset(new ManualTest(rig.workbench.data(), nullptr));
         return dialog.data();
     }
-    template <typename T> T* w(const char* column, int channel) const
+    template <typename T>
+    T* w(const char* column, int channel) const
     {
         T* found = dialog->findChild<T*>(QStringLiteral("%1_%2").arg(QLatin1String(column)).arg(channel));
         if (!found)
@@ -237,19 +239,32 @@ void TestManualTest::startCommands_data()
     QTest::addColumn<QByteArray>("start");
 
     const QVariant standard;
-    QTest::newRow("channel 1 PT 1/1 optical") << 1 << "PT" << "1/1" << standard << QByteArray("5E1000004D2B1PT01L") << QByteArray("5F1");
-    QTest::newRow("channel 10 -> A") << 10 << "PT" << "1/1" << standard << QByteArray("5EA000004D2B1PT01L") << QByteArray("5FA");
-    QTest::newRow("APTT -> AP") << 2 << "APTT" << "1/1" << standard << QByteArray("5E2000004D2B1AP01L") << QByteArray("5F2");
-    QTest::newRow("upper-cased") << 3 << "fb" << "1/1" << standard << QByteArray("5E3000004D2B1FB01L") << QByteArray("5F3");
-    QTest::newRow("one character -> PT") << 4 << "X" << "1/1" << standard << QByteArray("5E4000004D2B1PT01L") << QByteArray("5F4");
-    QTest::newRow("1/10 -> 0A") << 1 << "PT" << "1/10" << standard << QByteArray("5E1000004D2B1PT0AL") << QByteArray("5F1");
-    QTest::newRow("2/5 -> 03") << 1 << "PT" << "2/5" << standard << QByteArray("5E1000004D2B1PT03L") << QByteArray("5F1");
-    QTest::newRow("4/5 -> 01") << 1 << "PT" << "4/5" << standard << QByteArray("5E1000004D2B1PT01L") << QByteArray("5F1");
-    QTest::newRow("1/320 -> low 8 bits") << 1 << "PT" << "1/320" << standard << QByteArray("5E1000004D2B1PT40L") << QByteArray("5F1");
-    QTest::newRow("bead first -> C") << 1 << "PT" << "1/1" << QVariant(QStringList{"磁珠法", "光学法"})
+    QTest::newRow("channel 1 PT 1/1 optical")
+        << 1 << "PT"
+        << "1/1" << standard << QByteArray("5E1000004D2B1PT01L") << QByteArray("5F1");
+    QTest::newRow("channel 10 -> A") << 10 << "PT"
+                                     << "1/1" << standard << QByteArray("5EA000004D2B1PT01L") << QByteArray("5FA");
+    QTest::newRow("APTT -> AP") << 2 << "APTT"
+                                << "1/1" << standard << QByteArray("5E2000004D2B1AP01L") << QByteArray("5F2");
+    QTest::newRow("upper-cased") << 3 << "fb"
+                                 << "1/1" << standard << QByteArray("5E3000004D2B1FB01L") << QByteArray("5F3");
+    QTest::newRow("one character -> PT") << 4 << "X"
+                                         << "1/1" << standard << QByteArray("5E4000004D2B1PT01L") << QByteArray("5F4");
+    QTest::newRow("1/10 -> 0A") << 1 << "PT"
+                                << "1/10" << standard << QByteArray("5E1000004D2B1PT0AL") << QByteArray("5F1");
+    QTest::newRow("2/5 -> 03") << 1 << "PT"
+                               << "2/5" << standard << QByteArray("5E1000004D2B1PT03L") << QByteArray("5F1");
+    QTest::newRow("4/5 -> 01") << 1 << "PT"
+                               << "4/5" << standard << QByteArray("5E1000004D2B1PT01L") << QByteArray("5F1");
+    QTest::newRow("1/320 -> low 8 bits") << 1 << "PT"
+                                         << "1/320" << standard << QByteArray("5E1000004D2B1PT40L")
+                                         << QByteArray("5F1");
+    QTest::newRow("bead first -> C") << 1 << "PT"
+                                     << "1/1" << QVariant(QStringList{"磁珠法", "光学法"})
                                      << QByteArray("5E1000004D2B1PT01C") << QByteArray("5F1");
-    QTest::newRow("no methods -> L, hidden") << 1 << "PT" << "1/1" << QVariant(QStringList())
-                                             << QByteArray("5E1000004D2B1PT01L") << QByteArray("5F1");
+    QTest::newRow("no methods -> L, hidden")
+        << 1 << "PT"
+        << "1/1" << QVariant(QStringList()) << QByteArray("5E1000004D2B1PT01L") << QByteArray("5F1");
 }
 
 void TestManualTest::startCommands()
@@ -289,7 +304,8 @@ void TestManualTest::failedStart_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("startsSent");
     QTest::newRow("5E refused") << QByteArray("5EXX") << QByteArray("5F00") << false << "手动测试切换失败\n5EXX" << 0;
-    QTest::newRow("5E link error") << QByteArray("Err: busy") << QByteArray("5F00") << false << "手动测试切换失败\nErr: busy" << 0;
+    QTest::newRow("5E link error") << QByteArray("Err: busy") << QByteArray("5F00") << false
+                                   << "手动测试切换失败\nErr: busy" << 0;
     QTest::newRow("5E no reply") << QByteArray() << QByteArray("5F00") << false << "手动测试切换失败\n没有回应" << 0;
     QTest::newRow("5F refused") << QByteArray("5E00") << QByteArray("5FXX") << false << "发送测试指令失败\n5FXX" << 1;
     QTest::newRow("countdown cancelled") << QByteArray("5E00") << QByteArray("5F00") << true << QString() << 0;
@@ -325,10 +341,14 @@ void TestManualTest::resultAndSave_data()
     QTest::addColumn<int>("hundredths");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("derived");
-    QTest::newRow("PT 30 s") << 1 << 3000 << "30" << "INR: 2.5, PT: 30, PT%: 40";
-    QTest::newRow("PT 12.34 s, 4 digits") << 5 << 1234 << "12.34" << "INR: 1.028, PT: 12.34, PT%: 97.24";
-    QTest::newRow("APTT 35.25 s") << 2 << 3525 << "35.25" << "APTT: 35.25";
-    QTest::newRow("PT not clotted") << 1 << 13000 << "不凝" << "PT: 不凝";
+    QTest::newRow("PT 30 s") << 1 << 3000 << "30"
+                             << "INR: 2.5, PT: 30, PT%: 40";
+    QTest::newRow("PT 12.34 s, 4 digits") << 5 << 1234 << "12.34"
+                                          << "INR: 1.028, PT: 12.34, PT%: 97.24";
+    QTest::newRow("APTT 35.25 s") << 2 << 3525 << "35.25"
+                                  << "APTT: 35.25";
+    QTest::newRow("PT not clotted") << 1 << 13000 << "不凝"
+                                    << "PT: 不凝";
 }
 
 void TestManualTest::resultAndSave()
@@ -419,7 +439,10 @@ void TestManualTest::cancelAndReset()
     QVERIFY(QMetaObject::invokeMethod(dialog, "setResult", Q_ARG(int, 0), Q_ARG(AnalysisResult, AnalysisResult(30.0))));
     QCOMPARE(b.text("result", 1), QStringLiteral("---.-"));
     b.rig.server.clearRequests();
-    { QMutexLocker lock(&b.script->mutex); b.script->final = true; }
+    {
+        QMutexLocker lock(&b.script->mutex);
+        b.script->final = true;
+    }
     QTRY_COMPARE(b.text("result", 2), QStringLiteral("30"));
     // Polls of the running test may come before its final reply, one or more
     // depending on the machine's pace; the cancelled one is never among them.

@@ -6,8 +6,8 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QDir>
-#include <QSqlError>
 #include <QSignalSpy>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,16 +17,15 @@
 #include <memory>
 #include <vector>
 
-#include "testtime.h"
 #include "testthread.h"
+#include "testtime.h"
 
 namespace {
 
 const QStringList connectionNames = {"profile.db", "data.db", "qc.db", "syslog.db"};
 
 // Creates an SQLite file with one table through a private connection.
-void makeDatabase(const QString& file, const QString& createSql,
-                  const QList<QPair<QString, QVariant>>& rows = {})
+void makeDatabase(const QString& file, const QString& createSql, const QList<QPair<QString, QVariant>>& rows = {})
 {
     const QString conn = QStringLiteral("setup-") + file;
     {
@@ -118,8 +117,12 @@ void tst_Profile::init()
     QVERIFY(m_dir->isValid());
     QVERIFY(QDir::setCurrent(m_dir->path()));
     makeDatabase("profile.db", "create table profile (name text primary key, value)",
-                 {{"old", 4}, {"text", "abc"}, {"integer", 42}, {"real", 2.5},
-                  {"blob", QByteArray("\x01\x02", 2)}, {"invalid", QVariant()},
+                 {{"old", 4},
+                  {"text", "abc"},
+                  {"integer", 42},
+                  {"real", 2.5},
+                  {"blob", QByteArray("\x01\x02", 2)},
+                  {"invalid", QVariant()},
                   {"empty", QString("")}});
     makeDatabase("data.db", "create table patient (sampleNo text, date text)");
     makeDatabase("qc.db", "create table qc (id integer)");
@@ -248,10 +251,14 @@ void tst_Profile::value2Fallback_data()
     QTest::addColumn<QString>("newKey");
     QTest::addColumn<QString>("oldKey");
     QTest::addColumn<QVariant>("expected");
-    QTest::newRow("new absent, old holds 4") << "absent" << "old" << QVariant(qlonglong(4));
-    QTest::newRow("new invalid, old holds 4") << "invalid" << "old" << QVariant(qlonglong(4));
-    QTest::newRow("new holds a value") << "text" << "old" << QVariant("abc");
-    QTest::newRow("neither exists") << "absent" << "absent too" << QVariant("default");
+    QTest::newRow("new absent, old holds 4") << "absent"
+                                             << "old" << QVariant(qlonglong(4));
+    QTest::newRow("new invalid, old holds 4") << "invalid"
+                                              << "old" << QVariant(qlonglong(4));
+    QTest::newRow("new holds a value") << "text"
+                                       << "old" << QVariant("abc");
+    QTest::newRow("neither exists") << "absent"
+                                    << "absent too" << QVariant("default");
 }
 
 void tst_Profile::value2Fallback()
@@ -298,8 +305,8 @@ void tst_Profile::typedConversions_data()
     QTest::addColumn<QVariant>("stored");
     QTest::addColumn<QVariant>("expected");
     QTest::newRow("colour name") << "color_of_waiting" << QVariant("#ff0000") << QVariant(QColor(Qt::red));
-    QTest::newRow("colour written by setter") << "color_of_null_result" << QVariant(QColor(0, 128, 255))
-                                              << QVariant(QColor(0, 128, 255));
+    QTest::newRow("colour written by setter")
+        << "color_of_null_result" << QVariant(QColor(0, 128, 255)) << QVariant(QColor(0, 128, 255));
     QTest::newRow("64-bit int") << "max_qc_file" << QVariant(qlonglong(12)) << QVariant(12);
     QTest::newRow("text int") << "qc_method" << QVariant("3") << QVariant(3);
     QTest::newRow("int bool") << "is_touch_screen" << QVariant(1) << QVariant(true);
@@ -374,9 +381,12 @@ void tst_Profile::startupWarnings_data()
     QTest::addColumn<QString>("removeFile");
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("all present") << "profile.db" << QString() << QStringList();
-    QTest::newRow("missing qc.db") << "profile.db" << "qc.db" << QStringList{"错误的数据库文件 qc.db"};
-    QTest::newRow("missing data.db") << "profile.db" << "data.db" << QStringList{"错误的数据库文件 data.db"};
-    QTest::newRow("missing syslog.db") << "profile.db" << "syslog.db" << QStringList{"错误的数据库文件 syslog.db"};
+    QTest::newRow("missing qc.db") << "profile.db"
+                                   << "qc.db" << QStringList{"错误的数据库文件 qc.db"};
+    QTest::newRow("missing data.db") << "profile.db"
+                                     << "data.db" << QStringList{"错误的数据库文件 data.db"};
+    QTest::newRow("missing syslog.db") << "profile.db"
+                                       << "syslog.db" << QStringList{"错误的数据库文件 syslog.db"};
     QTest::newRow("missing settings file") << "other.db" << QString() << QStringList{"错误的配置文件 other.db"};
     QTest::newRow("settings file cannot be opened")
         << "no/such/dir/p.db" << QString()

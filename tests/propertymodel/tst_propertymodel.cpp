@@ -411,8 +411,8 @@ void tst_PropertyModel::refusesCycles()
     auto* b = new PropertyItem("b", 2);
     model.append(a);
     a->append(b);
-    b->append(a);           // an ancestor
-    b->append(b);           // itself
+    b->append(a); // an ancestor
+    b->append(b); // itself
     b->append(nullptr);
     b->append(other.rootItem()); // another model's root
     QCOMPARE(a->parent(), model.rootItem());

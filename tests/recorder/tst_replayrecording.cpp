@@ -13,36 +13,35 @@ namespace {
 // A ring file as Linkhub writes it: a connection, two tests placed, one
 // measured to its end, then an analyzer that went silent and a client that
 // left before a reply.
-const char* const recorded =
-    "2026-05-06T09:30:00.000 - -- client connected from port 5000\n"        // 1
-    "2026-05-06T09:30:00.001 - C> /00SIM\n"                                 // 2
-    "2026-05-06T09:30:00.002 - C< /00OK\n"                                  // 3
-    "2026-05-06T09:30:00.003 - C> /010\n"                                   // 4
-    "2026-05-06T09:30:00.004 - C< VELA01\n"                                 // 5
-    "2026-05-06T09:30:00.005 - C> /02VELA01\n"                              // 6
-    "2026-05-06T09:30:00.006 VELA01 C< /02OK\n"                             // 7
-    "2026-05-06T09:30:00.007 VELA01 C> 24\n"                                // 8
-    "2026-05-06T09:30:00.008 VELA01 C< 24 Sensor-0-\n"                      // 9
-    "2026-05-06T09:30:00.009 VELA01 C> 3100001111A1PT01L\n"                 // 10
-    "2026-05-06T09:30:00.010 VELA01 C< 311103\n"                            // 11
-    "2026-05-06T09:30:00.011 VELA01 C> 3100002222A2AP01L\n"                 // 12
-    "2026-05-06T09:30:00.012 VELA01 C< 311102\n"                            // 13
-    "2026-05-06T09:30:00.013 VELA01 C> 3200001111\n"                        // 14
-    "2026-05-06T09:30:00.014 VELA01 C< 3203 00001111A1PT01L \\xB2\\xE2\n"   // 15
-    "2026-05-06T09:30:00.015 VELA01 C< 3203 00001111A1PT01L [stray]\n"      // 16
-    "2026-05-06T09:30:00.016 VELA01 C> 3200001111\n"                        // 17
-    "2026-05-06T09:30:00.017 VELA01 C< 320F 00001111A1PT01L 1234\n"         // 18
-    "2026-05-06T09:30:00.018 VELA01 C> 60000011110000037\n"                 // 19
-    "2026-05-06T09:30:00.019 VELA01 C< 600100001111000037-0001-\n"          // 20
-    "2026-05-06T09:30:00.020 VELA01 C> 60000011110037037\n"                 // 21
-    "2026-05-06T09:30:00.021 VELA01 C< 600100001111003702-0002-0000-\n"     // 22
-    "2026-05-06T09:30:00.022 VELA01 C> 3400001111\n"                        // 23
-    "2026-05-06T09:30:00.023 VELA01 C< 3400\n"                              // 24
-    "2026-05-06T09:30:00.024 VELA01 C> 3200002222\n"                        // 25
-    "2026-05-06T09:30:00.025 VELA01 C< Err:time-out, analyzer VELA01 did not answer\n" // 26
-    "2026-05-06T09:30:00.026 VELA01 C> 73\n"                                // 27
-    "2026-05-06T09:30:00.027 VELA01 -- client left\n"                       // 28
-    "2026-05-06T09:30:00.028 VELA01 C> 24";                                 // 29, broken off
+const char* const recorded = "2026-05-06T09:30:00.000 - -- client connected from port 5000\n"                   // 1
+                             "2026-05-06T09:30:00.001 - C> /00SIM\n"                                            // 2
+                             "2026-05-06T09:30:00.002 - C< /00OK\n"                                             // 3
+                             "2026-05-06T09:30:00.003 - C> /010\n"                                              // 4
+                             "2026-05-06T09:30:00.004 - C< VELA01\n"                                            // 5
+                             "2026-05-06T09:30:00.005 - C> /02VELA01\n"                                         // 6
+                             "2026-05-06T09:30:00.006 VELA01 C< /02OK\n"                                        // 7
+                             "2026-05-06T09:30:00.007 VELA01 C> 24\n"                                           // 8
+                             "2026-05-06T09:30:00.008 VELA01 C< 24 Sensor-0-\n"                                 // 9
+                             "2026-05-06T09:30:00.009 VELA01 C> 3100001111A1PT01L\n"                            // 10
+                             "2026-05-06T09:30:00.010 VELA01 C< 311103\n"                                       // 11
+                             "2026-05-06T09:30:00.011 VELA01 C> 3100002222A2AP01L\n"                            // 12
+                             "2026-05-06T09:30:00.012 VELA01 C< 311102\n"                                       // 13
+                             "2026-05-06T09:30:00.013 VELA01 C> 3200001111\n"                                   // 14
+                             "2026-05-06T09:30:00.014 VELA01 C< 3203 00001111A1PT01L \\xB2\\xE2\n"              // 15
+                             "2026-05-06T09:30:00.015 VELA01 C< 3203 00001111A1PT01L [stray]\n"                 // 16
+                             "2026-05-06T09:30:00.016 VELA01 C> 3200001111\n"                                   // 17
+                             "2026-05-06T09:30:00.017 VELA01 C< 320F 00001111A1PT01L 1234\n"                    // 18
+                             "2026-05-06T09:30:00.018 VELA01 C> 60000011110000037\n"                            // 19
+                             "2026-05-06T09:30:00.019 VELA01 C< 600100001111000037-0001-\n"                     // 20
+                             "2026-05-06T09:30:00.020 VELA01 C> 60000011110037037\n"                            // 21
+                             "2026-05-06T09:30:00.021 VELA01 C< 600100001111003702-0002-0000-\n"                // 22
+                             "2026-05-06T09:30:00.022 VELA01 C> 3400001111\n"                                   // 23
+                             "2026-05-06T09:30:00.023 VELA01 C< 3400\n"                                         // 24
+                             "2026-05-06T09:30:00.024 VELA01 C> 3200002222\n"                                   // 25
+                             "2026-05-06T09:30:00.025 VELA01 C< Err:time-out, analyzer VELA01 did not answer\n" // 26
+                             "2026-05-06T09:30:00.026 VELA01 C> 73\n"                                           // 27
+                             "2026-05-06T09:30:00.027 VELA01 -- client left\n"                                  // 28
+                             "2026-05-06T09:30:00.028 VELA01 C> 24"; // 29, broken off
 
 } // namespace
 
@@ -135,16 +134,16 @@ void tst_ReplayRecording::namesFirstMismatch_data()
                           "\"31ABCD0001A1PT01L\" (wire-00000001.trace:10)");
     QTest::newRow("a kind never recorded")
         << QList<QByteArray>{"FD"} << QStringLiteral("came \"FD\", expected \"<no command FD in the recording>\"");
-    QTest::newRow("a test never placed")
-        << QList<QByteArray>{"32ABCD0009"} << QStringLiteral("came \"32ABCD0009\", expected \"<a test placed before>\"");
+    QTest::newRow("a test never placed") << QList<QByteArray>{"32ABCD0009"}
+                                         << QStringLiteral("came \"32ABCD0009\", expected \"<a test placed before>\"");
     QTest::newRow("a chunk not recorded")
         << QList<QByteArray>{"31ABCD0001A1PT01L", "60ABCD00010100037"}
         << QStringLiteral("expected \"<no such 60 for the test placed at wire-00000001.trace:10>\"");
-    QTest::newRow("a test too many")
-        << QList<QByteArray>{"31ABCD0001A1PT01L", "31ABCD0002A2AP01L", "31ABCD0003A3PT01L"}
-        << QStringLiteral("request 3 does not fit");
+    QTest::newRow("a test too many") << QList<QByteArray>{"31ABCD0001A1PT01L", "31ABCD0002A2AP01L", "31ABCD0003A3PT01L"}
+                                     << QStringLiteral("request 3 does not fit");
     QTest::newRow("other text of a kind")
-        << QList<QByteArray>{"24", "24 more"} << QStringLiteral("came \"24 more\", expected \"24\" (wire-00000001.trace:8)");
+        << QList<QByteArray>{"24", "24 more"}
+        << QStringLiteral("came \"24 more\", expected \"24\" (wire-00000001.trace:8)");
 }
 
 void tst_ReplayRecording::namesFirstMismatch()

@@ -39,7 +39,8 @@ QList<QJsonObject> results(const QString& jsonFile)
     QList<QJsonObject> list;
     if (!file.open(QIODevice::ReadOnly))
         return list;
-    for (const QJsonValue& v : QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("results")).toArray()) {
+    for (const QJsonValue& v :
+         QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("results")).toArray()) {
         QJsonObject o = v.toObject();
         o.remove(QStringLiteral("sample"));
         o.remove(QStringLiteral("png"));
@@ -123,8 +124,13 @@ bool tst_ReplayRun::startVelasim(QProcess* process, const QStringList& arguments
 // pseudo-terminal; its trace ring lies in dataDir/trace.
 bool tst_ReplayRun::recordDemo(const QString& dataDir, bool serial)
 {
-    QStringList arguments{QStringLiteral("run"), QStringLiteral("--data"), dataDir, QStringLiteral("--speed"),
-                          QStringLiteral("300"), QStringLiteral("--json"), dataDir + QStringLiteral("/run.json")};
+    QStringList arguments{QStringLiteral("run"),
+                          QStringLiteral("--data"),
+                          dataDir,
+                          QStringLiteral("--speed"),
+                          QStringLiteral("300"),
+                          QStringLiteral("--json"),
+                          dataDir + QStringLiteral("/run.json")};
     QProcess analyzer;
     if (serial) {
         const QString link = dataDir + QStringLiteral(".analyzer");
@@ -225,11 +231,13 @@ void tst_ReplayRun::supportArchiveHoldsNoSampleNumber()
     QVERIFY(QFile::exists(recorded + QStringLiteral("/placements.db")));
 
     const QString archive = dir.filePath(QStringLiteral("case.tar.gz"));
-    const Run r = velahost({QStringLiteral("report"), QStringLiteral("--data"), recorded, QStringLiteral("--out"), archive});
+    const Run r = velahost(
+        {QStringLiteral("report"), QStringLiteral("--data"), recorded, QStringLiteral("--out"), archive});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     const QString unpacked = dir.filePath(QStringLiteral("case"));
     QVERIFY(QDir().mkpath(unpacked));
-    QCOMPARE(QProcess::execute(QStringLiteral("tar"), {QStringLiteral("-xzf"), archive, QStringLiteral("-C"), unpacked}), 0);
+    QCOMPARE(
+        QProcess::execute(QStringLiteral("tar"), {QStringLiteral("-xzf"), archive, QStringLiteral("-C"), unpacked}), 0);
 
     const QStringList expected{QStringLiteral("trace/wire-00000001.trace"), QStringLiteral("settings.txt"),
                                QStringLiteral("versions.txt"), QStringLiteral("placements.db")};

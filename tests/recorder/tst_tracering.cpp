@@ -150,8 +150,8 @@ void tst_TraceRing::parseLine_data()
                                        << QByteArray("-") << QByteArray("--") << QByteArray("port SIM open");
     QTest::newRow("frame") << QByteArray("2026-05-06T09:30:12.345 VELA02 S> \\x025VELA02:73\\x036784\\r") << true
                            << QByteArray("VELA02") << QByteArray("S>") << QByteArray("\\x025VELA02:73\\x036784\\r");
-    QTest::newRow("empty text") << QByteArray("2026-05-06T09:30:12.345 C< ") << true << QByteArray()
-                                << QByteArray("C<") << QByteArray();
+    QTest::newRow("empty text") << QByteArray("2026-05-06T09:30:12.345 C< ") << true << QByteArray() << QByteArray("C<")
+                                << QByteArray();
     QTest::newRow("no tag") << QByteArray("2026-05-06T09:30:12.345 VELA01 X> 73") << false << QByteArray()
                             << QByteArray() << QByteArray();
     QTest::newRow("time only") << QByteArray("2026-05-06T09:30:12.345") << false << QByteArray() << QByteArray()

@@ -13,7 +13,8 @@
 // Profile::instance(). Returns an error text, empty on success.
 inline QString prepareResultsDatabases(const QString& dir)
 {
-    const struct {
+    const struct
+    {
         const char* file;
         const char* schema;
     } files[] = {

@@ -10,7 +10,6 @@
 
 #include <climits>
 
-
 // Receives results through a queued call by name, as the host does.
 class ResultSink : public QObject
 {
@@ -87,10 +86,10 @@ void tst_AnalysisResult::setValue_data()
     QTest::addColumn<QString>("text");
 
     QTest::newRow("0.0 -> null") << 0.0 << int(AnalysisResult::NullResult) << false << true << false << QString();
-    QTest::newRow("999.9 -> not clotted") << 999.9 << int(AnalysisResult::NotClotted) << false << false << true
-                                          << QStringLiteral("不凝");
-    QTest::newRow("999.90000001 -> valid") << 999.90000001 << int(AnalysisResult::NoError) << true << false
-                                           << true << QStringLiteral("999.9");
+    QTest::newRow("999.9 -> not clotted")
+        << 999.9 << int(AnalysisResult::NotClotted) << false << false << true << QStringLiteral("不凝");
+    QTest::newRow("999.90000001 -> valid")
+        << 999.90000001 << int(AnalysisResult::NoError) << true << false << true << QStringLiteral("999.9");
     QTest::newRow("12.5 -> valid") << 12.5 << int(AnalysisResult::NoError) << true << false << true
                                    << QStringLiteral("12.5");
     QTest::newRow("negative -> valid") << -1.25 << int(AnalysisResult::NoError) << true << false << true
@@ -141,49 +140,52 @@ void tst_AnalysisResult::toString_data()
     const int plain = AnalysisResult::Plain;
     const int none = AnalysisResult::NoError;
 
-    QTest::newRow("diluted, above mark, decorated") << int(FromValue) << 12.5 << none
-        << int(tq::Diluted | tq::AboveMarkLimit) << dec << 'g' << 4 << QStringLiteral("! 12.5 ↑");
-    QTest::newRow("diluted, above mark, plain") << int(FromValue) << 12.5 << none
-        << int(tq::Diluted | tq::AboveMarkLimit) << plain << 'g' << 4 << QStringLiteral("12.5");
-    QTest::newRow("format 7 counts as plain") << int(FromValue) << 12.5 << none
-        << int(tq::Diluted) << 7 << 'g' << 4 << QStringLiteral("12.5");
-    QTest::newRow("no marks, no blanks") << int(FromValue) << 12.5 << none << 0 << dec << 'g' << 4
+    QTest::newRow("diluted, above mark, decorated")
+        << int(FromValue) << 12.5 << none << int(tq::Diluted | tq::AboveMarkLimit) << dec << 'g' << 4
+        << QStringLiteral("! 12.5 ↑");
+    QTest::newRow("diluted, above mark, plain")
+        << int(FromValue) << 12.5 << none << int(tq::Diluted | tq::AboveMarkLimit) << plain << 'g' << 4
         << QStringLiteral("12.5");
+    QTest::newRow("format 7 counts as plain")
+        << int(FromValue) << 12.5 << none << int(tq::Diluted) << 7 << 'g' << 4 << QStringLiteral("12.5");
+    QTest::newRow("no marks, no blanks") << int(FromValue) << 12.5 << none << 0 << dec << 'g' << 4
+                                         << QStringLiteral("12.5");
     QTest::newRow("suffix only") << int(FromValue) << 12.5 << none << int(tq::BelowMarkLimit) << dec << 'g' << 4
+                                 << QStringLiteral("12.5 ↓");
+    QTest::newRow("below mark wins over above")
+        << int(FromValue) << 12.5 << none << int(tq::BelowMarkLimit | tq::AboveMarkLimit) << dec << 'g' << 4
         << QStringLiteral("12.5 ↓");
-    QTest::newRow("below mark wins over above") << int(FromValue) << 12.5 << none
-        << int(tq::BelowMarkLimit | tq::AboveMarkLimit) << dec << 'g' << 4 << QStringLiteral("12.5 ↓");
-    QTest::newRow("below report wins over above") << int(FromValue) << 12.5 << none
-        << int(tq::BelowReportLimit | tq::AboveReportLimit) << dec << 'g' << 4 << QStringLiteral("< 12.5");
+    QTest::newRow("below report wins over above")
+        << int(FromValue) << 12.5 << none << int(tq::BelowReportLimit | tq::AboveReportLimit) << dec << 'g' << 4
+        << QStringLiteral("< 12.5");
     QTest::newRow("above report") << int(FromValue) << 12.5 << none << int(tq::AboveReportLimit) << dec << 'g' << 4
-        << QStringLiteral("> 12.5");
-    QTest::newRow("all prefix marks in order") << int(FromValue) << 12.5 << none
+                                  << QStringLiteral("> 12.5");
+    QTest::newRow("all prefix marks in order")
+        << int(FromValue) << 12.5 << none
         << int(tq::ManualInput | tq::Diluted | tq::BelowReportLimit | tq::AboveMarkLimit) << dec << 'g' << 4
         << QStringLiteral("M!< 12.5 ↑");
-    QTest::newRow("manual test bit has no mark") << int(FromValue) << 12.5 << none
-        << int(tq::ManualTestResult | 0x40) << dec << 'g' << 4 << QStringLiteral("12.5");
+    QTest::newRow("manual test bit has no mark") << int(FromValue) << 12.5 << none << int(tq::ManualTestResult | 0x40)
+                                                 << dec << 'g' << 4 << QStringLiteral("12.5");
     QTest::newRow("precision 4") << int(FromValue) << 3.14159265 << none << 0 << dec << 'g' << 4
-        << QStringLiteral("3.142");
-    QTest::newRow("'f' 2") << int(FromValue) << 3.14159265 << none << 0 << dec << 'f' << 2
-        << QStringLiteral("3.14");
-    QTest::newRow("precision 0 -> 'g' 6") << int(FromValue) << 3.14159265 << none << 0 << dec << 'f' << 0
-        << QStringLiteral("3.14159");
-    QTest::newRow("precision -1 -> 'g' 6") << int(FromValue) << 1234567.0 << none << 0 << dec << 'f' << -1
-        << QStringLiteral("1.23457e+06");
+                                 << QStringLiteral("3.142");
+    QTest::newRow("'f' 2") << int(FromValue) << 3.14159265 << none << 0 << dec << 'f' << 2 << QStringLiteral("3.14");
+    QTest::newRow("precision 0 -> 'g' 6")
+        << int(FromValue) << 3.14159265 << none << 0 << dec << 'f' << 0 << QStringLiteral("3.14159");
+    QTest::newRow("precision -1 -> 'g' 6")
+        << int(FromValue) << 1234567.0 << none << 0 << dec << 'f' << -1 << QStringLiteral("1.23457e+06");
     QTest::newRow("not clotted") << int(FromValue) << 999.9 << none << int(tq::Diluted) << dec << 'g' << 4
+                                 << QStringLiteral("不凝");
+    QTest::newRow("invalid value at 999.9 still not clotted")
+        << int(FromValueThenError) << 999.9 << int(AnalysisResult::InvalidValue) << 0 << dec << 'g' << 4
         << QStringLiteral("不凝");
-    QTest::newRow("invalid value at 999.9 still not clotted") << int(FromValueThenError) << 999.9
-        << int(AnalysisResult::InvalidValue) << 0 << dec << 'g' << 4 << QStringLiteral("不凝");
-    QTest::newRow("invalid value") << int(FromError) << 0.0 << int(AnalysisResult::InvalidValue)
-        << int(tq::Diluted) << dec << 'g' << 4 << QStringLiteral("---.-");
-    QTest::newRow("no standard curve") << int(FromError) << 0.0 << int(AnalysisResult::NoStandardCurve) << 0
-        << plain << 'g' << 4 << QStringLiteral("---.-");
-    QTest::newRow("unknown code 42") << int(FromError) << 0.0 << 42 << 0 << dec << 'g' << 4
-        << QStringLiteral("---.-");
-    QTest::newRow("null result from code") << int(FromError) << 0.0 << int(AnalysisResult::NullResult)
-        << int(tq::Diluted) << dec << 'g' << 4 << QString();
-    QTest::newRow("default constructed") << int(DefaultConstructed) << 0.0 << 0 << 0 << dec << 'g' << 4
-        << QString();
+    QTest::newRow("invalid value") << int(FromError) << 0.0 << int(AnalysisResult::InvalidValue) << int(tq::Diluted)
+                                   << dec << 'g' << 4 << QStringLiteral("---.-");
+    QTest::newRow("no standard curve") << int(FromError) << 0.0 << int(AnalysisResult::NoStandardCurve) << 0 << plain
+                                       << 'g' << 4 << QStringLiteral("---.-");
+    QTest::newRow("unknown code 42") << int(FromError) << 0.0 << 42 << 0 << dec << 'g' << 4 << QStringLiteral("---.-");
+    QTest::newRow("null result from code")
+        << int(FromError) << 0.0 << int(AnalysisResult::NullResult) << int(tq::Diluted) << dec << 'g' << 4 << QString();
+    QTest::newRow("default constructed") << int(DefaultConstructed) << 0.0 << 0 << 0 << dec << 'g' << 4 << QString();
 }
 
 void tst_AnalysisResult::toString()
@@ -199,18 +201,13 @@ void tst_AnalysisResult::toString()
 
     AnalysisResult r;
     switch (construction) {
-    case FromValue:
-        r = AnalysisResult(value);
-        break;
-    case FromError:
-        r = AnalysisResult(AnalysisResult::ErrorCode(error));
-        break;
+    case FromValue: r = AnalysisResult(value); break;
+    case FromError: r = AnalysisResult(AnalysisResult::ErrorCode(error)); break;
     case FromValueThenError:
         r = AnalysisResult(value);
         r.setError(AnalysisResult::ErrorCode(error));
         break;
-    case DefaultConstructed:
-        break;
+    case DefaultConstructed: break;
     }
     if (flags)
         r.setFlags(flags);
@@ -262,15 +259,16 @@ void tst_AnalysisResult::errorText_data()
 
     QTest::newRow("explicit text") << int(SetErrorText) << QStringLiteral("x") << 0 << QStringLiteral("x")
                                    << int(AnalysisResult::UnknownError);
-    QTest::newRow("text then NoStandardCurve") << int(SetErrorTextThenError) << QStringLiteral("x")
-        << int(AnalysisResult::NoStandardCurve) << QStringLiteral("无标准曲线")
-        << int(AnalysisResult::NoStandardCurve);
+    QTest::newRow("text then NoStandardCurve")
+        << int(SetErrorTextThenError) << QStringLiteral("x") << int(AnalysisResult::NoStandardCurve)
+        << QStringLiteral("无标准曲线") << int(AnalysisResult::NoStandardCurve);
     QTest::newRow("text cleared keeps code") << int(SetErrorTextThenClear) << QStringLiteral("x") << 0
-        << QStringLiteral("未知错误") << int(AnalysisResult::UnknownError);
+                                             << QStringLiteral("未知错误") << int(AnalysisResult::UnknownError);
     QTest::newRow("empty text") << int(SetErrorText) << QString() << 0 << QStringLiteral("未知错误")
                                 << int(AnalysisResult::UnknownError);
 
-    const struct {
+    const struct
+    {
         int code;
         const char* text;
     } table[] = {
@@ -289,8 +287,8 @@ void tst_AnalysisResult::errorText_data()
         {INT_MAX, ""},
     };
     for (const auto& row : table)
-        QTest::addRow("code %d", row.code) << int(SetErrorOnly) << QString() << row.code
-                                           << QString::fromUtf8(row.text) << row.code;
+        QTest::addRow("code %d", row.code)
+            << int(SetErrorOnly) << QString() << row.code << QString::fromUtf8(row.text) << row.code;
     QTest::newRow("default result") << int(NoStep) << QString() << 0 << QStringLiteral("结果为空")
                                     << int(AnalysisResult::NullResult);
 }
@@ -305,9 +303,7 @@ void tst_AnalysisResult::errorText()
 
     AnalysisResult r;
     switch (step) {
-    case SetErrorText:
-        r.setErrorText(text);
-        break;
+    case SetErrorText: r.setErrorText(text); break;
     case SetErrorTextThenError:
         r.setErrorText(text);
         r.setError(AnalysisResult::ErrorCode(code));
@@ -316,17 +312,24 @@ void tst_AnalysisResult::errorText()
         r.setErrorText(text);
         r.clearErrorText();
         break;
-    case SetErrorOnly:
-        r.setError(AnalysisResult::ErrorCode(code));
-        break;
+    case SetErrorOnly: r.setError(AnalysisResult::ErrorCode(code)); break;
     }
     QCOMPARE(r.errorText(), expectedText);
     QCOMPARE(int(r.error()), expectedCode);
 }
 
 enum Writer {
-    WriteValue, WriteOD, WriteId, WriteCh, WriteCurve, WriteFlags, WriteFlag, WriteManualTest,
-    WriteError, WriteErrorText, ClearErrorText
+    WriteValue,
+    WriteOD,
+    WriteId,
+    WriteCh,
+    WriteCurve,
+    WriteFlags,
+    WriteFlag,
+    WriteManualTest,
+    WriteError,
+    WriteErrorText,
+    ClearErrorText
 };
 
 void tst_AnalysisResult::detachOnWrite_data()

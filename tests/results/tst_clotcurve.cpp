@@ -179,8 +179,7 @@ void tst_ClotCurve::toType_data()
     QTest::newRow("0.0 capped at 5.0, brighter goes negative") << 0.0 << 0.1 << dark << darkOd;
 
     QTest::newRow("starts after 3.0") << 5.0 << 0.5 << Values{100, 100, 10, 1} << Values{0, 0, 1, 2};
-    QTest::newRow("window cut by the end") << 0.0 << 1.0 << Values{1, 1, 1, 10, 100}
-                                           << Values{0, 0, 0, 0, -1};
+    QTest::newRow("window cut by the end") << 0.0 << 1.0 << Values{1, 1, 1, 10, 100} << Values{0, 0, 0, 0, -1};
     QTest::newRow("ends before the window") << 0.0 << 1.0 << Values{5, 5, 5} << Values{0, 0, 0};
     // (3 - 0.25) / 0.5 = 5.5 rounds up to 6: the baseline is points 6 and 7.
     QTest::newRow("half rounds up") << 0.25 << 0.5 << Values{1, 1, 1, 1, 1, 50, 100, 100, 10, 1}
@@ -214,7 +213,9 @@ void tst_ClotCurve::toType()
     for (int k = 0; k < expected.size(); ++k) {
         if (std::fabs(segs[0].values[k] - expected[k]) > 1e-12)
             QFAIL(qPrintable(QStringLiteral("point %1: %2, expected %3")
-                                 .arg(k).arg(segs[0].values[k], 0, 'g', 17).arg(expected[k])));
+                                 .arg(k)
+                                 .arg(segs[0].values[k], 0, 'g', 17)
+                                 .arg(expected[k])));
     }
     QCOMPARE(segs[1], c.segments()[1]);
 }
@@ -302,8 +303,9 @@ void tst_ClotCurve::corruptBuffer_data()
 {
     QTest::addColumn<QByteArray>("buffer");
 
-    const QByteArray example = QByteArray::fromHex(
-        "00000000000000010000000000000000" "3FE000000000000000000002" "3FF00000000000004000000000000000");
+    const QByteArray example = QByteArray::fromHex("00000000000000010000000000000000"
+                                                   "3FE000000000000000000002"
+                                                   "3FF00000000000004000000000000000");
     QTest::newRow("3 bytes") << example.left(3);
     QTest::newRow("point type only") << example.left(4);
     QTest::newRow("header only, one segment announced") << example.left(8);
@@ -312,12 +314,22 @@ void tst_ClotCurve::corruptBuffer_data()
     QTest::newRow("last value cut") << example.left(43);
     QTest::newRow("segment count 0xFFFFFFF0") << QByteArray::fromHex("00000000FFFFFFF0");
     QTest::newRow("segment count 0xFFFFFFF0 with data") << QByteArray::fromHex("00000000FFFFFFF0") + QByteArray(200, 0);
-    QTest::newRow("segment count one too many") << QByteArray::fromHex("00000000" "00000002") + example.mid(8);
-    QTest::newRow("value count 0xFFFFFFF0") << QByteArray::fromHex(
-        "00000000" "00000001" "0000000000000000" "3FE0000000000000" "FFFFFFF0") + QByteArray(64, 0);
-    QTest::newRow("value count one too many") << QByteArray::fromHex(
-        "00000000" "00000001" "0000000000000000" "3FE0000000000000" "00000003"
-        "3FF0000000000000" "4000000000000000");
+    QTest::newRow("segment count one too many") << QByteArray::fromHex("00000000"
+                                                                       "00000002")
+                                                       + example.mid(8);
+    QTest::newRow("value count 0xFFFFFFF0") << QByteArray::fromHex("00000000"
+                                                                   "00000001"
+                                                                   "0000000000000000"
+                                                                   "3FE0000000000000"
+                                                                   "FFFFFFF0")
+                                                   + QByteArray(64, 0);
+    QTest::newRow("value count one too many") << QByteArray::fromHex("00000000"
+                                                                     "00000001"
+                                                                     "0000000000000000"
+                                                                     "3FE0000000000000"
+                                                                     "00000003"
+                                                                     "3FF0000000000000"
+                                                                     "4000000000000000");
     QTest::newRow("point type -1") << QByteArray::fromHex("FFFFFFFF00000000");
     QTest::newRow("point type 2") << QByteArray::fromHex("00000002") + example.mid(4);
     QTest::newRow("point type 0x7FFFFFFF") << QByteArray::fromHex("7FFFFFFF00000000");
@@ -455,8 +467,12 @@ void tst_ClotCurve::loadCorruptBlob_data()
     QTest::newRow("empty blob") << QByteArray() << false;
     QTest::newRow("truncated") << QByteArray::fromHex("0000000000000001000000") << true;
     QTest::newRow("huge segment count") << QByteArray::fromHex("00000000FFFFFFF0") << true;
-    QTest::newRow("huge value count") << QByteArray::fromHex(
-        "00000000" "00000001" "0000000000000000" "3FE0000000000000" "FFFFFFF0") << true;
+    QTest::newRow("huge value count") << QByteArray::fromHex("00000000"
+                                                             "00000001"
+                                                             "0000000000000000"
+                                                             "3FE0000000000000"
+                                                             "FFFFFFF0")
+                                      << true;
     QTest::newRow("text") << QByteArray("not a curve at all") << true;
 }
 

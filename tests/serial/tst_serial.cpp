@@ -112,18 +112,18 @@ void tst_Serial::settings_data()
     QTest::addColumn<uint>("parityFlags");
     QTest::addColumn<bool>("twoStop");
 
-    QTest::newRow("9600 8N1") << 9600 << 8 << int(Serial::NoParity) << int(Serial::OneStop)
-                              << speed_t(B9600) << uint(CS8) << 0u << false;
-    QTest::newRow("19200 7O1") << 19200 << 7 << int(Serial::OddParity) << int(Serial::OneStop)
-                               << speed_t(B19200) << uint(CS7) << uint(PARENB | PARODD) << false;
-    QTest::newRow("115200 8E2") << 115200 << 8 << int(Serial::EvenParity) << int(Serial::TwoStop)
-                                << speed_t(B115200) << uint(CS8) << uint(PARENB) << true;
-    QTest::newRow("2400 7M1") << 2400 << 7 << int(Serial::MarkParity) << int(Serial::OneStop)
-                              << speed_t(B2400) << uint(CS7) << uint(PARENB | PARODD | CMSPAR) << false;
-    QTest::newRow("38400 6S1") << 38400 << 6 << int(Serial::SpaceParity) << int(Serial::OneStop)
-                               << speed_t(B38400) << uint(CS6) << uint(PARENB | CMSPAR) << false;
-    QTest::newRow("1200 5N1.5") << 1200 << 5 << int(Serial::NoParity) << int(Serial::OneAndHalfStop)
-                                << speed_t(B1200) << uint(CS5) << 0u << true;
+    QTest::newRow("9600 8N1") << 9600 << 8 << int(Serial::NoParity) << int(Serial::OneStop) << speed_t(B9600)
+                              << uint(CS8) << 0u << false;
+    QTest::newRow("19200 7O1") << 19200 << 7 << int(Serial::OddParity) << int(Serial::OneStop) << speed_t(B19200)
+                               << uint(CS7) << uint(PARENB | PARODD) << false;
+    QTest::newRow("115200 8E2") << 115200 << 8 << int(Serial::EvenParity) << int(Serial::TwoStop) << speed_t(B115200)
+                                << uint(CS8) << uint(PARENB) << true;
+    QTest::newRow("2400 7M1") << 2400 << 7 << int(Serial::MarkParity) << int(Serial::OneStop) << speed_t(B2400)
+                              << uint(CS7) << uint(PARENB | PARODD | CMSPAR) << false;
+    QTest::newRow("38400 6S1") << 38400 << 6 << int(Serial::SpaceParity) << int(Serial::OneStop) << speed_t(B38400)
+                               << uint(CS6) << uint(PARENB | CMSPAR) << false;
+    QTest::newRow("1200 5N1.5") << 1200 << 5 << int(Serial::NoParity) << int(Serial::OneAndHalfStop) << speed_t(B1200)
+                                << uint(CS5) << 0u << true;
 }
 
 void tst_Serial::settings()
@@ -440,7 +440,7 @@ void tst_Serial::negativeSizeMovesNothing()
 
     char buf[8];
     std::fill(std::begin(buf), std::end(buf), '#');
-    for (qint64 size : { qint64(-1), qint64(-4096), std::numeric_limits<qint64>::min() }) {
+    for (qint64 size : {qint64(-1), qint64(-4096), std::numeric_limits<qint64>::min()}) {
         QCOMPARE(serial.readData(buf + 2, size), qint64(0));
         QCOMPARE(serial.writeData("xyz", size), qint64(0));
     }

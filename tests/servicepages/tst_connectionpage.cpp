@@ -39,7 +39,7 @@ class TestConnectionPage : public QObject
 
 private slots:
     void initTestCase() { openSettingsInTemporaryFolder(); }
-    void init() { forget({ portKey, intervalKey, readKey, writeKey }); }
+    void init() { forget({portKey, intervalKey, readKey, writeKey}); }
 
     void opening_data();
     void opening();
@@ -54,14 +54,14 @@ private slots:
 
 void TestConnectionPage::opening_data()
 {
-    QTest::addColumn<QVariantList>("stored");   // interval, read, write; invalid: not stored
+    QTest::addColumn<QVariantList>("stored"); // interval, read, write; invalid: not stored
     QTest::addColumn<QList<int>>("shown");
 
-    QTest::newRow("nothing stored: defaults") << QVariantList{ QVariant(), QVariant(), QVariant() }
-                                              << QList<int>{ 50, 300, 100 };
-    QTest::newRow("stored values") << QVariantList{ 7, 1200, 0 } << QList<int>{ 7, 1200, 0 };
-    QTest::newRow("stored as text") << QVariantList{ "20", "2500", "400" } << QList<int>{ 20, 2500, 400 };
-    QTest::newRow("some stored") << QVariantList{ QVariant(), 900, QVariant() } << QList<int>{ 50, 900, 100 };
+    QTest::newRow("nothing stored: defaults")
+        << QVariantList{QVariant(), QVariant(), QVariant()} << QList<int>{50, 300, 100};
+    QTest::newRow("stored values") << QVariantList{7, 1200, 0} << QList<int>{7, 1200, 0};
+    QTest::newRow("stored as text") << QVariantList{"20", "2500", "400"} << QList<int>{20, 2500, 400};
+    QTest::newRow("some stored") << QVariantList{QVariant(), 900, QVariant()} << QList<int>{50, 900, 100};
 }
 
 // A stored port that is not enumerated selects nothing; opening the page
@@ -70,7 +70,7 @@ void TestConnectionPage::opening()
 {
     QFETCH(QVariantList, stored);
     QFETCH(QList<int>, shown);
-    const QStringList keys{ intervalKey, readKey, writeKey };
+    const QStringList keys{intervalKey, readKey, writeKey};
     for (int i = 0; i < 3; ++i) {
         if (stored.at(i).isValid())
             profile().setValue(keys.at(i), stored.at(i), false);
@@ -213,9 +213,9 @@ void TestConnectionPage::reconnect()
     QCOMPARE(rig.instrument->isConnected(), connected);
     QCOMPARE(rig.messages.texts().contains(QStringLiteral("连接成功")), connected);
     if (!connected)
-        QCOMPARE(rig.messages.texts(), QStringList{ "Err:port busy" });
+        QCOMPARE(rig.messages.texts(), QStringList{"Err:port busy"});
     else
-        QCOMPARE(rig.messages.texts(), QStringList{ QStringLiteral("连接成功") });
+        QCOMPARE(rig.messages.texts(), QStringList{QStringLiteral("连接成功")});
     rig.instrument->disconnectFromHost();
 }
 

@@ -82,7 +82,7 @@ void TestDebugPage::choosingModes()
     }
     DebugPage1 page(rig.instrument.data(), nullptr);
     QVERIFY(radio(page, "normalMode")->isChecked());
-    QCOMPARE(rig.server.requests(), (Requests{ "FB0", "FB0", "FB1" }));
+    QCOMPARE(rig.server.requests(), (Requests{"FB0", "FB0", "FB1"}));
 }
 
 void TestDebugPage::modeKeptWithoutLink()
@@ -95,7 +95,7 @@ void TestDebugPage::modeKeptWithoutLink()
     rig.instrument->talkThread()->close();
     radio(page, "normalMode")->click();
     QCOMPARE(TqApp::tmpValue(simKey), QVariant(false));
-    QCOMPARE(rig.server.requests(), Requests{ "FB0" });
+    QCOMPARE(rig.server.requests(), Requests{"FB0"});
     QVERIFY(rig.messages.messages().isEmpty());
 }
 
@@ -105,7 +105,7 @@ void TestDebugPage::adjustLed()
     rig.script->setCodeReply("FD", "Err:busy");
     DebugPage1 page(rig.instrument.data(), nullptr);
     page.findChild<QPushButton*>(QStringLiteral("adjustLed"))->click();
-    QCOMPARE(rig.server.requests(), Requests{ "FD" });
+    QCOMPARE(rig.server.requests(), Requests{"FD"});
     QVERIFY(rig.messages.messages().isEmpty());
     QVERIFY(!TqApp::tmpValue(simKey).isValid());
 }
@@ -122,7 +122,7 @@ void TestDebugPage::optionPages()
     QStringList titles;
     for (int i = 0; i < item->childCount(); ++i)
         titles << item->child(i)->text(0);
-    QCOMPARE(titles, (QStringList{ "常规", "调试", "探测点位" }));
+    QCOMPARE(titles, (QStringList{"常规", "调试", "探测点位"}));
 
     const QList<QWidget*> pages = frame.pages();
     QCOMPARE(pages.size(), 3);

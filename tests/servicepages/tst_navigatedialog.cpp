@@ -33,7 +33,7 @@ void TestNavigateDialog::form()
     NavigateDialog dialog(&page);
     QCOMPARE(dialog.parentWidget(), &page);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("手动调整"));
-    const QStringList names{ "up", "left", "help", "right", "down" };
+    const QStringList names{"up", "left", "help", "right", "down"};
     for (const QString& name : names) {
         auto* button = dialog.findChild<QToolButton*>(name);
         QVERIFY2(button, qPrintable(name));
@@ -83,10 +83,10 @@ void TestNavigateDialog::moves()
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
 
     dialog.findChild<QToolButton*>(button)->click();
-    QCOMPARE(rig.server.requests(), Requests{ sent });
+    QCOMPARE(rig.server.requests(), Requests{sent});
     // a shortcut clicks its button after a short animation
     QTest::keyClick(&dialog, Qt::Key(key));
-    QTRY_COMPARE(rig.server.requests(), (Requests{ sent, sent }));
+    QTRY_COMPARE(rig.server.requests(), (Requests{sent, sent}));
     QVERIFY(rig.messages.messages().isEmpty());
 }
 
@@ -98,11 +98,11 @@ void TestNavigateDialog::failedMoveIsSilentWhileTeaching()
     NavigateDialog dialog(&page);
     dialog.findChild<QToolButton*>(QStringLiteral("right"))->click();
     // not silent: the page reports the refused move
-    QCOMPARE(rig.messages.texts(), QStringList{ "Err:no analyzer" });
+    QCOMPARE(rig.messages.texts(), QStringList{"Err:no analyzer"});
     page.setSilent(true);
     dialog.findChild<QToolButton*>(QStringLiteral("down"))->click();
     QCOMPARE(rig.messages.texts().size(), 1);
-    QCOMPARE(rig.server.requests(), (Requests{ "4F13X14Y00", "4F13X00Y14" }));
+    QCOMPARE(rig.server.requests(), (Requests{"4F13X14Y00", "4F13X00Y14"}));
 }
 
 void TestNavigateDialog::closeRejects()

@@ -115,7 +115,8 @@ private slots:
     {
         openSettingsInTemporaryFolder();
         // Sample numbers of the manual test are looked up here.
-        QSqlQuery(Profile::instance().dataDatabase()).exec(QStringLiteral("create table patient (sampleNo text, date date)"));
+        QSqlQuery(Profile::instance().dataDatabase())
+            .exec(QStringLiteral("create table patient (sampleNo text, date date)"));
     }
     void cleanupTestCase() { tq::installTranslations(QStringLiteral("zh_CN"), QString()); }
     void language_data();
@@ -130,14 +131,25 @@ void TestPageLanguages::language_data()
     QTest::addColumn<QString>("system");
     QTest::addColumn<QString>("language");
 
-    QTest::newRow("Chinese system") << QString() << "zh_CN" << "zh_CN";
-    QTest::newRow("Taiwanese system") << QString() << "zh_TW" << "zh_CN";
-    QTest::newRow("unknown system (C)") << QString() << "C" << "zh_CN";
-    QTest::newRow("English system") << QString() << "en_GB" << "en";
-    QTest::newRow("German system") << QString() << "de_DE" << "en";
-    QTest::newRow("override English on Chinese") << "en" << "zh_CN" << "en";
-    QTest::newRow("override Chinese on English") << "zh_CN" << "en_US" << "zh_CN";
-    QTest::newRow("override zh") << "zh" << "de_DE" << "zh_CN";
+    QTest::newRow("Chinese system") << QString() << "zh_CN"
+                                    << "zh_CN";
+    QTest::newRow("Taiwanese system") << QString() << "zh_TW"
+                                      << "zh_CN";
+    QTest::newRow("unknown system (C)") << QString() << "C"
+                                        << "zh_CN";
+    QTest::newRow("English system") << QString() << "en_GB"
+                                    << "en";
+    QTest::newRow("German system") << QString() << "de_DE"
+                                   << "en";
+    QTest::newRow("override English on Chinese") << "en"
+                                                 << "zh_CN"
+                                                 << "en";
+    QTest::newRow("override Chinese on English") << "zh_CN"
+                                                 << "en_US"
+                                                 << "zh_CN";
+    QTest::newRow("override zh") << "zh"
+                                 << "de_DE"
+                                 << "zh_CN";
 }
 
 void TestPageLanguages::language()
@@ -192,7 +204,8 @@ void TestPageLanguages::windows()
     const QAbstractItemView* tree = frame.tree();
     if (tree->viewport()->width() < tree->sizeHintForColumn(0))
         found << QStringLiteral("options tree titles cut off (%1 of %2 px)")
-                     .arg(tree->viewport()->width()).arg(tree->sizeHintForColumn(0));
+                     .arg(tree->viewport()->width())
+                     .arg(tree->sizeHintForColumn(0));
 
     ManualTest manual(rig.workbench.data(), nullptr);
     showSmallest(&manual);

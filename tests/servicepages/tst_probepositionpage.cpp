@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QProgressDialog>
@@ -16,8 +17,6 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
-#include <QElapsedTimer>
-
 
 using Requests = QList<QByteArray>;
 Q_DECLARE_METATYPE(QList<int>)
@@ -103,14 +102,14 @@ void TestProbePositionPage::warningRule_data()
     QTest::addColumn<bool>("warned");
     QTest::addColumn<Requests>("sent");
 
-    QTest::newRow("4F alone") << QList<int>{ 0x4F } << false << Requests{ "4F13" };
-    QTest::newRow("50 alone") << QList<int>{ 0x50 } << false << Requests{ "5013", "531" };
-    QTest::newRow("4E alone") << QList<int>{ 0x4E } << true << Requests{ "4E13", "531" };
-    QTest::newRow("49 alone") << QList<int>{ 0x49 } << true << Requests{ "4913", "541" };
-    QTest::newRow("51 alone") << QList<int>{ 0x51 } << true << Requests{ "5113", "551" };
-    QTest::newRow("two 4F") << QList<int>{ 0x4F, 0x4F } << true << Requests{ "4F13", "4F13" };
-    QTest::newRow("two 50") << QList<int>{ 0x50, 0x50 } << true << Requests{ "5013", "531", "5013", "531" };
-    QTest::newRow("40 and 41") << QList<int>{ 0x40, 0x41 } << true << Requests{ "4013", "551", "4113", "551" };
+    QTest::newRow("4F alone") << QList<int>{0x4F} << false << Requests{"4F13"};
+    QTest::newRow("50 alone") << QList<int>{0x50} << false << Requests{"5013", "531"};
+    QTest::newRow("4E alone") << QList<int>{0x4E} << true << Requests{"4E13", "531"};
+    QTest::newRow("49 alone") << QList<int>{0x49} << true << Requests{"4913", "541"};
+    QTest::newRow("51 alone") << QList<int>{0x51} << true << Requests{"5113", "551"};
+    QTest::newRow("two 4F") << QList<int>{0x4F, 0x4F} << true << Requests{"4F13", "4F13"};
+    QTest::newRow("two 50") << QList<int>{0x50, 0x50} << true << Requests{"5013", "531", "5013", "531"};
+    QTest::newRow("40 and 41") << QList<int>{0x40, 0x41} << true << Requests{"4013", "551", "4113", "551"};
     QTest::newRow("none") << QList<int>{} << false << Requests{};
 }
 
@@ -139,7 +138,7 @@ void TestProbePositionPage::declinedWarningSendsNothing()
     ProbePositionPage page(rig.instrument.data(), nullptr);
     rig.messages.setAnswer(QMessageBox::Cancel);
     QVERIFY(page.runProbe(0x49));
-    QVERIFY(page.runProbe({ 0x40, 0x41 }, "%s", ""));
+    QVERIFY(page.runProbe({0x40, 0x41}, "%s", ""));
     QCOMPARE(warnings(rig), 2);
     QCOMPARE(rig.server.requests(), Requests());
 }
@@ -153,12 +152,12 @@ void TestProbePositionPage::probeCommands_data()
     QTest::addColumn<int>("busy");
     QTest::addColumn<Requests>("sent");
 
-    QTest::newRow("volume 50, arm 1, probe 3") << "pushButton_8" << 1 << 3 << 50 << 0 << Requests{ "4B1332", "551" };
+    QTest::newRow("volume 50, arm 1, probe 3") << "pushButton_8" << 1 << 3 << 50 << 0 << Requests{"4B1332", "551"};
     QTest::newRow("volume 5, arm 2, probe 4, busy twice")
-        << "pushButton_8" << 2 << 4 << 5 << 2 << Requests{ "4B2405", "552", "552", "552" };
-    QTest::newRow("volume 150") << "pushButton_8" << 1 << 4 << 150 << 0 << Requests{ "4B1496", "551" };
-    QTest::newRow("all positions, arm 2") << "probeAll" << 2 << 3 << 50 << 1 << Requests{ "4923", "542", "542" };
-    QTest::newRow("wash probe") << "pushButton_12" << 1 << 4 << 50 << 0 << Requests{ "5114", "551" };
+        << "pushButton_8" << 2 << 4 << 5 << 2 << Requests{"4B2405", "552", "552", "552"};
+    QTest::newRow("volume 150") << "pushButton_8" << 1 << 4 << 150 << 0 << Requests{"4B1496", "551"};
+    QTest::newRow("all positions, arm 2") << "probeAll" << 2 << 3 << 50 << 1 << Requests{"4923", "542", "542"};
+    QTest::newRow("wash probe") << "pushButton_12" << 1 << 4 << 50 << 0 << Requests{"5114", "551"};
 }
 
 void TestProbePositionPage::probeCommands()
@@ -186,11 +185,11 @@ void TestProbePositionPage::partialProbing_data()
     QTest::addColumn<Requests>("commands");
 
     QTest::newRow("all six, in code order")
-        << QStringList{ "checkBox_6", "checkBox_5", "checkBox_4", "checkBox_3", "checkBox_2", "checkBox_1" }
-        << Requests{ "4013", "4113", "4213", "4313", "4413", "4613" };
-    QTest::newRow("waste bin and test wells") << QStringList{ "checkBox_6", "checkBox_1" } << Requests{ "4013", "4613" };
-    QTest::newRow("reagents and tube rack") << QStringList{ "checkBox_4", "checkBox_2" } << Requests{ "4113", "4313" };
-    QTest::newRow("tape position") << QStringList{ "checkBox_5" } << Requests{ "4413" };
+        << QStringList{"checkBox_6", "checkBox_5", "checkBox_4", "checkBox_3", "checkBox_2", "checkBox_1"}
+        << Requests{"4013", "4113", "4213", "4313", "4413", "4613"};
+    QTest::newRow("waste bin and test wells") << QStringList{"checkBox_6", "checkBox_1"} << Requests{"4013", "4613"};
+    QTest::newRow("reagents and tube rack") << QStringList{"checkBox_4", "checkBox_2"} << Requests{"4113", "4313"};
+    QTest::newRow("tape position") << QStringList{"checkBox_5"} << Requests{"4413"};
     QTest::newRow("nothing checked") << QStringList{} << Requests{};
 }
 
@@ -210,7 +209,7 @@ void TestProbePositionPage::partialProbing()
     QCOMPARE(rig.server.requests(), expected);
     if (commands.isEmpty()) {
         QCOMPARE(warnings(rig), 0);
-        QCOMPARE(boxes(rig), QStringList{ QStringLiteral("清选择要探测的点位。") });
+        QCOMPARE(boxes(rig), QStringList{QStringLiteral("清选择要探测的点位。")});
     } else {
         QCOMPARE(warnings(rig), 1);
         QCOMPARE(boxes(rig), QStringList());
@@ -223,10 +222,10 @@ void TestProbePositionPage::failedCommand_data()
     QTest::addColumn<bool>("silent");
     QTest::addColumn<QStringList>("shown");
 
-    QTest::newRow("empty reply") << QByteArray() << false << QStringList{ lostLink };
+    QTest::newRow("empty reply") << QByteArray() << false << QStringList{lostLink};
     QTest::newRow("empty reply, silent") << QByteArray() << true << QStringList();
-    QTest::newRow("analyzer error") << QByteArray("41XX") << false << QStringList{ "41XX" };
-    QTest::newRow("linkhub error") << QByteArray("Err:port closed") << false << QStringList{ "Err:port closed" };
+    QTest::newRow("analyzer error") << QByteArray("41XX") << false << QStringList{"41XX"};
+    QTest::newRow("linkhub error") << QByteArray("Err:port closed") << false << QStringList{"Err:port closed"};
     QTest::newRow("linkhub error, silent") << QByteArray("Err:port closed") << true << QStringList();
 }
 
@@ -240,8 +239,8 @@ void TestProbePositionPage::failedCommand()
     rig.script->setReply("4113", reply);
     ProbePositionPage page(rig.instrument.data(), nullptr);
     QCOMPARE(page.setSilent(silent), false);
-    QVERIFY(!page.runProbe({ 0x40, 0x41, 0x42 }, "%s", ""));
-    QCOMPARE(rig.server.requests(), (Requests{ "4013", "551", "4113" }));
+    QVERIFY(!page.runProbe({0x40, 0x41, 0x42}, "%s", ""));
+    QCOMPARE(rig.server.requests(), (Requests{"4013", "551", "4113"}));
     QCOMPARE(boxes(rig), shown);
     QCOMPARE(page.setSilent(false), silent);
 }
@@ -260,7 +259,7 @@ void TestProbePositionPage::cancelEndsRunAfterCurrentCode()
         QCOMPARE(progress->windowModality(), Qt::WindowModal);
         progress->cancel();
     });
-    QVERIFY(page.runProbe({ 0x40, 0x41 }, "%s", ""));
+    QVERIFY(page.runProbe({0x40, 0x41}, "%s", ""));
     const Requests sent = rig.server.requests();
     QVERIFY(sent.size() > 2);
     QCOMPARE(sent.first(), QByteArray("4013"));
@@ -270,7 +269,7 @@ void TestProbePositionPage::cancelEndsRunAfterCurrentCode()
 
 void TestProbePositionPage::pollEnds_data()
 {
-    QTest::addColumn<QByteArray>("pollReply");   // null: busy busyPolls times, then done
+    QTest::addColumn<QByteArray>("pollReply"); // null: busy busyPolls times, then done
     QTest::addColumn<int>("busyPolls");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<int>("polls");
@@ -279,11 +278,11 @@ void TestProbePositionPage::pollEnds_data()
     QTest::newRow("done after five busy polls") << QByteArray() << 5 << true << 6 << QStringList();
     // Once the link has gone every poll comes back empty at once.
     QTest::newRow("link lost") << QByteArray("") << 0 << false << ProbePositionPage::maxEmptyPolls
-                               << QStringList{ lostLink };
-    QTest::newRow("analyzer error replies") << QByteArray("55XX") << 0 << false << ProbePositionPage::maxErrorPolls
-                                            << QStringList{ "55XX" };
+                               << QStringList{lostLink};
+    QTest::newRow("analyzer error replies")
+        << QByteArray("55XX") << 0 << false << ProbePositionPage::maxErrorPolls << QStringList{"55XX"};
     QTest::newRow("link error replies") << QByteArray("Err:port closed") << 0 << false
-                                        << ProbePositionPage::maxErrorPolls << QStringList{ "Err:port closed" };
+                                        << ProbePositionPage::maxErrorPolls << QStringList{"Err:port closed"};
 }
 
 // The poll pauses between its questions, keeps the event loop running
@@ -309,7 +308,7 @@ void TestProbePositionPage::pollEnds()
     QCOMPARE(page.runProbe(0x51), ok);
     QVERIFY(elapsed.elapsed() >= (polls - 1) * ProbePositionPage::pollPauseMs);
     QVERIFY(eventsRan || polls == 1);
-    QCOMPARE(rig.server.requests(), Requests{ "5113" } + Requests(polls, "551"));
+    QCOMPARE(rig.server.requests(), Requests{"5113"} + Requests(polls, "551"));
     QCOMPARE(boxes(rig), shown);
 }
 
@@ -340,15 +339,15 @@ void TestProbePositionPage::setTemperatures_data()
     QTest::addColumn<QStringList>("shown");
 
     // The line's digits in every locale are the protocol test's.
-    QTest::newRow("bias on the test area") << QList<double>{ 37, 37, 15 } << QList<double>{ 0, 0.5, 0 }
+    QTest::newRow("bias on the test area") << QList<double>{37, 37, 15} << QList<double>{0, 0.5, 0}
                                            << QByteArray("7500") << QByteArray("7537.00 37.50 15.00") << QStringList();
     QTest::newRow("below 10 gets a leading blank")
-        << QList<double>{ 36, 38.25, 10 } << QList<double>{ -1.5, 0, -0.5 } << QByteArray("7500")
+        << QList<double>{36, 38.25, 10} << QList<double>{-1.5, 0, -0.5} << QByteArray("7500")
         << QByteArray("7534.50 38.25  9.50") << QStringList();
-    QTest::newRow("error reply") << QList<double>{ 37, 37, 15 } << QList<double>{ 0, 0, 0 } << QByteArray("75XX")
-                                 << QByteArray("7537.00 37.00 15.00") << QStringList{ "75XX" };
-    QTest::newRow("no reply") << QList<double>{ 37, 37, 15 } << QList<double>{ 0, 0, 0 } << QByteArray()
-                              << QByteArray("7537.00 37.00 15.00") << QStringList{ lostLink };
+    QTest::newRow("error reply") << QList<double>{37, 37, 15} << QList<double>{0, 0, 0} << QByteArray("75XX")
+                                 << QByteArray("7537.00 37.00 15.00") << QStringList{"75XX"};
+    QTest::newRow("no reply") << QList<double>{37, 37, 15} << QList<double>{0, 0, 0} << QByteArray()
+                              << QByteArray("7537.00 37.00 15.00") << QStringList{lostLink};
 }
 
 void TestProbePositionPage::setTemperatures()
@@ -366,22 +365,23 @@ void TestProbePositionPage::setTemperatures()
         child<QDoubleSpinBox>(page, QStringLiteral("tempBias_%1").arg(i + 1))->setValue(biases.at(i));
     }
     click(page, QStringLiteral("setTemp"));
-    QCOMPARE(rig.server.requests(), Requests{ sent });
+    QCOMPARE(rig.server.requests(), Requests{sent});
     QCOMPARE(boxes(rig), shown);
 }
 
 void TestProbePositionPage::readTemperatures_data()
 {
     QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QList<double>>("values");   // empty: a box, the values stay
+    QTest::addColumn<QList<double>>("values"); // empty: a box, the values stay
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("three values") << QByteArray("74-36.5 37.25 12") << QList<double>{ 36.5, 37.25, 12 } << QString();
-    QTest::newRow("extra blanks") << QByteArray("74-  35  39.5   18.75 ") << QList<double>{ 35, 39.5, 18.75 } << QString();
+    QTest::newRow("three values") << QByteArray("74-36.5 37.25 12") << QList<double>{36.5, 37.25, 12} << QString();
+    QTest::newRow("extra blanks") << QByteArray("74-  35  39.5   18.75 ") << QList<double>{35, 39.5, 18.75}
+                                  << QString();
     QTest::newRow("third missing, raised to its minimum")
-        << QByteArray("74-36.9 37.1") << QList<double>{ 36.9, 37.1, 10 } << QString();
-    QTest::newRow("out of range clamped") << QByteArray("74-50 20 5") << QList<double>{ 40, 34, 10 } << QString();
-    QTest::newRow("unreadable part") << QByteArray("74-abc 36 21") << QList<double>{ 34, 36, 20 } << QString();
+        << QByteArray("74-36.9 37.1") << QList<double>{36.9, 37.1, 10} << QString();
+    QTest::newRow("out of range clamped") << QByteArray("74-50 20 5") << QList<double>{40, 34, 10} << QString();
+    QTest::newRow("unreadable part") << QByteArray("74-abc 36 21") << QList<double>{34, 36, 20} << QString();
     QTest::newRow("no dash") << QByteArray("7436.9 37.1 15") << QList<double>{}
                              << QStringLiteral("读取失败, 指令返回'7436.9 37.1 15'");
     QTest::newRow("error reply") << QByteArray("74XX") << QList<double>{} << QStringLiteral("读取失败, 指令返回'74XX'");
@@ -396,19 +396,19 @@ void TestProbePositionPage::readTemperatures()
     PageRig rig;
     rig.script->setCodeReply("74", reply);
     ProbePositionPage page(rig.instrument.data(), nullptr);
-    const QList<double> before{ 38, 35, 16 };
+    const QList<double> before{38, 35, 16};
     for (int i = 0; i < 3; ++i) {
         child<QDoubleSpinBox>(page, QStringLiteral("tempSet_%1").arg(i + 1))->setValue(before.at(i));
         child<QDoubleSpinBox>(page, QStringLiteral("tempBias_%1").arg(i + 1))->setValue(1.25);
     }
     click(page, QStringLiteral("readTemp"));
-    QCOMPARE(rig.server.requests(), Requests{ "74" });
+    QCOMPARE(rig.server.requests(), Requests{"74"});
     const QList<double> expected = values.isEmpty() ? before : values;
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(child<QDoubleSpinBox>(page, QStringLiteral("tempSet_%1").arg(i + 1))->value(), expected.at(i));
         QCOMPARE(child<QDoubleSpinBox>(page, QStringLiteral("tempBias_%1").arg(i + 1))->value(), 1.25);
     }
-    QCOMPARE(boxes(rig), shown.isEmpty() ? QStringList() : QStringList{ shown });
+    QCOMPARE(boxes(rig), shown.isEmpty() ? QStringList() : QStringList{shown});
 }
 
 void TestProbePositionPage::liveTemperatures()
@@ -418,7 +418,7 @@ void TestProbePositionPage::liveTemperatures()
     // leaves the zones it lacks empty)
     rig.script->setCodeReply("73", "73 37.0 25.1 25.2 25.3 25.4 37.1 8.0");
     rig.instrument->pollTemperatures();
-    const QStringList first{ "37.0", "25.1", "25.2", "25.3", "25.4", "37.1", "8.0", "", "" };
+    const QStringList first{"37.0", "25.1", "25.2", "25.3", "25.4", "37.1", "8.0", "", ""};
     ProbePositionPage page(rig.instrument.data(), nullptr);
     for (int i = 0; i < 9; ++i)
         QCOMPARE(child<QLineEdit>(page, QStringLiteral("temperature_%1").arg(i + 1))->text(), first.at(i));
@@ -428,7 +428,7 @@ void TestProbePositionPage::liveTemperatures()
     rig.script->setCodeReply("73", "73 37.5 25.1 25.2 25.3 25.4 37.1 8.0 22.5 30.0");
     rig.script->setCodeReply("24", "Sensor-0-");
     rig.instrument->pollTemperatures();
-    const QStringList shown{ "37.5", "25.1", "25.2", "25.3", "25.4", "37.1", "8.0", "22.5", "30.0" };
+    const QStringList shown{"37.5", "25.1", "25.2", "25.3", "25.4", "37.1", "8.0", "22.5", "30.0"};
     for (int i = 0; i < 9; ++i)
         QCOMPARE(child<QLineEdit>(page, QStringLiteral("temperature_%1").arg(i + 1))->text(), shown.at(i));
 }
@@ -437,15 +437,16 @@ void TestProbePositionPage::wellToggle_data()
 {
     QTest::addColumn<bool>("validBlock");
     QTest::addColumn<quint32>("mask");
-    QTest::addColumn<int>("well");       // 0..9
+    QTest::addColumn<int>("well"); // 0..9
     QTest::addColumn<Requests>("sent");
     QTest::addColumn<QStringList>("labels");
 
     QTest::newRow("invalid block, well 3: disable, enable")
-        << false << quint32(0xFFFF) << 2 << Requests{ "5D3", "5C3" } << QStringList{ "禁用", "启用" };
+        << false << quint32(0xFFFF) << 2 << Requests{"5D3", "5C3"} << QStringList{"禁用", "启用"};
     QTest::newRow("well 10 disabled: enable, disable")
-        << true << quint32(1u << 9) << 9 << Requests{ "5CA", "5DA" } << QStringList{ "启用", "禁用" };
-    QTest::newRow("well 1 enabled") << true << quint32(0x2) << 0 << Requests{ "5D1", "5C1" } << QStringList{ "禁用", "启用" };
+        << true << quint32(1u << 9) << 9 << Requests{"5CA", "5DA"} << QStringList{"启用", "禁用"};
+    QTest::newRow("well 1 enabled") << true << quint32(0x2) << 0 << Requests{"5D1", "5C1"}
+                                    << QStringList{"禁用", "启用"};
 }
 
 void TestProbePositionPage::wellToggle()
@@ -457,7 +458,7 @@ void TestProbePositionPage::wellToggle()
     QFETCH(QStringList, labels);
     PageRig rig;
     auto* block = static_cast<ParamBlock*>(rig.instrument->paramData());
-    *block = ParamBlock{ validBlock ? 8u : 0u, mask };
+    *block = ParamBlock{validBlock ? 8u : 0u, mask};
     ProbePositionPage page(rig.instrument.data(), nullptr);
     auto* button = child<QAbstractButton>(page, QStringLiteral("enableTestWell_%1").arg(well + 1));
     QVERIFY(!button->isCheckable());
@@ -482,7 +483,7 @@ void TestProbePositionPage::wellToggle()
     const bool enabledNow = rig.instrument->isChannelEnabled(well);
     if (enabledNow) {
         button->click();
-        QCOMPARE(boxes(rig), QStringList{ "5DXX" });
+        QCOMPARE(boxes(rig), QStringList{"5DXX"});
         QCOMPARE(button->text(), QStringLiteral("禁用"));
     }
 }
@@ -491,18 +492,19 @@ void TestProbePositionPage::wellLabelsFollowMask()
 {
     PageRig rig;
     auto* block = static_cast<ParamBlock*>(rig.instrument->paramData());
-    *block = ParamBlock{ 0, 0x3FF };
+    *block = ParamBlock{0, 0x3FF};
     {
         ProbePositionPage page(rig.instrument.data(), nullptr);
         for (int i = 1; i <= 10; ++i)
-            QCOMPARE(child<QAbstractButton>(page, QStringLiteral("enableTestWell_%1").arg(i))->text(), QStringLiteral("启用"));
+            QCOMPARE(child<QAbstractButton>(page, QStringLiteral("enableTestWell_%1").arg(i))->text(),
+                     QStringLiteral("启用"));
     }
-    *block = ParamBlock{ 8, 0x205 };
+    *block = ParamBlock{8, 0x205};
     ProbePositionPage page(rig.instrument.data(), nullptr);
     QStringList labels;
     for (int i = 1; i <= 10; ++i)
         labels << child<QAbstractButton>(page, QStringLiteral("enableTestWell_%1").arg(i))->text();
-    QCOMPARE(labels, (QStringList{ "禁用", "启用", "禁用", "启用", "启用", "启用", "启用", "启用", "启用", "禁用" }));
+    QCOMPARE(labels, (QStringList{"禁用", "启用", "禁用", "启用", "启用", "启用", "启用", "启用", "启用", "禁用"}));
     QVERIFY(rig.server.requests().isEmpty());
 }
 
@@ -511,7 +513,7 @@ void TestProbePositionPage::saveParameters_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QStringList>("shown");
 
-    QTest::newRow("saved") << QByteArray("4D00") << QStringList{ QStringLiteral("保存参数成功.") };
+    QTest::newRow("saved") << QByteArray("4D00") << QStringList{QStringLiteral("保存参数成功.")};
     QTest::newRow("refused") << QByteArray("4DXX") << QStringList();
 }
 
@@ -521,11 +523,11 @@ void TestProbePositionPage::saveParameters()
     QFETCH(QStringList, shown);
     PageRig rig;
     rig.script->setCodeReply("4D", reply);
-    *static_cast<ParamBlock*>(rig.instrument->paramData()) = ParamBlock{ 0, 0x204 };
+    *static_cast<ParamBlock*>(rig.instrument->paramData()) = ParamBlock{0, 0x204};
     ProbePositionPage page(rig.instrument.data(), nullptr);
     click(page, QStringLiteral("saveParam"));
     // 8 bytes at address 0: the size field 8, then the mask, little-endian
-    QCOMPARE(rig.server.requests(), Requests{ "4D0000080800000004020000" });
+    QCOMPARE(rig.server.requests(), Requests{"4D0000080800000004020000"});
     QCOMPARE(boxes(rig), shown);
 }
 
@@ -533,26 +535,26 @@ void TestProbePositionPage::firstPosition_data()
 {
     QTest::addColumn<bool>("closeButton");
     QTest::addColumn<bool>("declined");
-    QTest::addColumn<QByteArray>("reply4E");     // null: the usual 4E00
-    QTest::addColumn<QByteArray>("pollReply");   // null: done at the first poll
+    QTest::addColumn<QByteArray>("reply4E");   // null: the usual 4E00
+    QTest::addColumn<QByteArray>("pollReply"); // null: done at the first poll
     QTest::addColumn<Requests>("sent");
     QTest::addColumn<QStringList>("shown");
 
-    const Requests taught{ "4E24", "532", "4F24X14Y00", "4F24XECY00", "5024", "532" };
+    const Requests taught{"4E24", "532", "4F24X14Y00", "4F24XECY00", "5024", "532"};
     QTest::newRow("closed with Close") << true << false << QByteArray() << QByteArray() << taught << QStringList();
     QTest::newRow("closed by the window") << false << false << QByteArray() << QByteArray() << taught << QStringList();
     // The teaching ends before the dialog: nothing tells the take-position
     // command where the probe is.
     QTest::newRow("warning declined") << true << true << QByteArray() << QByteArray() << Requests() << QStringList();
-    QTest::newRow("4E refused") << true << false << QByteArray("4EXX") << QByteArray() << Requests{ "4E24" }
-                                << QStringList{ "4EXX" };
-    QTest::newRow("4E unanswered") << true << false << QByteArray("") << QByteArray() << Requests{ "4E24" }
-                                   << QStringList{ lostLink };
-    Requests errorPolls{ "4E24" };
+    QTest::newRow("4E refused") << true << false << QByteArray("4EXX") << QByteArray() << Requests{"4E24"}
+                                << QStringList{"4EXX"};
+    QTest::newRow("4E unanswered") << true << false << QByteArray("") << QByteArray() << Requests{"4E24"}
+                                   << QStringList{lostLink};
+    Requests errorPolls{"4E24"};
     for (int i = 0; i < ProbePositionPage::maxErrorPolls; ++i)
         errorPolls << "532";
     QTest::newRow("4E never completes") << true << false << QByteArray() << QByteArray("53XX") << errorPolls
-                                        << QStringList{ "53XX" };
+                                        << QStringList{"53XX"};
 }
 
 // 4E (with the warning) and its completion, the moves made in the dialog

@@ -25,8 +25,9 @@ inline QString gbkLatin1(const char* utf8)
     return QString::fromLatin1(gbk->fromUnicode(QString::fromUtf8(utf8)));
 }
 
-struct Result {
-    bool ok = false;   // status parsed
+struct Result
+{
+    bool ok = false; // status parsed
     int status = -1;
     bool final = false;
     bool unknown = false; // 32XX
@@ -79,11 +80,12 @@ inline Result parse32(const QByteArray& bytes)
     return r;
 }
 
-struct Curve {
-    bool ok = false;      // the driver would return true
-    bool attached = false;// a curve would be attached ("6000" attaches none)
+struct Curve
+{
+    bool ok = false;       // the driver would return true
+    bool attached = false; // a curve would be attached ("6000" attaches none)
     QVector<int> points;
-    QList<int> starts;    // first point asked in each 60 command
+    QList<int> starts; // first point asked in each 60 command
     double intervalS = 0;
 };
 
@@ -107,7 +109,7 @@ inline Curve readCurve(SimAnalyzer* a, quint32 id, double resultSeconds)
         const int start = c.points.size();
         c.starts << start;
         const QByteArray cmd = QByteArray("60") + QByteArray::number(id, 16).toUpper().rightJustified(8, '0')
-            + QByteArray::number(start, 16).toUpper().rightJustified(4, '0') + "37";
+                               + QByteArray::number(start, 16).toUpper().rightJustified(4, '0') + "37";
         const QByteArray reply = a->handle(cmd).line;
         if (isErrorReply(reply))
             break;
@@ -151,7 +153,8 @@ inline QVector<double> parse73(const QByteArray& reply)
     return v;
 }
 
-struct Status {
+struct Status
+{
     QList<int> codes;
     int sensor = -1; // -1: no sensor field
 };

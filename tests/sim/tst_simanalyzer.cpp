@@ -15,7 +15,8 @@ QByteArray place(quint32 id, const QByteArray& pos, const QByteArray& item, int 
     return "31" + hex(id, 8) + pos + item + QByteArray::number(dilution).rightJustified(2, '0') + method;
 }
 
-struct Rig {
+struct Rig
+{
     explicit Rig(SimConfig config = SimConfig())
         : analyzer(config.ids.value(0, "VELA01"), config, &clock)
     {
@@ -158,7 +159,7 @@ void TestSimAnalyzer::lifeOfATest()
         rig.clock.advance(1000);
     }
     QVERIFY(r.final);
-    QCOMPARE(seen, (QList<int> { 0x02, 0x03, 0x05, 0x0F }));
+    QCOMPARE(seen, (QList<int>{0x02, 0x03, 0x05, 0x0F}));
     QVERIFY(sawPrewarm);
     QVERIFY(sawMeasuring);
 
@@ -338,7 +339,9 @@ void TestSimAnalyzer::channelsComeUpFromParameterBlock()
     {
         Rig rig(config);
         // size 8, mask 0x205: channels 1, 3 and 10 disabled
-        QCOMPARE(rig.ask("4D00000808000000" "05020000"), QByteArray("4D00"));
+        QCOMPARE(rig.ask("4D00000808000000"
+                         "05020000"),
+                 QByteArray("4D00"));
     }
     Rig rig(config);
     for (int c = 1; c <= 10; ++c)
@@ -377,7 +380,7 @@ void TestSimAnalyzer::manualTest()
     QCOMPARE(rig.ask("5EA00000006B1FI0AC"), QByteArray("5E00"));
     QVERIFY(wire::parse32(rig.ask("3200000005")).unknown);
     QCOMPARE(rig.ask("5FA"), QByteArray("5F00"));
-    QCOMPARE(rig.ask("5FA"), QByteArray("5FXX")); // nothing set up any more
+    QCOMPARE(rig.ask("5FA"), QByteArray("5FXX"));                // nothing set up any more
     QCOMPARE(rig.ask("5EA00000007B1FI0AC"), QByteArray("5EXX")); // measuring there
     QCOMPARE(rig.ask("5D2"), QByteArray("5D00"));
     QCOMPARE(rig.ask("5E200000008B1PT01L"), QByteArray("5EXX")); // disabled
@@ -485,7 +488,7 @@ void TestSimAnalyzer::temperaturesSettle()
 
     rig.clock.advance(20 * 60 * 1000);
     t = wire::parse73(rig.ask("73"));
-    const double expected[9] = { 37, 37, 37, 37, 37, 37, 15, 23.5, 29.6 };
+    const double expected[9] = {37, 37, 37, 37, 37, 37, 15, 23.5, 29.6};
     for (int i = 0; i < 9; ++i)
         QVERIFY2(qAbs(t.at(i) - expected[i]) < 0.4, qPrintable(QStringLiteral("zone %1: %2").arg(i + 1).arg(t.at(i))));
     // noisy but steady: the texts change, the values stay close
@@ -541,11 +544,11 @@ void TestSimAnalyzer::statusReply_data()
     QTest::addColumn<int>("sensor");
     QTest::addColumn<int>("cups");
     QTest::addColumn<int>("expectedSensor");
-    QTest::newRow("nothing") << QList<quint16> {} << 0 << 1000 << 0;
-    QTest::newRow("door and cups") << QList<quint16> {} << 0x48 << 1000 << 0x48;
-    QTest::newRow("every sensor") << QList<quint16> {} << 0x7F << 1000 << 0x7F;
-    QTest::newRow("codes and sensors") << QList<quint16> { 0x0101, 0x02A0, 0xFFFF } << 0x0C << 1000 << 0x0C;
-    QTest::newRow("cups low") << QList<quint16> { 0x0001 } << 0x01 << 10 << 0x41;
+    QTest::newRow("nothing") << QList<quint16>{} << 0 << 1000 << 0;
+    QTest::newRow("door and cups") << QList<quint16>{} << 0x48 << 1000 << 0x48;
+    QTest::newRow("every sensor") << QList<quint16>{} << 0x7F << 1000 << 0x7F;
+    QTest::newRow("codes and sensors") << QList<quint16>{0x0101, 0x02A0, 0xFFFF} << 0x0C << 1000 << 0x0C;
+    QTest::newRow("cups low") << QList<quint16>{0x0001} << 0x01 << 10 << 0x41;
 }
 
 void TestSimAnalyzer::statusReply()
@@ -704,11 +707,11 @@ void TestSimAnalyzer::busOfAnalyzers()
 {
     QTemporaryDir dir;
     SimConfig config;
-    config.ids = { "A1", "B2", "A1" };
+    config.ids = {"A1", "B2", "A1"};
     config.memoryFile = dir.filePath(QStringLiteral("m"));
     ManualClock clock;
     SimBus bus(config, &clock);
-    QCOMPARE(bus.identifiers(), (QList<QByteArray> { "A1", "B2" }));
+    QCOMPARE(bus.identifiers(), (QList<QByteArray>{"A1", "B2"}));
     QVERIFY(!bus.analyzer("C3"));
     QCOMPARE(bus.analyzer("A1")->handle("4D01000101").line, QByteArray("4D00"));
     QCOMPARE(bus.analyzer("B2")->handle("4C010001").line, QByteArray("4C00"));
@@ -722,7 +725,7 @@ void TestSimAnalyzer::busOfAnalyzers()
     SimConfig single;
     single.memoryFile = dir.filePath(QStringLiteral("one"));
     SimBus one(single, &clock);
-    QCOMPARE(one.identifiers(), (QList<QByteArray> { "VELA01" }));
+    QCOMPARE(one.identifiers(), (QList<QByteArray>{"VELA01"}));
     QVERIFY(QFile::exists(single.memoryFile));
 }
 

@@ -16,7 +16,7 @@ SimFault fault(SimFault::Kind kind, const QByteArray& command, int after = 0, in
     f.delayMs = ms;
     return f;
 }
-}
+} // namespace
 
 class TestSimConfig : public QObject
 {
@@ -42,19 +42,19 @@ void TestSimConfig::parseFaults_data()
     SimFault overlong = fault(SimFault::Overlong, "24");
     overlong.length = 100;
 
-    QTest::newRow("empty") << "" << QList<SimFault> {};
-    QTest::newRow("error on 32") << "error:32" << QList<SimFault> { fault(SimFault::ErrorReply, "32") };
-    QTest::newRow("lower-case code, all") << "silence:fb,count=all"
-                                          << QList<SimFault> { fault(SimFault::Silence, "FB", 0, -1) };
-    QTest::newRow("drop after 5") << "drop,after=5" << QList<SimFault> { fault(SimFault::DropLink, "", 5) };
-    QTest::newRow("star is every command") << "malformed:*,count=3"
-                                           << QList<SimFault> { fault(SimFault::Malformed, "", 0, 3) };
-    QTest::newRow("delay default 1 s") << "delay:73" << QList<SimFault> { delay };
-    QTest::newRow("stray default 5 ms") << "stray:32,after=3" << QList<SimFault> { fault(SimFault::Stray, "32", 3, 1, 5) };
-    QTest::newRow("overlong length") << "overlong:24,len=100" << QList<SimFault> { overlong };
+    QTest::newRow("empty") << "" << QList<SimFault>{};
+    QTest::newRow("error on 32") << "error:32" << QList<SimFault>{fault(SimFault::ErrorReply, "32")};
+    QTest::newRow("lower-case code, all")
+        << "silence:fb,count=all" << QList<SimFault>{fault(SimFault::Silence, "FB", 0, -1)};
+    QTest::newRow("drop after 5") << "drop,after=5" << QList<SimFault>{fault(SimFault::DropLink, "", 5)};
+    QTest::newRow("star is every command")
+        << "malformed:*,count=3" << QList<SimFault>{fault(SimFault::Malformed, "", 0, 3)};
+    QTest::newRow("delay default 1 s") << "delay:73" << QList<SimFault>{delay};
+    QTest::newRow("stray default 5 ms") << "stray:32,after=3" << QList<SimFault>{fault(SimFault::Stray, "32", 3, 1, 5)};
+    QTest::newRow("overlong length") << "overlong:24,len=100" << QList<SimFault>{overlong};
     QTest::newRow("two, blanks") << " error:31 ; delay:60,ms=250,after=2 "
-                                 << QList<SimFault> { fault(SimFault::ErrorReply, "31"),
-                                                      fault(SimFault::Delay, "60", 2, 1, 250) };
+                                 << QList<SimFault>{fault(SimFault::ErrorReply, "31"),
+                                                    fault(SimFault::Delay, "60", 2, 1, 250)};
 }
 
 void TestSimConfig::parseFaults()
@@ -84,7 +84,7 @@ void TestSimConfig::rejectsBadFaults_data()
 void TestSimConfig::rejectsBadFaults()
 {
     QFETCH(QString, text);
-    QList<SimFault> faults { fault(SimFault::Silence, "24") };
+    QList<SimFault> faults{fault(SimFault::Silence, "24")};
     QString error;
     QVERIFY(!SimConfig::parseFaults(text, &faults, &error));
     QVERIFY(!error.isEmpty());
@@ -93,7 +93,8 @@ void TestSimConfig::rejectsBadFaults()
 
 void TestSimConfig::faultTextRoundTrips()
 {
-    const QString text = QStringLiteral("error:32,after=2;silence,count=all;delay:60,ms=300;overlong:24,len=99;stray:73,ms=40");
+    const QString text = QStringLiteral(
+        "error:32,after=2;silence,count=all;delay:60,ms=300;overlong:24,len=99;stray:73,ms=40");
     QList<SimFault> faults, again;
     QVERIFY(SimConfig::parseFaults(text, &faults, nullptr));
     QStringList parts;
@@ -119,20 +120,19 @@ void TestSimConfig::environment()
     qputenv("VELA_SIM_SENSOR", "48");
     qputenv("VELA_SIM_CUPS", "10");
     const SimConfig c = SimConfig::fromEnvironment();
-    for (const char* name : { "VELA_SIM_IDS", "VELA_SIM_SPEED", "VELA_SIM_MEMORY", "VELA_SIM_FAULTS",
-                              "VELA_SIM_SEED", "VELA_SIM_INTAKE", "VELA_SIM_NOCLOT",
-                              "VELA_SIM_NOCLOT_POSITIONS", "VELA_SIM_STATUS", "VELA_SIM_SENSOR",
-                              "VELA_SIM_CUPS" })
+    for (const char* name :
+         {"VELA_SIM_IDS", "VELA_SIM_SPEED", "VELA_SIM_MEMORY", "VELA_SIM_FAULTS", "VELA_SIM_SEED", "VELA_SIM_INTAKE",
+          "VELA_SIM_NOCLOT", "VELA_SIM_NOCLOT_POSITIONS", "VELA_SIM_STATUS", "VELA_SIM_SENSOR", "VELA_SIM_CUPS"})
         qunsetenv(name);
-    QCOMPARE(c.ids, (QList<QByteArray> { "A1", "B2" }));
+    QCOMPARE(c.ids, (QList<QByteArray>{"A1", "B2"}));
     QCOMPARE(c.speed, 20.0);
     QCOMPARE(c.memoryFile, QStringLiteral("/tmp/x.mem"));
     QCOMPARE(c.faults.size(), 1);
     QCOMPARE(c.seed, 16u);
     QCOMPARE(c.intakeSize, 2);
     QCOMPARE(c.notClottingRate, 0.5);
-    QCOMPARE(c.notClottingPositions, (QList<QByteArray> { "B1", "C3" }));
-    QCOMPARE(c.statusCodes, (QList<quint16> { 0x0101, 0x02A0 }));
+    QCOMPARE(c.notClottingPositions, (QList<QByteArray>{"B1", "C3"}));
+    QCOMPARE(c.statusCodes, (QList<quint16>{0x0101, 0x02A0}));
     QCOMPARE(c.sensorWord, quint16(0x48));
     QCOMPARE(c.cups, 10);
 }
@@ -144,7 +144,7 @@ void TestSimConfig::environmentIgnoresBadValues()
     qputenv("VELA_SIM_INTAKE", "0");
     qputenv("VELA_SIM_SENSOR", "1FF");
     const SimConfig c = SimConfig::fromEnvironment();
-    for (const char* name : { "VELA_SIM_SPEED", "VELA_SIM_FAULTS", "VELA_SIM_INTAKE", "VELA_SIM_SENSOR" })
+    for (const char* name : {"VELA_SIM_SPEED", "VELA_SIM_FAULTS", "VELA_SIM_INTAKE", "VELA_SIM_SENSOR"})
         qunsetenv(name);
     const SimConfig defaults;
     QCOMPARE(c.speed, defaults.speed);

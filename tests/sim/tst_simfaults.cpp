@@ -32,35 +32,32 @@ void TestSimFaults::faults_data()
     QTest::addColumn<QList<QByteArray>>("requests");
     QTest::addColumn<QStringList>("outcomes");
 
-    const QList<QByteArray> three24 { "24", "24", "24" };
-    QTest::newRow("error once on 24") << "error:24" << three24 << QStringList { "error", "ok", "ok" };
-    QTest::newRow("error on 24 every time") << "error:24,count=all" << QList<QByteArray> { "24", "74", "24", "24" }
-                                            << QStringList { "error", "ok", "error", "error" };
-    QTest::newRow("error after 1, twice") << "error:24,after=1,count=2" << QList<QByteArray> { "24", "24", "74", "24", "24" }
-                                          << QStringList { "ok", "error", "ok", "error", "ok" };
-    QTest::newRow("other commands untouched") << "error:32" << QList<QByteArray> { "24", "74" }
-                                              << QStringList { "ok", "ok" };
-    QTest::newRow("silence on 74") << "silence:74" << QList<QByteArray> { "24", "74", "74" }
-                                   << QStringList { "ok", "silent", "ok" };
-    QTest::newRow("drop after 3 requests") << "drop,after=3" << QList<QByteArray> { "24", "74", "24", "74", "24" }
-                                           << QStringList { "ok", "ok", "ok", "drop", "ok" };
-    QTest::newRow("drop every time after 1") << "drop,after=1,count=all" << three24
-                                             << QStringList { "ok", "drop", "drop" };
-    QTest::newRow("malformed 74") << "malformed:74" << QList<QByteArray> { "74", "74" }
-                                  << QStringList { "malformed", "ok" };
-    QTest::newRow("overlong 24") << "overlong:24,len=5000" << three24
-                                 << QStringList { "overlong:5000", "ok", "ok" };
-    QTest::newRow("delay 74") << "delay:74,ms=250,count=2" << QList<QByteArray> { "74", "24", "74", "74" }
-                              << QStringList { "delay:250", "ok", "delay:250", "ok" };
-    QTest::newRow("stray 32, default gap") << "stray:32" << QList<QByteArray> { "3200000001", "3200000001" }
-                                           << QStringList { "stray:5", "ok" };
-    QTest::newRow("stray every command") << "stray,ms=20,count=all" << QList<QByteArray> { "24", "74" }
-                                         << QStringList { "stray:20", "stray:20" };
-    QTest::newRow("first due fault wins") << "silence:24;error:24" << three24
-                                          << QStringList { "silent", "error", "ok" };
-    QTest::newRow("all commands") << "error,after=2,count=2" << QList<QByteArray> { "24", "74", "24", "74", "24" }
-                                  << QStringList { "ok", "ok", "error", "error", "ok" };
-    QTest::newRow("unknown command gets XX") << "error" << QList<QByteArray> { "zz" } << QStringList { "error" };
+    const QList<QByteArray> three24{"24", "24", "24"};
+    QTest::newRow("error once on 24") << "error:24" << three24 << QStringList{"error", "ok", "ok"};
+    QTest::newRow("error on 24 every time") << "error:24,count=all" << QList<QByteArray>{"24", "74", "24", "24"}
+                                            << QStringList{"error", "ok", "error", "error"};
+    QTest::newRow("error after 1, twice")
+        << "error:24,after=1,count=2" << QList<QByteArray>{"24", "24", "74", "24", "24"}
+        << QStringList{"ok", "error", "ok", "error", "ok"};
+    QTest::newRow("other commands untouched") << "error:32" << QList<QByteArray>{"24", "74"} << QStringList{"ok", "ok"};
+    QTest::newRow("silence on 74") << "silence:74" << QList<QByteArray>{"24", "74", "74"}
+                                   << QStringList{"ok", "silent", "ok"};
+    QTest::newRow("drop after 3 requests") << "drop,after=3" << QList<QByteArray>{"24", "74", "24", "74", "24"}
+                                           << QStringList{"ok", "ok", "ok", "drop", "ok"};
+    QTest::newRow("drop every time after 1")
+        << "drop,after=1,count=all" << three24 << QStringList{"ok", "drop", "drop"};
+    QTest::newRow("malformed 74") << "malformed:74" << QList<QByteArray>{"74", "74"} << QStringList{"malformed", "ok"};
+    QTest::newRow("overlong 24") << "overlong:24,len=5000" << three24 << QStringList{"overlong:5000", "ok", "ok"};
+    QTest::newRow("delay 74") << "delay:74,ms=250,count=2" << QList<QByteArray>{"74", "24", "74", "74"}
+                              << QStringList{"delay:250", "ok", "delay:250", "ok"};
+    QTest::newRow("stray 32, default gap")
+        << "stray:32" << QList<QByteArray>{"3200000001", "3200000001"} << QStringList{"stray:5", "ok"};
+    QTest::newRow("stray every command") << "stray,ms=20,count=all" << QList<QByteArray>{"24", "74"}
+                                         << QStringList{"stray:20", "stray:20"};
+    QTest::newRow("first due fault wins") << "silence:24;error:24" << three24 << QStringList{"silent", "error", "ok"};
+    QTest::newRow("all commands") << "error,after=2,count=2" << QList<QByteArray>{"24", "74", "24", "74", "24"}
+                                  << QStringList{"ok", "ok", "error", "error", "ok"};
+    QTest::newRow("unknown command gets XX") << "error" << QList<QByteArray>{"zz"} << QStringList{"error"};
 }
 
 void TestSimFaults::faults()
@@ -73,7 +70,7 @@ void TestSimFaults::faults()
     SimConfig config;
     QString error;
     QVERIFY2(SimConfig::parseFaults(faults, &config.faults, &error), qPrintable(error));
-    config.statusCodes = { 0x0101 };
+    config.statusCodes = {0x0101};
     config.sensorWord = 0x48;
     ManualClock clock;
     SimAnalyzer faulty("VELA01", config, &clock);
@@ -86,8 +83,8 @@ void TestSimFaults::faults()
         const SimReply r = faulty.handle(request);
         const SimReply normal = sound.handle(request);
         const QByteArray what = QStringLiteral("request %1 (%2): %3 -> \"%4\"")
-                                    .arg(i).arg(QString::fromLatin1(request), outcome,
-                                                QString::fromLatin1(r.line.left(60)))
+                                    .arg(i)
+                                    .arg(QString::fromLatin1(request), outcome, QString::fromLatin1(r.line.left(60)))
                                     .toLatin1();
         if (outcome == QLatin1String("ok")) {
             QVERIFY2(r.action == SimReply::Reply && r.delayMs == 0 && r.stray.isEmpty(), what.constData());
@@ -147,7 +144,7 @@ void TestSimFaults::malformedResultDoesNotParse()
     QVERIFY(a.handle("3100000001B1PT01L").line.startsWith("3111"));
     const QByteArray reply = a.handle("3200000001").line;
     QVERIFY(!wire::isErrorReply(reply));
-    QVERIFY(!wire::parse32(reply).ok);     // status does not read
+    QVERIFY(!wire::parse32(reply).ok); // status does not read
     QVERIFY(wire::parse32(a.handle("3200000001").line).ok);
     const QVector<double> t = wire::parse73(a.handle("73").line);
     QVERIFY(t.size() < 9 || qIsNaN(t.at(0)));
@@ -179,30 +176,31 @@ void TestSimFaults::strikesRecordedWithTheirTest()
     qputenv("VELA_SIM_TRUTH", truth.toLocal8Bit());
     SimConfig config;
     QString error;
-    QVERIFY2(SimConfig::parseFaults(QStringLiteral("error:32;delay,after=2,ms=40;drop:24"),
-                                    &config.faults, &error),
+    QVERIFY2(SimConfig::parseFaults(QStringLiteral("error:32;delay,after=2,ms=40;drop:24"), &config.faults, &error),
              qPrintable(error));
     ManualClock clock;
     SimAnalyzer analyzer("VELA01", config, &clock);
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
-    for (const QByteArray& request : { QByteArray("3100000009B1PT01L"), QByteArray("320000000A"),
-                                      QByteArray("3200000009"), QByteArray("24") })
+    for (const QByteArray& request :
+         {QByteArray("3100000009B1PT01L"), QByteArray("320000000A"), QByteArray("3200000009"), QByteArray("24")})
         analyzer.handle(request);
     const qint64 after = QDateTime::currentMSecsSinceEpoch();
     qunsetenv("VELA_SIM_TRUTH");
 
     const QHash<quint32, simtruth::Entry> tests = simtruth::read(truth);
-    QCOMPARE(tests.keys(), QList<quint32>{ 9 });
+    QCOMPARE(tests.keys(), QList<quint32>{9});
     QCOMPARE(tests.value(9).item, QByteArray("PT"));
     const QList<simtruth::Strike> strikes = simtruth::readStrikes(truth);
     QStringList seen;
     for (const simtruth::Strike& s : strikes) {
         QVERIFY(s.atMs >= before && s.atMs <= after);
-        seen << QStringLiteral("%1 %2 %3 %4").arg(QString::fromLatin1(s.kind), QString::fromLatin1(s.command))
-                    .arg(s.testId).arg(s.delayMs);
+        seen << QStringLiteral("%1 %2 %3 %4")
+                    .arg(QString::fromLatin1(s.kind), QString::fromLatin1(s.command))
+                    .arg(s.testId)
+                    .arg(s.delayMs);
     }
-    QCOMPARE(seen, (QStringList{ QStringLiteral("error 32 10 0"), QStringLiteral("delay 32 9 40"),
-                                 QStringLiteral("drop 24 0 0") }));
+    QCOMPARE(seen, (QStringList{QStringLiteral("error 32 10 0"), QStringLiteral("delay 32 9 40"),
+                                QStringLiteral("drop 24 0 0")}));
 }
 
 QTEST_GUILESS_MAIN(TestSimFaults)

@@ -243,17 +243,18 @@ QByteArray FakeAnalyzer::runningReply(quint32 id, int prewarm, int testTime)
 }
 
 QByteArray FakeAnalyzer::finalReply(quint32 id, const QByteArray& position, const QByteArray& item,
-                                    const QByteArray& factor, char method, int channel, int error,
-                                    int testTime, int prewarmTimeout)
+                                    const QByteArray& factor, char method, int channel, int error, int testTime,
+                                    int prewarmTimeout)
 {
     // channel at p-8, error at p-5 of the test-time label at p
     auto hex = [](qulonglong v, int width) { return QByteArray::number(v, 16).rightJustified(width, '0').toUpper(); };
-    const QByteArray fixed = "320F " + hex(id, 8) + position + item + factor + method
-        + "2024120814300000 " + hex(qulonglong(channel), 2) + ' ' + hex(qulonglong(error), 2) + "   ";
+    const QByteArray fixed = "320F " + hex(id, 8) + position + item + factor + method + "2024120814300000 "
+                             + hex(qulonglong(channel), 2) + ' ' + hex(qulonglong(error), 2) + "   ";
     QString text = QString::fromLatin1(fixed);
     text += QStringLiteral("测试时间:") + QString::number(testTime, 16).rightJustified(4, u'0').toUpper();
     if (prewarmTimeout >= 0)
-        text += QStringLiteral(" 预温超时时间:") + QString::number(prewarmTimeout, 16).rightJustified(4, u'0').toUpper();
+        text += QStringLiteral(" 预温超时时间:")
+                + QString::number(prewarmTimeout, 16).rightJustified(4, u'0').toUpper();
     return gbk(text);
 }
 

@@ -82,8 +82,8 @@ public:
     // Replies as the analyzer writes them.
     static QByteArray runningReply(quint32 id, int prewarm, int testTime);
     static QByteArray finalReply(quint32 id, const QByteArray& position, const QByteArray& item,
-                                 const QByteArray& factor, char method, int channel, int error,
-                                 int testTime, int prewarmTimeout);
+                                 const QByteArray& factor, char method, int channel, int error, int testTime,
+                                 int prewarmTimeout);
     // The points start .. start+count-1 of a curve of total points: 0x1000 + i
     // (repeating after 0xE000 points).
     static QByteArray curveReply(int start, int count, int total);

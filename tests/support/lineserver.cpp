@@ -1,6 +1,5 @@
 #include "lineserver.h"
 
-
 #include <QHostAddress>
 #include <QMutexLocker>
 #include <QTcpServer>
@@ -27,9 +26,7 @@ void LineServer::setHandler(Handler handler)
 
 void LineServer::setHandler(LineHandler handler)
 {
-    setHandler(Handler([handler = std::move(handler)](const QByteArray& request) {
-        return line(handler(request));
-    }));
+    setHandler(Handler([handler = std::move(handler)](const QByteArray& request) { return line(handler(request)); }));
 }
 
 QList<QByteArray> LineServer::lines() const

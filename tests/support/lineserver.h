@@ -18,10 +18,10 @@ class LineServer : public QThread
 public:
     struct Reply
     {
-        QByteArray bytes;       // written as they stand (give the line end)
-        bool silent = false;    // answer nothing
-        bool close = false;     // close the connection after writing
-        bool dribble = false;   // one byte per write
+        QByteArray bytes;     // written as they stand (give the line end)
+        bool silent = false;  // answer nothing
+        bool close = false;   // close the connection after writing
+        bool dribble = false; // one byte per write
         // When not empty, written instead of bytes: one write each, gapMs
         // apart (a stray line in a segment of its own).
         QList<QByteArray> segments = {};
@@ -32,10 +32,10 @@ public:
     // ... or one reply line, to which CR LF is added.
     using LineHandler = std::function<QByteArray(const QByteArray& line)>;
 
-    static Reply line(const QByteArray& text) { return Reply{ text + "\r\n", false, false, false }; }
+    static Reply line(const QByteArray& text) { return Reply{text + "\r\n", false, false, false}; }
     static Reply echo(const QByteArray& request) { return line(request); }
-    static Reply silence() { return Reply{ QByteArray(), true, false, false }; }
-    static Reply hangUp() { return Reply{ QByteArray(), true, true, false }; }
+    static Reply silence() { return Reply{QByteArray(), true, false, false}; }
+    static Reply hangUp() { return Reply{QByteArray(), true, true, false}; }
 
     explicit LineServer(Handler handler = &LineServer::echo);
     ~LineServer() override;

@@ -20,10 +20,10 @@
 
 #include <QDir>
 
-#include <atomic>
 #include <QScopedPointer>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <atomic>
 
 // The analyzer runs the test cycle and fails unknown commands ("XX").
 struct Rig
@@ -78,7 +78,7 @@ struct PageRig : Rig
 };
 
 // The named child widget of a page; a missing one ends the test program.
-template<class T>
+template <class T>
 T* child(QWidget& page, const QString& name)
 {
     T* w = page.findChild<T*>(name);

@@ -21,7 +21,11 @@ namespace {
 class MemoryInstrument : public Instrument
 {
 public:
-    explicit MemoryInstrument(Workbench* wb = nullptr) : Instrument(wb) { block.fill('\0', 256); }
+    explicit MemoryInstrument(Workbench* wb = nullptr)
+        : Instrument(wb)
+    {
+        block.fill('\0', 256);
+    }
 
     QByteArray memory;
     QByteArray block;
@@ -45,7 +49,11 @@ private:
     class LimitedBuffer : public QBuffer
     {
     public:
-        LimitedBuffer(QByteArray* data, qint64 limit) : QBuffer(data), m_left(limit) {}
+        LimitedBuffer(QByteArray* data, qint64 limit)
+            : QBuffer(data)
+            , m_left(limit)
+        {
+        }
 
     protected:
         qint64 readData(char* data, qint64 maxSize) override
@@ -235,11 +243,10 @@ void TestTqInstrument::loadParam_data()
     const QByteArray mask = QByteArray::fromHex("0300000000000000");
     QTest::newRow("8-byte block") << le32(8) + QByteArray::fromHex("05000000") + mask
                                   << le32(8) + QByteArray::fromHex("05000000");
-    QTest::newRow("size 4 reads 8 bytes") << le32(4) + QByteArray::fromHex("AABBCCDD")
-                                          << le32(4) + QByteArray::fromHex("AABBCCDD");
+    QTest::newRow("size 4 reads 8 bytes")
+        << le32(4) + QByteArray::fromHex("AABBCCDD") << le32(4) + QByteArray::fromHex("AABBCCDD");
     QTest::newRow("12-byte block, short memory padded with zeros")
-        << le32(12) + QByteArray::fromHex("0102030405")
-        << le32(12) + QByteArray::fromHex("010203040500000000000000");
+        << le32(12) + QByteArray::fromHex("0102030405") << le32(12) + QByteArray::fromHex("010203040500000000000000");
     QTest::newRow("huge size is capped") << le32(0xFFFFFFFF) + QByteArray(300, '\x11')
                                          << le32(0xFFFFFFFF) + QByteArray(252, '\x11');
 }

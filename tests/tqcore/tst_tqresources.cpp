@@ -4,12 +4,12 @@
 #include <tqcore/workbench.h>
 
 #include <QLabel>
-#include <QPointer>
-#include <QTreeWidgetItem>
 #include <QMetaObject>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTreeWidgetItem>
 
 #include "testthread.h"
 
@@ -132,9 +132,7 @@ void TestTqResources::blinkStartStop()
 void TestTqResources::blinkFromOtherThread()
 {
     Blink blink;
-    QThread* caller = testsupport::createThread([&blink] {
-        QMetaObject::invokeMethod(&blink, "start");
-    });
+    QThread* caller = testsupport::createThread([&blink] { QMetaObject::invokeMethod(&blink, "start"); });
     caller->start();
     QVERIFY(testsupport::join(caller, 5000));
     delete caller;

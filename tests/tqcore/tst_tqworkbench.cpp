@@ -13,8 +13,8 @@
 #include <QTest>
 #include <QThread>
 
-#include "testtime.h"
 #include "testthread.h"
+#include "testtime.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -127,9 +127,8 @@ void TestTqWorkbench::criticalFromWorkerThread()
     clock.start();
     // The GUI thread waits on the worker without running its event loop: a
     // box marshalled into the GUI thread would never come back.
-    QThread* worker = testsupport::createThread([&] {
-        answer = wb.critical(QStringLiteral("没有给%1指定位置").arg(QStringLiteral("12")));
-    });
+    QThread* worker = testsupport::createThread(
+        [&] { answer = wb.critical(QStringLiteral("没有给%1指定位置").arg(QStringLiteral("12"))); });
     worker->start();
     QVERIFY(testsupport::join(worker, 5000));
     delete worker;
@@ -143,8 +142,7 @@ void TestTqWorkbench::informationAnswer()
 {
     Workbench wb;
     tq::MessageRecorder recorder;
-    QCOMPARE(wb.information(QStringLiteral("a"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No),
-             QMessageBox::No);
+    QCOMPARE(wb.information(QStringLiteral("a"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No), QMessageBox::No);
     recorder.setAnswer(QMessageBox::Yes);
     QCOMPARE(wb.information(QStringLiteral("b")), QMessageBox::Yes);
     QCOMPARE(recorder.messages().first().icon, QMessageBox::Information);

@@ -211,11 +211,11 @@ void tst_TqGlobal::round()
 void tst_TqGlobal::libcNamesStillResolve()
 {
     QCOMPARE(std::round(2.5), 3.0);
-    QCOMPARE(::round(2.5), 3.0);        // one argument: the C library's
-    QCOMPARE(::sleep(0u), 0u);          // unsigned: the C library's (seconds)
+    QCOMPARE(::round(2.5), 3.0); // one argument: the C library's
+    QCOMPARE(::sleep(0u), 0u);   // unsigned: the C library's (seconds)
     QElapsedTimer timer;
     timer.start();
-    ::sleep(1);                          // int: ours (milliseconds)
+    ::sleep(1); // int: ours (milliseconds)
     QVERIFY(timer.elapsed() < 900);
 }
 
@@ -366,8 +366,8 @@ void tst_TqGlobal::loadScript_data()
     QTest::newRow("value") << QByteArray("var x = 6;\nx * 7") << QVariant(42) << QString();
     QTest::newRow("utf-8 text") << QByteArray("'血凝' + 1") << QVariant(QStringLiteral("血凝1")) << QString();
     QTest::newRow("syntax error") << QByteArray("var = ;\n") << QVariant() << "SyntaxError";
-    QTest::newRow("thrown error") << QByteArray("function f() { throw new Error('boom'); }\nf();\n")
-                                  << QVariant() << "Error: boom\n";
+    QTest::newRow("thrown error") << QByteArray("function f() { throw new Error('boom'); }\nf();\n") << QVariant()
+                                  << "Error: boom\n";
     QTest::newRow("missing file: undefined") << QByteArray() << QVariant() << QString();
     QTest::newRow("thrown value") << QByteArray("throw 5;") << QVariant() << "5\n";
 }
@@ -415,13 +415,13 @@ void tst_TqGlobal::messageBoxes_data()
                                           << int(QMessageBox::Information) << int(QMessageBox::Ok);
     QTest::newRow("question, default No") << 1 << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::No)
                                           << int(QMessageBox::Question) << int(QMessageBox::No);
-    QTest::newRow("question, first button") << 1 << int(QMessageBox::Yes | QMessageBox::No)
-                                            << int(QMessageBox::NoButton) << int(QMessageBox::Question)
-                                            << int(QMessageBox::Yes);
+    QTest::newRow("question, first button")
+        << 1 << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::NoButton) << int(QMessageBox::Question)
+        << int(QMessageBox::Yes);
     QTest::newRow("warning") << 2 << int(QMessageBox::Ok | QMessageBox::Cancel) << int(QMessageBox::Cancel)
                              << int(QMessageBox::Warning) << int(QMessageBox::Cancel);
-    QTest::newRow("critical") << 3 << int(QMessageBox::Ok) << int(QMessageBox::NoButton)
-                              << int(QMessageBox::Critical) << int(QMessageBox::Ok);
+    QTest::newRow("critical") << 3 << int(QMessageBox::Ok) << int(QMessageBox::NoButton) << int(QMessageBox::Critical)
+                              << int(QMessageBox::Ok);
 }
 
 void tst_TqGlobal::messageBoxes()

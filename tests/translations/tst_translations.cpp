@@ -15,7 +15,7 @@ struct Message
     QString context;
     QString source;
     QString translation;
-    QString type;   // "unfinished", "vanished", "obsolete" or empty
+    QString type; // "unfinished", "vanished", "obsolete" or empty
 };
 
 QList<Message> readTs(const QString& file, QString* error)
@@ -36,7 +36,7 @@ QList<Message> readTs(const QString& file, QString* error)
         if (xml.name() == QLatin1String("name")) {
             context = xml.readElementText();
         } else if (xml.name() == QLatin1String("message")) {
-            m = Message{ context, {}, {}, {} };
+            m = Message{context, {}, {}, {}};
         } else if (xml.name() == QLatin1String("source")) {
             m.source = xml.readElementText();
         } else if (xml.name() == QLatin1String("translation")) {
@@ -100,9 +100,9 @@ void TestTranslations::englishComplete()
     QProcess lupdate;
     lupdate.setProcessChannelMode(QProcess::MergedChannels);
     lupdate.start(QStringLiteral(VELA_LUPDATE),
-                  { QStringLiteral("-silent"), QStringLiteral("-locations"), QStringLiteral("none"),
-                    QStringLiteral("-no-obsolete"), QStringLiteral("-I"), root, QStringLiteral("-I"),
-                    root + QStringLiteral("/platform"), root + QLatin1Char('/') + folder, QStringLiteral("-ts"), copy });
+                  {QStringLiteral("-silent"), QStringLiteral("-locations"), QStringLiteral("none"),
+                   QStringLiteral("-no-obsolete"), QStringLiteral("-I"), root, QStringLiteral("-I"),
+                   root + QStringLiteral("/platform"), root + QLatin1Char('/') + folder, QStringLiteral("-ts"), copy});
     QVERIFY2(lupdate.waitForFinished(90000), "lupdate did not finish");
     QVERIFY2(lupdate.exitCode() == 0, lupdate.readAll().constData());
 
@@ -117,12 +117,14 @@ void TestTranslations::englishComplete()
         if (m.type == QLatin1String("unfinished") || m.translation.isEmpty())
             untranslated << QStringLiteral("%1: \"%2\"").arg(m.context, m.source);
         else if (placeholders(m.source) != placeholders(m.translation))
-            untranslated << QStringLiteral("%1: \"%2\" -> \"%3\" (placeholders differ)").arg(m.context, m.source, m.translation);
+            untranslated
+                << QStringLiteral("%1: \"%2\" -> \"%3\" (placeholders differ)").arg(m.context, m.source, m.translation);
     }
     QVERIFY2(untranslated.isEmpty(),
              qPrintable(QStringLiteral("%1 text(s) without a finished English translation (run the "
                                        "update_translations target, then translate in %2):\n")
-                            .arg(untranslated.size()).arg(ts)
+                            .arg(untranslated.size())
+                            .arg(ts)
                         + untranslated.join(QLatin1Char('\n'))));
 }
 

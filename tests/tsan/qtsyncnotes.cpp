@@ -47,8 +47,14 @@ Function qtCore(const char* symbol)
 
 // What a thread did before released(x) happens before what another thread
 // does after a later acquired(x).
-void released(const void* object) { __tsan_release(const_cast<void*>(object)); }
-void acquired(const void* object) { __tsan_acquire(const_cast<void*>(object)); }
+void released(const void* object)
+{
+    __tsan_release(const_cast<void*>(object));
+}
+void acquired(const void* object)
+{
+    __tsan_acquire(const_cast<void*>(object));
+}
 
 // For the calls that may give up: acquired only when it was taken.
 bool acquiredIf(bool taken, const void* object)
@@ -188,7 +194,8 @@ void QThread::start(Priority priority)
     static const char noted[] = "velaTsanEndNoted";
     if (!property(noted).toBool()) {
         setProperty(noted, true);
-        connect(this, &QThread::finished, this, [this] { released(this); }, Qt::DirectConnection);
+        connect(
+            this, &QThread::finished, this, [this] { released(this); }, Qt::DirectConnection);
     }
     real(this, priority);
 }

@@ -32,15 +32,15 @@ __attribute__((noinline)) void plantedRace()
 
 // Each value is written by the producer and read by the main thread after
 // the hand-off named beside it.
-int handedOver = 0;     // semaphore
+int handedOver = 0; // semaphore
 QSemaphore ready;
-bool flag = false;      // wait condition
+bool flag = false; // wait condition
 QMutex mutex;
 QWaitCondition changed;
-QSemaphore waiting;     // the main thread holds the mutex and is about to wait
-int entries = 0;        // reader-writer lock
+QSemaphore waiting; // the main thread holds the mutex and is about to wait
+int entries = 0;    // reader-writer lock
 QReadWriteLock table;
-int lastWord = 0;       // the thread's end
+int lastWord = 0; // the thread's end
 
 } // namespace
 
