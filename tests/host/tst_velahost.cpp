@@ -53,6 +53,20 @@ int countRows(const QString& file, const QString& sql)
     return n;
 }
 
+// "velahost run" of a worklist file at speed 300, its report as JSON.
+QStringList worklistRun(const QString& data, const QString& csv, const QString& json)
+{
+    return {QStringLiteral("run"),
+            QStringLiteral("--data"),
+            data,
+            QStringLiteral("--worklist"),
+            csv,
+            QStringLiteral("--speed"),
+            QStringLiteral("300"),
+            QStringLiteral("--json"),
+            json};
+}
+
 } // namespace
 
 class TestVelahost : public QObject
@@ -312,15 +326,7 @@ void TestVelahost::csvRun()
                "S 8,B20,TT,1/1,bead\n");
     file.close();
     const QString json = dir.filePath(QStringLiteral("out.json"));
-    const QStringList args = {QStringLiteral("run"),
-                              QStringLiteral("--data"),
-                              data,
-                              QStringLiteral("--worklist"),
-                              csv,
-                              QStringLiteral("--speed"),
-                              QStringLiteral("300"),
-                              QStringLiteral("--json"),
-                              json};
+    const QStringList args = worklistRun(data, csv, json);
     const Run r = velahost(args);
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     QVERIFY2(r.output.contains(QStringLiteral("Summary: 4 of 4 assays with a result")), qPrintable(r.output));
@@ -364,15 +370,7 @@ void TestVelahost::resumeAfterKill()
     file.write(list);
     file.close();
     const QString json = dir.filePath(QStringLiteral("out.json"));
-    const QStringList args = {QStringLiteral("run"),
-                              QStringLiteral("--data"),
-                              data,
-                              QStringLiteral("--worklist"),
-                              csv,
-                              QStringLiteral("--speed"),
-                              QStringLiteral("300"),
-                              QStringLiteral("--json"),
-                              json};
+    const QStringList args = worklistRun(data, csv, json);
     const QString db = data + QStringLiteral("/data.db");
     auto results = [&] { return countRows(db, QStringLiteral("select count(*) from result")); };
 

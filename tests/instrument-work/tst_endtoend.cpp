@@ -22,6 +22,7 @@
 #include <QTest>
 
 #include "hubport.h"
+#include "statushistory.h"
 #include "testtime.h"
 
 namespace {
@@ -116,7 +117,7 @@ void TestEndToEnd::worklistOnSimulator()
         {"1005", "D4", "TT", "1/1", ""},          {"1005", "D4", "FIB", "1/20", "光学法"},
     };
     QList<Assay*> assays;
-    QList<QList<tq::AnalysisStatus>> statuses;
+    StatusHistory statuses;
     for (const Row& row : rows) {
         auto* a = new Assay(QString::fromUtf8(row.sample), QString::fromUtf8(row.position),
                             QString::fromUtf8(row.item));
@@ -125,17 +126,7 @@ void TestEndToEnd::worklistOnSimulator()
         workbench.worklist()->append(a);
         assays << a;
     }
-    statuses.resize(assays.size());
-    for (int i = 0; i < assays.size(); ++i) {
-        Assay* a = assays.at(i);
-        connect(
-            a, &Assay::changed, this,
-            [a, i, &statuses] {
-                if (statuses[i].isEmpty() || statuses[i].last() != a->status())
-                    statuses[i].append(a->status());
-            },
-            Qt::DirectConnection);
-    }
+    recordStatuses(this, assays, statuses);
     QSignalSpy begun(&instrument, &Instrument::assayBegun);
     QSignalSpy ended(&instrument, &Instrument::assayEnded);
     QSignalSpy running(&instrument, &Instrument::runningChanged);

@@ -15,6 +15,7 @@
 
 #include <memory>
 
+#include "statushistory.h"
 #include "testtime.h"
 
 namespace {
@@ -613,17 +614,8 @@ void TestScheduler::worklistRunsThroughWorker()
                                QStringLiteral("1/%1").arg(i % 3 + 1));
     QSignalSpy begun(rig.instrument.data(), &Instrument::assayBegun);
     QSignalSpy ended(rig.instrument.data(), &Instrument::assayEnded);
-    QList<QList<tq::AnalysisStatus>> statuses(assays.size());
-    for (int i = 0; i < assays.size(); ++i) {
-        Assay* a = assays.at(i);
-        connect(
-            a, &Assay::changed, this,
-            [a, i, &statuses] {
-                if (statuses[i].isEmpty() || statuses[i].last() != a->status())
-                    statuses[i].append(a->status());
-            },
-            Qt::DirectConnection);
-    }
+    StatusHistory statuses;
+    recordStatuses(this, assays, statuses);
 
     QVERIFY(rig.instrument->startWork());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.instrument->scheduler().isWorking(), testsupport::scaled(40000));
